@@ -1,0 +1,158 @@
+// The platform layer: everything the module needs from the operating system,
+// behind one interface.  posix/ and win32/ hold the two implementations; no
+// other part of the module includes a system header for these services.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace port {
+
+// ---- Synchronisation ------------------------------------------------------
+
+// A re-entrant critical section (a thread that holds it may enter again).
+class CriticalSection {
+ public:
+  CriticalSection();
+  ~CriticalSection();
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+  void Enter();
+  void Leave();
+  bool TryEnter();
+
+ private:
+  friend class CondVar;
+  alignas(16) unsigned char storage_[64];
+};
+
+// Condition variable used together with a CriticalSection that the waiting
+// thread holds exactly once.
+class CondVar {
+ public:
+  explicit CondVar(CriticalSection* cs);
+  ~CondVar();
+  CondVar(const CondVar&) = delete;
+  CondVar& operator=(const CondVar&) = delete;
+  void Wait();
+  // Returns false on time-out.
+  bool WaitFor(uint32_t milliseconds);
+  void Signal();
+  void SignalAll();
+
+ private:
+  CriticalSection* cs_;
+  alignas(16) unsigned char storage_[64];
+};
+
+class Guard {
+ public:
+  explicit Guard(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
+  ~Guard() { cs_.Leave(); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  CriticalSection& cs_;
+};
+
+uint32_t CurrentThreadId();
+void YieldThread();
+void SleepMs(uint32_t milliseconds);
+
+// Millisecond tick counts since an arbitrary start.
+uint32_t TickCount32();
+uint64_t TickCount64();
+
+// ---- Text -----------------------------------------------------------------
+// 8-bit text is in the ANSI code page: the system's on Windows, UTF-8 elsewhere.
+
+std::u16string AnsiToUtf16(std::string_view text);
+std::string Utf16ToAnsi(std::u16string_view text);
+std::string AnsiToUtf8(std::string_view text);
+std::string Utf8ToAnsi(std::string_view text);
+// Locale-aware lower-casing of 8-bit text (ASCII rules where the system has none).
+std::string AnsiLower(std::string_view text);
+std::string AnsiUpper(std::string_view text);
+
+// Plain UTF-8 <-> UTF-16 (invalid sequences become U+FFFD).
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// ---- OLE strings ---------------------------------------------------------
+
+char16_t* SysAllocStringLen(const char16_t* text, uint32_t length);
+void SysFreeString(char16_t* bstr);
+uint32_t SysStringLen(const char16_t* bstr);
+
+// ---- Diagnostics -----------------------------------------------------------
+
+// Debugger output.  On POSIX it goes to standard error while BACNETIP_DEBUG is set.
+void DebugOutput(std::string_view text);
+
+// Copies n bytes from address p into out when every byte can be read; never faults.
+bool SafeRead(const void* p, void* out, size_t n);
+
+// ---- The module and its host ---------------------------------------------
+
+// Full path of the library (or program) that contains this code.
+std::string ModuleFileName();
+// "major.minor.release.build" of the library's version, empty when unknown.
+std::string ModuleVersionText();
+
+using LibHandle = void*;
+LibHandle LoadLib(const std::string& path, std::string* error);
+void FreeLib(LibHandle lib);
+void* LibSymbol(LibHandle lib, const char* name);
+// Handle of a library that is already loaded in this process, by name; the main
+// program when name is empty or no such library is loaded (POSIX), null on Windows.
+LibHandle LoadedLib(const std::string& name);
+
+// Posts a notification (message, wParam, lParam) to the host's window or, on
+// POSIX, to its notification descriptor.  Gives false when it could not be
+// delivered at once.
+bool PostNotify(uintptr_t target, uint32_t message, uint32_t wparam, uint32_t lparam);
+// Sends with a time-out: waits at most timeoutMs for the target to accept it.
+bool SendNotifyTimeout(uintptr_t target, uint32_t message, uint32_t wparam, uint32_t lparam,
+                       uint32_t timeoutMs);
+
+// Removes one message of the calling thread's queue and dispatches it; false
+// when nothing was waiting (always false on POSIX).
+bool ProcessOneMessage();
+
+// ---- Files and folders ----------------------------------------------------
+
+bool ReadFile(const std::string& path, std::string* contents);
+// Writes a temporary file beside path, flushes it and renames it over path.
+bool WriteFileAtomic(const std::string& path, std::string_view contents);
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+bool CreateDirectories(const std::string& path);
+bool RemoveFile(const std::string& path);
+char PathSeparator();
+std::string TempDirectory();
+// Per-user application data; machine-wide when common is set and writable.
+std::string AppDataDirectory(bool common);
+// Per-user configuration folder ($XDG_CONFIG_HOME or ~/.config on POSIX).
+std::string ConfigDirectory();
+std::string GetEnv(const char* name);
+
+// A named lock shared between processes (exclusive).
+class NamedLock {
+ public:
+  explicit NamedLock(const std::string& name);
+  ~NamedLock();
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+  bool Acquire(uint32_t timeoutMs);
+  void Release();
+
+ private:
+  std::string name_;
+  intptr_t handle_ = -1;
+  bool held_ = false;
+};
+
+}  // namespace port

@@ -1,0 +1,127 @@
+// The library itself, its host and diagnostics on POSIX.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/port.h"
+
+#ifndef BACNETIP_VERSION_TEXT
+#define BACNETIP_VERSION_TEXT ""
+#endif
+
+namespace port {
+
+void DebugOutput(std::string_view text) {
+  const char* on = std::getenv("BACNETIP_DEBUG");
+  if (!on || !*on) return;
+  std::string line(text);
+  line.push_back('\n');
+  ssize_t r = ::write(2, line.data(), line.size());
+  (void)r;
+}
+
+bool SafeRead(const void* p, void* out, size_t n) {
+  if (!p) return false;
+  iovec local{out, n};
+  iovec remote{const_cast<void*>(p), n};
+  ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+  if (got == static_cast<ssize_t>(n)) return true;
+  if (got < 0 && errno == ENOSYS) {
+    // No process_vm_readv: probe through a pipe, which reports EFAULT instead of faulting.
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    bool ok = ::write(fds[1], p, n) == static_cast<ssize_t>(n) &&
+              ::read(fds[0], out, n) == static_cast<ssize_t>(n);
+    close(fds[0]);
+    close(fds[1]);
+    return ok;
+  }
+  return false;
+}
+
+std::string ModuleFileName() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) && info.dli_fname) {
+    char resolved[4096];
+    if (realpath(info.dli_fname, resolved)) return resolved;
+    return info.dli_fname;
+  }
+  return {};
+}
+
+std::string ModuleVersionText() { return BACNETIP_VERSION_TEXT; }
+
+LibHandle LoadLib(const std::string& path, std::string* error) {
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h && error) {
+    const char* e = dlerror();
+    *error = e ? e : "cannot load library";
+  }
+  return h;
+}
+
+void FreeLib(LibHandle lib) {
+  if (lib) dlclose(lib);
+}
+
+void* LibSymbol(LibHandle lib, const char* name) {
+  if (!lib || !name) return nullptr;
+  return dlsym(lib, name);
+}
+
+LibHandle LoadedLib(const std::string& name) {
+  if (!name.empty()) {
+    void* h = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h) return h;
+  }
+  return dlopen(nullptr, RTLD_NOW);
+}
+
+static bool IsNotifyDescriptor(uintptr_t target) {
+  if (target > 0x7FFFFFFF) return false;
+  struct stat st;
+  if (fstat(static_cast<int>(target), &st) != 0) return false;
+  return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+}
+
+static bool WriteNotify(int fd, uint32_t message, uint32_t wparam, uint32_t lparam, int timeoutMs) {
+  pollfd p{fd, POLLOUT, 0};
+  int r;
+  do {
+    r = poll(&p, 1, timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0 || !(p.revents & POLLOUT)) return false;
+  uint32_t msg[3] = {message, wparam, lparam};
+  ssize_t w;
+  do {
+    w = ::send(fd, msg, sizeof msg, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (w < 0 && errno == ENOTSOCK) {
+      w = ::write(fd, msg, sizeof msg);
+    }
+  } while (w < 0 && errno == EINTR);
+  return w == static_cast<ssize_t>(sizeof msg);
+}
+
+bool PostNotify(uintptr_t target, uint32_t message, uint32_t wparam, uint32_t lparam) {
+  if (!IsNotifyDescriptor(target)) return false;
+  return WriteNotify(static_cast<int>(target), message, wparam, lparam, 0);
+}
+
+bool SendNotifyTimeout(uintptr_t target, uint32_t message, uint32_t wparam, uint32_t lparam,
+                       uint32_t timeoutMs) {
+  if (!IsNotifyDescriptor(target)) return false;
+  return WriteNotify(static_cast<int>(target), message, wparam, lparam, static_cast<int>(timeoutMs));
+}
+
+bool ProcessOneMessage() { return false; }
+
+}  // namespace port

@@ -1,0 +1,61 @@
+#include "runtime/thread_object.h"
+
+namespace kel {
+
+TThreadObject::TThreadObject(void* protectedObject)
+    : protected_(protectedObject ? protectedObject : this) {}
+
+TThreadObject::~TThreadObject() { delete lock_.load(); }
+
+TMREWSync& TThreadObject::Sync() {
+  TMREWSync* l = lock_.load(std::memory_order_acquire);
+  if (!l) {
+    port::Guard g(guard_);
+    l = lock_.load(std::memory_order_relaxed);
+    if (!l) {
+      l = new TMREWSync();
+      lock_.store(l, std::memory_order_release);
+    }
+  }
+  return *l;
+}
+
+void* TThreadObject::LockReadObject() {
+  Sync().BeginRead();
+  return protected_;
+}
+
+void TThreadObject::UnlockRead() { Sync().EndRead(); }
+
+void* TThreadObject::LockWriteObject() {
+  Sync().BeginWrite();
+  return protected_;
+}
+
+void TThreadObject::UnlockWrite() { Sync().EndWrite(); }
+
+TThreadStringList::TThreadStringList() = default;
+
+TThreadStringList::~TThreadStringList() {
+  lock_.BeginWrite();
+  list_.clear();
+  lock_.EndWrite();
+}
+
+TThreadStringList::List& TThreadStringList::LockWrite() {
+  lock_.BeginWrite();
+  return list_;
+}
+void TThreadStringList::UnlockWrite() { lock_.EndWrite(); }
+const TThreadStringList::List& TThreadStringList::LockRead() {
+  lock_.BeginRead();
+  return list_;
+}
+void TThreadStringList::UnlockRead() { lock_.EndRead(); }
+
+int32_t TThreadStringList::Count() {
+  ReadGuard g(lock_);
+  return static_cast<int32_t>(list_.size());
+}
+
+}  // namespace kel

@@ -1,0 +1,128 @@
+// Lock-protected containers: a lock-holding base object, an object list and a
+// string list.  The lock is a TMREWSync (see rwlock.h).
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/port.h"
+#include "runtime/rwlock.h"
+
+namespace kel {
+
+// A lock-holding object.  The lock is made on first use.  The protected object
+// is whatever the derived class guards; LockRead/LockWrite return it.
+class TThreadObject {
+ public:
+  explicit TThreadObject(void* protectedObject = nullptr);
+  virtual ~TThreadObject();
+  TThreadObject(const TThreadObject&) = delete;
+  TThreadObject& operator=(const TThreadObject&) = delete;
+
+  void* LockReadObject();
+  void UnlockRead();
+  void* LockWriteObject();
+  void UnlockWrite();
+  void Unlock() { UnlockWrite(); }
+
+  TMREWSync& Sync();
+
+ protected:
+  void SetProtected(void* p) { protected_ = p; }
+
+ private:
+  port::CriticalSection guard_;
+  std::atomic<TMREWSync*> lock_{nullptr};
+  void* protected_;
+};
+
+// An object list under a reader/writer lock; it may own its objects.
+template <class T>
+class TThreadObjectList : public TThreadObject {
+ public:
+  using List = std::vector<T*>;
+
+  explicit TThreadObjectList(bool ownsObjects) : owns_(ownsObjects) { SetProtected(&list_); }
+  ~TThreadObjectList() override {
+    LockWriteObject();
+    FreeAll();
+    UnlockWrite();
+  }
+
+  List& LockList() { return *static_cast<List*>(LockWriteObject()); }
+  const List& LockRead() { return *static_cast<List*>(LockReadObject()); }
+  List& LockWrite() { return LockList(); }
+  void UnlockList() { UnlockWrite(); }
+
+  void Add(T* item) {
+    LockWriteObject();
+    list_.push_back(item);
+    UnlockWrite();
+  }
+  void Clear() {
+    LockWriteObject();
+    FreeAll();
+    UnlockWrite();
+  }
+  int32_t Count() {
+    LockReadObject();
+    int32_t n = static_cast<int32_t>(list_.size());
+    UnlockRead();
+    return n;
+  }
+  bool OwnsObjects() const { return owns_; }
+
+  // Removes the entry at index, freeing it when the list owns its objects.
+  // Caller holds the write lock.
+  void DeleteLocked(size_t index) {
+    if (index >= list_.size()) return;
+    T* item = list_[index];
+    list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(index));
+    if (owns_) delete item;
+  }
+
+ private:
+  void FreeAll() {
+    List items;
+    items.swap(list_);
+    if (owns_)
+      for (T* p : items) delete p;
+  }
+
+  bool owns_;
+  List list_;
+};
+
+// One entry of a string list: a text and an optional object reference.
+struct TStringEntry {
+  std::string text;
+  void* object = nullptr;
+};
+
+// A string list under its own reader/writer lock.  Entries are kept in order
+// (unsorted, duplicates allowed); removing the oldest entry is O(1).
+class TThreadStringList {
+ public:
+  using List = std::deque<TStringEntry>;
+
+  TThreadStringList();
+  virtual ~TThreadStringList();
+  TThreadStringList(const TThreadStringList&) = delete;
+  TThreadStringList& operator=(const TThreadStringList&) = delete;
+
+  List& LockWrite();
+  void UnlockWrite();
+  const List& LockRead();
+  void UnlockRead();
+  int32_t Count();
+  TMREWSync& Sync() { return lock_; }
+
+ private:
+  TMREWSync lock_;
+  List list_;
+};
+
+}  // namespace kel

@@ -1,0 +1,103 @@
+// A first-in-first-out queue of owned objects, and the byte-buffer item that
+// the data path queues.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/port.h"
+
+namespace kel {
+
+// One queued buffer: a private copy of the bytes.
+class TDataItem {
+ public:
+  // Copies size bytes from source when size > 0 and source is not null.  When
+  // freeSource is set, source (a malloc block) is released afterwards.
+  TDataItem(const void* source, bool freeSource, int32_t size);
+  virtual ~TDataItem();
+  TDataItem(const TDataItem&) = delete;
+  TDataItem& operator=(const TDataItem&) = delete;
+
+  const uint8_t* Data() const { return data_; }
+  int32_t Size() const { return size_; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  int32_t size_ = 0;
+};
+
+// Pop is O(1): consumed slots stay at the head as empty entries until the read
+// position reaches 16384, when the live slots move to the front in one go.
+template <class T>
+class TThreadSafeQueue {
+ public:
+  static constexpr size_t kCompactionLimit = 0x3FFF;
+
+  TThreadSafeQueue() = default;
+  ~TThreadSafeQueue() {
+    port::Guard g(guard_);
+    ClearLocked();
+  }
+  TThreadSafeQueue(const TThreadSafeQueue&) = delete;
+  TThreadSafeQueue& operator=(const TThreadSafeQueue&) = delete;
+
+  void Push(std::unique_ptr<T> item) {
+    if (!item) return;
+    port::Guard g(guard_);
+    items_.push_back(item.release());
+  }
+
+  std::unique_ptr<T> Pop() {
+    port::Guard g(guard_);
+    T* result = nullptr;
+    if (readPos_ < items_.size()) {
+      result = items_[readPos_];
+      items_[readPos_] = nullptr;
+      ++readPos_;
+    }
+    if (readPos_ > kCompactionLimit) {
+      items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(readPos_));
+      readPos_ = 0;
+    }
+    return std::unique_ptr<T>(result);
+  }
+
+  void Clear() {
+    port::Guard g(guard_);
+    ClearLocked();
+  }
+
+  // Number of objects waiting.
+  size_t Count() {
+    port::Guard g(guard_);
+    return items_.size() - readPos_;
+  }
+  // Slots held, consumed ones included (for tests of the compaction).
+  size_t SlotCount() {
+    port::Guard g(guard_);
+    return items_.size();
+  }
+
+  void Lock() { guard_.Enter(); }
+  void Unlock() { guard_.Leave(); }
+
+ private:
+  void ClearLocked() {
+    for (size_t i = items_.size(); i-- > 0;) {
+      try {
+        delete items_[i];
+      } catch (...) {
+      }
+    }
+    items_.clear();
+    readPos_ = 0;
+  }
+
+  port::CriticalSection guard_;
+  std::vector<T*> items_;
+  size_t readPos_ = 0;
+};
+
+}  // namespace kel

@@ -1,0 +1,79 @@
+#include "runtime/variant.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/port.h"
+
+namespace kel {
+namespace {
+
+TEST(Variant, BoundaryRoundTripKeepsType) {
+  const Variant values[] = {Variant::FromUI2(65535), Variant::FromI2(-3), Variant(int32_t{-7}),
+                            Variant(uint32_t{4000000000u}), Variant(2.5), Variant::FromR4(1.5f),
+                            Variant(true), Variant::FromUI1(200), Variant(int64_t{-1234567890123}),
+                            Variant::Null()};
+  for (const Variant& v : values) {
+    kel_variant raw;
+    InitBoundary(&raw);
+    v.ToBoundary(&raw);
+    Variant back = Variant::FromBoundary(&raw, TextFlavour::Ansi);
+    EXPECT_EQ(back, v) << static_cast<int>(v.Type());
+    ClearBoundary(&raw);
+  }
+}
+
+TEST(Variant, AnsiStringLeavesAsOleString) {
+  kel_variant raw;
+  InitBoundary(&raw);
+  Variant("Grüße").ToBoundary(&raw);
+  ASSERT_EQ(raw.vt, KEL_VT_BSTR);
+  EXPECT_EQ(port::SysStringLen(raw.u.bstr), 5u);
+  EXPECT_EQ(Variant::FromBoundary(&raw, TextFlavour::Ansi).ToAnsi(), "Grüße");
+  ClearBoundary(&raw);
+  EXPECT_EQ(raw.vt, KEL_VT_EMPTY);
+}
+
+TEST(Variant, ByPointerTextFollowsFlavour) {
+  kel_variant raw;
+  InitBoundary(&raw);
+  raw.vt = KEL_VT_ANSI_PTR;
+  raw.u.ansi_ptr = "abc";
+  EXPECT_EQ(Variant::FromBoundary(&raw, TextFlavour::Ansi).ToAnsi(), "abc");
+  const char16_t wide[] = u"xyz";
+  raw.u.wide_ptr = wide;
+  // In the UTF-16 methods both pointer types carry UTF-16 text.
+  EXPECT_EQ(Variant::FromBoundary(&raw, TextFlavour::Wide).ToAnsi(), "xyz");
+  raw.vt = KEL_VT_WIDE_PTR;
+  EXPECT_EQ(Variant::FromBoundary(&raw, TextFlavour::Ansi).ToAnsi(), "xyz");
+  // Null pointers give Empty, never a read.
+  raw.u.wide_ptr = nullptr;
+  EXPECT_TRUE(Variant::FromBoundary(&raw, TextFlavour::Ansi).IsEmpty());
+  raw.vt = KEL_VT_ANSI_PTR;
+  EXPECT_TRUE(Variant::FromBoundary(&raw, TextFlavour::Wide).IsEmpty());
+  EXPECT_TRUE(Variant::FromBoundary(nullptr, TextFlavour::Wide).IsEmpty());
+}
+
+TEST(Variant, ConversionsReportFailure) {
+  bool ok = true;
+  EXPECT_EQ(Variant("42").ToInt32(&ok), 42);
+  EXPECT_TRUE(ok);
+  Variant("4x").ToInt32(&ok);
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(Variant("true").ToBool());
+  EXPECT_FALSE(Variant("0").ToBool());
+  EXPECT_DOUBLE_EQ(Variant("2,5").ToDouble(), 2.5);
+  Variant v = Variant(int32_t{70000});
+  EXPECT_FALSE(v.ChangeType(VarType::I2));
+  EXPECT_EQ(v.Type(), VarType::I4);
+  EXPECT_TRUE(v.ChangeType(VarType::R8));
+  EXPECT_EQ(v.ToAnsi(), "70000");
+}
+
+TEST(Variant, DateText) {
+  // 15 March 2024 is day 45366 after 30 December 1899.
+  EXPECT_EQ(Variant::FromDate(45366.0).ToAnsi(), "2024-03-15");
+  EXPECT_EQ(Variant::FromDate(0.5).ToAnsi(), "12:00:00");
+}
+
+}  // namespace
+}  // namespace kel
