@@ -1,0 +1,106 @@
+#include "host_session.h"
+
+#include <cstring>
+#include <vector>
+
+namespace host {
+
+HostValue Text(const std::string& utf8) {
+  HostValue v;
+  v.vt = KEL_VT_BSTR;
+  v.text = Utf8To16(utf8);
+  return v;
+}
+
+HostValue Int(int64_t value) {
+  HostValue v;
+  v.vt = KEL_VT_I4;
+  v.i = value;
+  return v;
+}
+
+HostSession::~HostSession() { Free(); }
+
+int32_t HostSession::Create() {
+  HostParamsList* list = HostParamsList::Create();
+  IkelParamsListA* intf = list->Intf();
+  TPluginCallRec rec = NewCallRec();
+  rec.Params = &intf;
+  int32_t r = x_.CreatePluginInstance(&rec);
+  if (r == 0) handle_ = rec.Instance;
+  list->Release();
+  return r;
+}
+
+int32_t HostSession::Free() {
+  if (!handle_) return -1;
+  TPluginCallRec rec = NewCallRec();
+  rec.Instance = handle_;
+  handle_ = 0;
+  return x_.FreePluginInstance(&rec);
+}
+
+bool HostSession::GetModuleInfo(ModuleInfo* info) {
+  TPluginCallRec rec = NewCallRec();
+  rec.Instance = handle_;
+  uint32_t needed = 0;
+  x_.GetModuleInfo(&rec, nullptr, &needed);
+  if (needed < sizeof(TPluginModuleInfo)) return false;
+  std::vector<uint8_t> buf(needed);
+  auto* mi = reinterpret_cast<TPluginModuleInfo*>(buf.data());
+  mi->Size = needed;
+  if (!x_.GetModuleInfo(&rec, mi, &needed)) return false;
+  info->moduleType = mi->ModuleType;
+  info->frameworkVersion = mi->FrameworkVersion;
+  info->moduleVersion = mi->ModuleVersion;
+  info->infoFlag = mi->ModuleInfoFlag;
+  info->neededSize = needed;
+  if (mi->Description)
+    info->description.assign(reinterpret_cast<const char*>(mi->Description), mi->DescriptionLength);
+  if (mi->Commands) info->commands.assign(reinterpret_cast<const char*>(mi->Commands), mi->CommandsLength);
+  return true;
+}
+
+CommandResult HostSession::Command(const std::string& command,
+                                   const std::vector<std::pair<std::string, HostValue>>& params,
+                                   int32_t moduleIndex, uint8_t callTypes) {
+  HostParamsList* list = HostParamsList::Create();
+  list->SetText("COMMAND", command);
+  for (const auto& p : params) list->Set(p.first, p.second);
+  HostValue empty;
+  list->Set("RESULT", empty);
+  IkelParamsListA* intf = list->Intf();
+  TPluginCallRec rec = NewCallRec();
+  rec.Instance = handle_;
+  rec.ModuleIndex = moduleIndex;
+  rec.CallTypes = callTypes;
+  rec.Params = &intf;
+  CommandResult out;
+  out.code = x_.ExecutePluginCommand(&rec);
+  if (const HostItem* r = list->Find("RESULT")) out.result = r->value;
+  list->Release();
+  return out;
+}
+
+std::string HostSession::DrainLog() {
+  TPluginCallRec rec = NewCallRec();
+  rec.Instance = handle_;
+  std::vector<char> buf(1);
+  rec.Input.Kind = KEL_KIND_BUFFER;
+  rec.Input.Size = 1;
+  rec.Input.Value = reinterpret_cast<uintptr_t>(buf.data());
+  int32_t n = x_.GetLogEx(&rec);
+  if (n > 0) return std::string(buf.data(), static_cast<size_t>(n));
+  uint32_t need = static_cast<uint32_t>(rec.Output.Value);
+  if (need == 0) return {};
+  buf.assign(need, 0);
+  rec = NewCallRec();
+  rec.Instance = handle_;
+  rec.Input.Kind = KEL_KIND_BUFFER;
+  rec.Input.Size = need;
+  rec.Input.Value = reinterpret_cast<uintptr_t>(buf.data());
+  n = x_.GetLogEx(&rec);
+  return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
+}
+
+}  // namespace host

@@ -1,0 +1,260 @@
+#include "framework/exports_impl.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "framework/call_rec.h"
+#include "framework/dispatcher.h"
+#include "framework/instance_registry.h"
+#include "framework/kel_plugin.h"
+#include "platform/port.h"
+
+namespace kel {
+
+namespace {
+
+// The instance a record names; the handle field is read through a fault-safe
+// copy so that a record pointing at unreadable memory resolves to nothing.
+std::shared_ptr<TkelPlugin> ResolveRecord(const TPluginCallRec* rec, uint32_t* handle = nullptr) {
+  uint32_t h = 0;
+  if (!rec || !port::SafeRead(reinterpret_cast<const uint8_t*>(rec) + offsetof(TPluginCallRec, Instance), &h,
+                              sizeof h))
+    return nullptr;
+  if (handle) *handle = h;
+  return ResolveHandle(h);
+}
+
+bool RecordReadable(const TPluginCallRec* rec) {
+  uint8_t probe[sizeof(TPluginCallRec)];
+  return rec && port::SafeRead(rec, probe, sizeof probe);
+}
+
+}  // namespace
+
+void ReportError(TkelPlugin* plugin, const char* command, const char* message) {
+  std::string line;
+  if (command && *command) line = std::string("{") + command + "} ";
+  line += message ? message : "";
+  if (plugin) {
+    try {
+      plugin->AddLog(0, line, false);
+    } catch (...) {
+    }
+  }
+  port::DebugOutput(": " + line);
+}
+
+int32_t DoCreatePluginInstance(TPluginCallRec* rec) {
+  if (!RecordReadable(rec) || rec->Instance != 0) return -1;
+  TPluginCallRecIntft book;
+  try {
+    PrepareCallRec(rec, book);
+    if (!FrameworkAlive()) {
+      RestoreCallRec(rec, book);
+      return -1;
+    }
+    uint32_t handle = CreateAndRegister(rec);
+    RestoreCallRec(rec, book);
+    return handle ? 0 : -1;
+  } catch (const std::exception& e) {
+    // A failure while the instance is made (its creation handler, say) is
+    // reported and gives -1; nothing is registered.
+    RestoreCallRec(rec, book);
+    ReportError(nullptr, "CREATE", e.what());
+    return -1;
+  } catch (...) {
+    RestoreCallRec(rec, book);
+    ReportError(nullptr, "CREATE", "unknown failure");
+    return -1;
+  }
+}
+
+int32_t DoFreePluginInstance(TPluginCallRec* rec) {
+  if (!RecordReadable(rec)) return -1;
+  if (rec->Input.Kind == KEL_KIND_CONTROL && static_cast<uint32_t>(rec->Input.Value) == KEL_SHUTDOWN_CODE) {
+    RunShutdownProcs();
+    return 0;
+  }
+  if (rec->Instance == 0 || !FrameworkAlive()) return -1;
+  std::shared_ptr<TkelPlugin> inst = Unregister(rec->Instance);
+  if (!inst) return -1;
+  int32_t result = 0;
+  try {
+    inst->Destroying();
+  } catch (...) {
+    result = -3;
+  }
+  inst.reset();  // freed here unless another thread's call still uses it
+  return result;
+}
+
+bool DoGetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* needed) {
+  if (needed) *needed = 0;
+  try {
+    auto inst = ResolveRecord(rec);
+    if (!inst) return false;
+    std::string d = port::AnsiToUtf8(inst->Description);
+    std::string c = port::AnsiToUtf8(inst->CustomCommandsText());
+    const uint32_t header = sizeof(TPluginModuleInfo);
+    uint32_t need = header + static_cast<uint32_t>(d.size() + c.size());
+    if (needed) *needed = need;
+    if (!info || info->Size < header) return false;
+    uint32_t capacity = info->Size;
+    std::memset(info, 0, header);
+    info->Size = capacity;
+    info->ModuleType = static_cast<uint32_t>(inst->ModuleType) | (static_cast<uint32_t>(inst->ModuleOptions & 7) << 16);
+    info->FrameworkVersion = 4;
+    info->ModuleVersion = inst->ModuleVersion;
+    info->ModuleInfoFlag = inst->ModuleInfoFlag;
+    if (need > capacity) return false;
+    auto* base = reinterpret_cast<uint8_t*>(info);
+    uint32_t at = header;
+    if (!d.empty()) {
+      std::memcpy(base + at, d.data(), d.size());
+      info->DescriptionLength = static_cast<uint32_t>(d.size());
+      info->Description = reinterpret_cast<uintptr_t>(base + at);
+      at += static_cast<uint32_t>(d.size());
+    }
+    if (!c.empty()) {
+      std::memcpy(base + at, c.data(), c.size());
+      info->CommandsLength = static_cast<uint32_t>(c.size());
+      info->Commands = reinterpret_cast<uintptr_t>(base + at);
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+int32_t DoGetLogEx(TPluginCallRec* rec) {
+  int32_t result = 0;
+  try {
+    if (!RecordReadable(rec)) return 0;
+    rec->Output.Value = 0;
+    rec->Output.Kind = KEL_KIND_STATUS;
+    auto inst = ResolveRecord(rec);
+    if (!inst || !inst->Log) return 0;
+    uint32_t length = 0;
+    result = inst->Log->Drain(rec->Input, &length);
+    rec->Output.Value = length;
+  } catch (...) {
+  }
+  return result;
+}
+
+void DoGetOptionsDialog(TPluginCallRec* rec) {
+  try {
+    if (!RecordReadable(rec)) return;
+    rec->Output.Kind = KEL_KIND_STATUS;
+    rec->Output.Size = 0;
+    rec->Output.Value = 1;
+    auto inst = ResolveRecord(rec);
+    if (!inst) return;
+    // No form resources yet: "form not found".
+    rec->Output.Value = 2;
+  } catch (...) {
+  }
+}
+
+void DoShowOptionsDialog(TPluginCallRec* rec) {
+  if (!RecordReadable(rec)) return;
+  rec->Output.Kind = KEL_KIND_STATUS;
+  rec->Output.Size = 4;
+  rec->Output.Value = 2;
+  std::shared_ptr<TkelPlugin> inst;
+  try {
+    inst = ResolveRecord(rec);
+  } catch (...) {
+  }
+  if (!inst) return;
+  if (!inst->OnShowOptionsDialog) {
+    rec->Output.Value = 3;
+    return;
+  }
+  rec->Output.Value = 4;
+  TPluginCallRecIntft book;
+  try {
+    PrepareCallRec(rec, book);
+    bool changed = false;
+    inst->OptionsDialogOpen = true;
+    inst->OptionsCallTypes = rec->CallTypes;
+    inst->OnShowOptionsDialog(*inst, rec, changed);
+    inst->OptionsDialogOpen = false;
+    rec->Output.Value = changed ? 1 : 0;
+  } catch (const std::exception& e) {
+    inst->OptionsDialogOpen = false;
+    ReportError(inst.get(), "OPTIONS", e.what());
+  } catch (...) {
+    inst->OptionsDialogOpen = false;
+    ReportError(inst.get(), "OPTIONS", "unknown failure");
+  }
+  RestoreCallRec(rec, book);
+}
+
+int32_t DoExecutePluginCommand(TPluginCallRec* rec) {
+  if (!RecordReadable(rec) || rec->Size != KEL_CALLREC_SIZE || rec->Params == nullptr) return -1;
+  uint32_t handle = 0;
+  std::shared_ptr<TkelPlugin> inst = ResolveRecord(rec, &handle);
+  if (handle == 0) return -4;
+  if (!inst) return -1;
+  TPluginCallRecIntft book;
+  std::string command = "CMD?";
+  int32_t result = -1;
+  try {
+    if (!PrepareCallRec(rec, book)) {
+      RestoreCallRec(rec, book);
+      return -1;
+    }
+    ParamsRef params = book.ParamsIntf;
+    Variant temp = params.GetValue("TEMPORARY-LOAD");
+    if (!temp.IsEmptyOrNull()) inst->IsTemporaryLoad = temp.ToBool();
+    Variant cmd = params.GetValue("COMMAND");
+    if (cmd.IsEmptyOrNull()) {
+      RestoreCallRec(rec, book);
+      return -1;
+    }
+    command = cmd.ToAnsi();
+    try {
+      result = Dispatch(*inst, command, rec, params);
+    } catch (const std::exception& e) {
+      result = -3;
+      ReportError(inst.get(), command.c_str(), e.what());
+    }
+    RestoreCallRec(rec, book);
+  } catch (const std::exception& e) {
+    RestoreCallRec(rec, book);
+    ReportError(inst.get(), command.c_str(), e.what());
+    result = -3;
+  } catch (...) {
+    RestoreCallRec(rec, book);
+    ReportError(inst.get(), command.c_str(), "unknown failure");
+    result = -3;
+  }
+  return result;
+}
+
+int32_t DoProcessData(TPluginCallRec* rec) {
+  if (!RecordReadable(rec) || rec->Size != KEL_CALLREC_SIZE || rec->Params == nullptr) return -1;
+  if (!FrameworkAlive()) return -1;
+  std::shared_ptr<TkelPlugin> inst = ResolveRecord(rec);
+  if (!inst || inst->TerminateNow) return -1;
+  TPluginCallRecIntft book;
+  int32_t result = -1;
+  try {
+    PrepareCallRec(rec, book);
+    result = ProcessDataCall(*inst, rec);
+    RestoreCallRec(rec, book);
+  } catch (const std::exception& e) {
+    RestoreCallRec(rec, book);
+    ReportError(inst.get(), "PROCESS", e.what());
+    result = -3;
+  } catch (...) {
+    RestoreCallRec(rec, book);
+    ReportError(inst.get(), "PROCESS", "unknown failure");
+    result = -3;
+  }
+  return result;
+}
+
+}  // namespace kel

@@ -1,0 +1,26 @@
+// What the eight exports do.  src/exports/ gives them C linkage and the
+// platform's calling convention; every function here catches what it must so
+// that no exception leaves the library.
+#pragma once
+
+#include <cstdint>
+
+#include "bacnetip/plugin_abi.h"
+
+namespace kel {
+
+int32_t DoCreatePluginInstance(TPluginCallRec* rec);
+int32_t DoFreePluginInstance(TPluginCallRec* rec);
+bool DoGetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* needed);
+int32_t DoGetLogEx(TPluginCallRec* rec);
+void DoGetOptionsDialog(TPluginCallRec* rec);
+void DoShowOptionsDialog(TPluginCallRec* rec);
+int32_t DoExecutePluginCommand(TPluginCallRec* rec);
+int32_t DoProcessData(TPluginCallRec* rec);
+
+// The error report: "{command} message" at level 0 in the instance log, and
+// the same line on the debugger output.
+class TkelPlugin;
+void ReportError(TkelPlugin* plugin, const char* command, const char* message);
+
+}  // namespace kel

@@ -1,0 +1,49 @@
+// The registry of live plug-in instances, the instance class the library
+// creates, and the procedures run at shutdown.
+//
+// A handle is a non-zero 32-bit number issued when the instance is
+// registered and never reused while the library is loaded.  Resolving a
+// handle looks it up under the registry's read lock and hands out a shared
+// reference, so an instance freed by another thread stays alive until the
+// call that resolved it has finished.  Memory is never probed through a
+// handle.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "bacnetip/plugin_abi.h"
+
+namespace kel {
+
+class TkelPlugin;
+
+using TPluginFactory = std::function<TkelPlugin*(TPluginCallRec* rec, uint32_t moduleHandle)>;
+using TShutdownProc = void (*)();
+
+// Sets the class CreatePluginInstance instantiates (TkelPlugin until a module
+// registers its own).
+void RegisterPluginClass(TPluginFactory factory);
+void AddShutdownProc(TShutdownProc proc);
+
+// Library start-up and shut-down.
+void InitializeFramework();
+void FinalizeFramework();
+bool FrameworkAlive();
+
+// Creates an instance of the registered class (constructor, then its
+// creation handler) and registers it; writes the handle into rec->Instance.
+// Returns the handle, 0 when the library is finalising.
+uint32_t CreateAndRegister(TPluginCallRec* rec);
+// Removes the instance from the registry; null when not registered.
+std::shared_ptr<TkelPlugin> Unregister(uint32_t handle);
+// The live instance of a handle, or null.
+std::shared_ptr<TkelPlugin> ResolveHandle(uint32_t handle);
+// Runs and drops the shutdown procedures (each once; exceptions ignored).
+void RunShutdownProcs();
+// Calls fn for every live instance under the registry's read lock.
+void ForEachInstance(const std::function<void(TkelPlugin&)>& fn);
+int32_t InstanceCount();
+
+}  // namespace kel

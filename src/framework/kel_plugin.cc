@@ -1,0 +1,71 @@
+#include "framework/kel_plugin.h"
+
+#include "framework/call_rec.h"
+#include "params/params_ref.h"
+#include "params/thread_params_list.h"
+
+namespace kel {
+
+TkelPlugin::TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle) {
+  ModuleDllHandle = moduleHandle;
+  ModuleLoadCount = 0;
+  CommandDepth = 0;
+  if (rec) {
+    IsTemporaryLoad = rec->Params == nullptr;
+    ParamsRef params = CallRecParams(rec);
+    if (params) {
+      Variant t = params.GetValue("TEMPORARY-LOAD");
+      if (!t.IsEmptyOrNull()) IsTemporaryLoad = t.ToBool();
+    }
+  }
+  ProcessBusy = false;
+  Translated = false;
+  ModulePluginHandle = 0;
+  ModuleOptions = 0;
+  ParserItems.clear();
+  MsgProcHandle = 0;
+  ParentApp = 0;
+  TerminateNow = false;
+  ModuleRegistryRoot1 = 2;
+  ModuleRegistryRoot2 = 1;
+  SettingsBusy = false;
+  Log = std::make_unique<TLogDataList>(51200);
+  std::string full = port::ModuleFileName();
+  DisplayFullVersion = port::ModuleVersionText();
+  ModuleVersion = 4.0f;
+  MsgNoData = "No data for processing";
+  MsgWriteComplete = "Data have been processed successfully";
+  MsgWriteCompleteError = "Data have been processed with errors";
+  ModuleInfoFlag = 1;
+  size_t cut = full.find_last_of("/\\");
+  ModuleName = cut == std::string::npos ? full : full.substr(cut + 1);
+  ModulePath = cut == std::string::npos ? std::string() : full.substr(0, cut + 1);
+  OwnerForm = 0;
+}
+
+TkelPlugin::~TkelPlugin() {
+  ItemsText.clear();
+  ParserItems.clear();
+  DataSources.clear();
+  CustomCommands.clear();
+  ModuleParams.reset();
+  Log.reset();
+}
+
+void TkelPlugin::AddLog(uint8_t level, const std::string& message, bool flag) {
+  if (!Log) return;
+  std::string line;
+  line.push_back(static_cast<char>((level + 1) | (flag ? 0x80 : 0)));
+  if (!LogTitle.empty()) line += LogTitle + ". ";
+  line += message;
+  Log->AddLine(line);
+}
+
+std::string TkelPlugin::CustomCommandsText() const {
+  std::string out;
+  for (const auto& c : CustomCommands)
+    out += c.Col1 + "|" + c.Col2 + "|" + c.Col3 + "|" + (c.Col4 ? "1" : "0") + "|" + (c.Col5 ? "1" : "0") + "\r\n";
+  return out;
+}
+
+}  // namespace kel

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "framework_fixture.h"
+
+namespace kel::testing {
+namespace {
+
+using Registry = FrameworkTest;
+
+TEST_F(Registry, CreateAndFreeFromSeveralThreads) {
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&failures] {
+      for (int i = 0; i < 50; ++i) {
+        TkelParamsList params;
+        TPluginCallRec rec = Rec();
+        rec.Params = &params;
+        if (DoCreatePluginInstance(&rec) != 0) ++failures;
+        TkelParamsList cmd;
+        cmd.Add("COMMAND", Variant("EVENTS-SUPPORT"));
+        TPluginCallRec c = Rec();
+        c.Instance = rec.Instance;
+        c.Params = &cmd;
+        if (DoExecutePluginCommand(&c) != 0) ++failures;
+        if (DoFreePluginInstance(&rec) != 0) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+}
+
+TEST_F(Registry, FreeWhileAnotherThreadUsesTheInstance) {
+  // A call in progress keeps its instance alive; the free still succeeds and
+  // later calls see an unknown handle.
+  std::atomic<bool> inHandler{false}, release{false};
+  UseClass([&](TestPlugin& p) {
+    p.OnCustomCommand = [&](TkelPlugin&, const std::string&, TPluginCallRec*, int32_t& r) {
+      inHandler = true;
+      while (!release) std::this_thread::yield();
+      r = 1;
+    };
+  });
+  uint32_t h = NewInstance();
+  int32_t result = 0;
+  std::thread user([&] {
+    TkelParamsList cmd;
+    cmd.Add("COMMAND", Variant("WORK"));
+    result = Command(h, cmd);
+  });
+  while (!inHandler) std::this_thread::yield();
+  TPluginCallRec rec = Rec();
+  rec.Instance = h;
+  EXPECT_EQ(DoFreePluginInstance(&rec), 0);
+  created_.clear();
+  release = true;
+  user.join();
+  EXPECT_EQ(result, 1);
+  TkelParamsList cmd;
+  cmd.Add("COMMAND", Variant("WORK"));
+  EXPECT_EQ(Command(h, cmd), -1);
+}
+
+}  // namespace
+}  // namespace kel::testing

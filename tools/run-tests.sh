@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the unit and integration tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, and a short run of every libFuzzer target.
+#   FUZZ_SECONDS  seconds per fuzz target (default 20; 0 skips fuzzing)
+#   JOBS          parallel build jobs (default: number of cores)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-$(nproc)}
+fuzz_seconds=${FUZZ_SECONDS:-20}
+
+echo "== ASan+UBSan build and tests"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBACNETIP_SANITIZE=address >/dev/null
+ninja -C build/asan -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== ThreadSanitizer build and concurrency tests"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBACNETIP_SANITIZE=thread >/dev/null
+ninja -C build/tsan -j "$jobs" concurrency_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build/tsan --output-on-failure -L concurrency -j "$jobs"
+
+if [ "$fuzz_seconds" != "0" ]; then
+  echo "== libFuzzer targets, ${fuzz_seconds}s each"
+  CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBACNETIP_FUZZ=ON \
+    -DBACNETIP_SANITIZE=address -DBACNETIP_TESTS=OFF >/dev/null
+  ninja -C build/fuzz -j "$jobs" fuzzers
+  while read -r name; do
+    [ -n "$name" ] || continue
+    work=$(mktemp -d)
+    seeds=$(find fuzz -type d -name "corpus_${name}" | head -n 1)
+    echo "-- $name"
+    build/fuzz/fuzz-bin/"$name" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+      "$work" ${seeds:+"$seeds"} 2>&1 | grep -E "stat::number_of_executed_units|ERROR|SUMMARY|Done" || true
+    status=${PIPESTATUS[0]}
+    rm -rf "$work"
+    if [ "$status" != "0" ]; then echo "fuzz target $name failed"; exit 1; fi
+  done < build/fuzz/fuzzers.txt
+fi
+echo "== all tests passed"
