@@ -1,0 +1,14 @@
+#include "params/thread_params_list.h"
+
+namespace kel {
+
+TkelThreadParamsList::TkelThreadParamsList() { SetProtected(&list_); }
+
+TkelThreadParamsList::~TkelThreadParamsList() {
+  // Wait for any user still inside before the list goes.
+  LockWriteObject();
+  list_.Clear();
+  UnlockWrite();
+}
+
+}  // namespace kel
