@@ -26,12 +26,12 @@ std::atomic<ShutdownList*> g_shutdown{nullptr};
 std::atomic<uint32_t> g_nextHandle{0};
 
 port::CriticalSection& FactoryGuard() {
-  static port::CriticalSection* cs = new port::CriticalSection();  // lives for the process
-  return *cs;
+  static port::CriticalSection cs;
+  return cs;
 }
 TPluginFactory& Factory() {
-  static TPluginFactory* f = new TPluginFactory();
-  return *f;
+  static TPluginFactory f;
+  return f;
 }
 
 uint32_t NextHandle() {
@@ -108,15 +108,21 @@ uint32_t CreateAndRegister(TPluginCallRec* rec) {
 std::shared_ptr<TkelPlugin> Unregister(uint32_t handle) {
   Registry* reg = g_instances.load();
   if (!reg || handle == 0) return nullptr;
+  auto find = [&]() -> std::ptrdiff_t {
+    for (size_t i = 0; i < reg->instances.size(); ++i)
+      if (reg->instances[i]->ModulePluginHandle == handle) return static_cast<std::ptrdiff_t>(i);
+    return -1;
+  };
   std::shared_ptr<TkelPlugin> found;
   ReadGuard r(reg->lock);
-  for (size_t i = 0; i < reg->instances.size(); ++i) {
-    if (reg->instances[i]->ModulePluginHandle == handle) {
-      WriteGuard w(reg->lock);
-      found = std::move(reg->instances[i]);
-      reg->instances.erase(reg->instances.begin() + static_cast<std::ptrdiff_t>(i));
-      break;
-    }
+  if (find() < 0) return nullptr;
+  // Another remover may get the write side first, so the entry is looked
+  // up again once the write side is held.
+  WriteGuard w(reg->lock);
+  std::ptrdiff_t at = find();
+  if (at >= 0) {
+    found = std::move(reg->instances[static_cast<size_t>(at)]);
+    reg->instances.erase(reg->instances.begin() + at);
   }
   return found;
 }

@@ -20,13 +20,13 @@ TEST_F(Registry, CreateAndFreeFromSeveralThreads) {
         TkelParamsList params;
         TPluginCallRec rec = Rec();
         rec.Params = &params;
-        if (DoCreatePluginInstance(&rec) != 0) ++failures;
+        if (DoCreatePluginInstance(&rec) != 0) failures += 1000;
         TkelParamsList cmd;
         cmd.Add("COMMAND", Variant("EVENTS-SUPPORT"));
         TPluginCallRec c = Rec();
         c.Instance = rec.Instance;
         c.Params = &cmd;
-        if (DoExecutePluginCommand(&c) != 0) ++failures;
+        if (DoExecutePluginCommand(&c) != 0) failures += 100;
         if (DoFreePluginInstance(&rec) != 0) ++failures;
       }
     });

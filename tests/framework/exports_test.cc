@@ -79,7 +79,7 @@ TEST_F(CreateFree, CreationHandlerFailureIsContained) {
   TPluginCallRec rec = Rec();
   rec.Params = &params;
   EXPECT_EQ(DoCreatePluginInstance(&rec), -1);
-  EXPECT_EQ(rec.Instance, 0u);
+  EXPECT_EQ(uint32_t{rec.Instance}, 0u);
   EXPECT_EQ(InstanceCount(), before);
 }
 
@@ -106,18 +106,18 @@ TEST_F(ModuleInfo, TwoCallNegotiation) {
   auto* info = reinterpret_cast<TPluginModuleInfo*>(small.data());
   info->Size = kHeader;
   EXPECT_FALSE(DoGetModuleInfo(&rec, info, &needed));
-  EXPECT_EQ(info->Size, kHeader);
-  EXPECT_EQ(info->ModuleType, 3u | (5u << 16));
-  EXPECT_EQ(info->FrameworkVersion, 4u);
-  EXPECT_FLOAT_EQ(info->ModuleVersion, 5.0f);
-  EXPECT_EQ(info->Description, 0u);
+  EXPECT_EQ(+info->Size, kHeader);
+  EXPECT_EQ(+info->ModuleType, 3u | (5u << 16));
+  EXPECT_EQ(+info->FrameworkVersion, 4u);
+  EXPECT_FLOAT_EQ(+info->ModuleVersion, 5.0f);
+  EXPECT_EQ(+info->Description, 0u);
 
   std::vector<uint8_t> full(needed);
   info = reinterpret_cast<TPluginModuleInfo*>(full.data());
   info->Size = needed;
   ASSERT_TRUE(DoGetModuleInfo(&rec, info, &needed));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(info->Description), info->DescriptionLength), "Bacnet/IP");
-  EXPECT_EQ(info->Description, reinterpret_cast<uintptr_t>(full.data() + kHeader));
+  EXPECT_EQ(+info->Description, reinterpret_cast<uintptr_t>(full.data() + kHeader));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(info->Commands), info->CommandsLength), commands);
 }
 
@@ -132,8 +132,8 @@ TEST_F(ModuleInfo, EmptyTextsFitTheHeader) {
   uint32_t needed = 0;
   EXPECT_TRUE(DoGetModuleInfo(&rec, info, &needed));
   EXPECT_EQ(needed, kHeader);
-  EXPECT_EQ(info->DescriptionLength, 0u);
-  EXPECT_EQ(info->Commands, 0u);
+  EXPECT_EQ(+info->DescriptionLength, 0u);
+  EXPECT_EQ(+info->Commands, 0u);
 }
 
 TEST_F(ModuleInfo, UnknownOrUnreadableRecord) {
@@ -186,8 +186,8 @@ TEST_F(Execute, RawListIsWrappedForTheCallAndPutBack) {
   rec.Params = &params;
   rec.Flags = 0x01;
   EXPECT_EQ(DoExecutePluginCommand(&rec), 0);
-  EXPECT_EQ(rec.Params, &params);
-  EXPECT_EQ(rec.Flags, 0x01);
+  EXPECT_EQ(+rec.Params, &params);
+  EXPECT_EQ(+rec.Flags, 0x01);
   EXPECT_EQ(params.GetValue("RESULT").ToAnsi(), "PORT-OPEN");
 }
 
@@ -208,7 +208,7 @@ TEST_F(Execute, InterfaceVariableKeepsFlagForTheCall) {
   rec.Params = &intf;
   EXPECT_EQ(DoExecutePluginCommand(&rec), 5);
   EXPECT_EQ(seenFlags & KEL_FLAG_PARAMS_INTF, KEL_FLAG_PARAMS_INTF);
-  EXPECT_EQ(rec.Flags & KEL_FLAG_PARAMS_INTF, 0);
+  EXPECT_EQ(+rec.Flags & KEL_FLAG_PARAMS_INTF, 0);
   intf->vtbl->Release(intf);
   delete wrap;
 }
@@ -302,7 +302,7 @@ TEST_F(Process, RawOutputListBecomesInterfaceForTheCall) {
   EXPECT_EQ(DoProcessData(&rec), 0);
   EXPECT_EQ(output.GetValue("VALUE").ToInt32(), 42);
   // The descriptor stays converted: the host must not use its Value.
-  EXPECT_EQ(rec.Output.Kind, KEL_KIND_LIST_INTF);
+  EXPECT_EQ(+rec.Output.Kind, KEL_KIND_LIST_INTF);
 }
 
 }  // namespace

@@ -61,8 +61,9 @@ class FrameworkTest : public ::testing::Test {
     TPluginCallRec rec = Rec();
     rec.Params = &params;
     EXPECT_EQ(DoCreatePluginInstance(&rec), 0);
-    created_.push_back(rec.Instance);
-    return rec.Instance;
+    uint32_t handle = rec.Instance;  // packed field: copy before binding a reference
+    created_.push_back(handle);
+    return handle;
   }
 
   // Runs a command with a raw parameter list of the module's own kind.

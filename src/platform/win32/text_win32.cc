@@ -2,6 +2,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
+// winuser.h defines these names as macros.
+#undef AnsiLower
+#undef AnsiUpper
+
 #include "platform/port.h"
 
 namespace port {
