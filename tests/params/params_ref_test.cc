@@ -53,11 +53,6 @@ TEST(ParamsRef, HelpersReadAndWriteTheList) {
   r.Clear();
   EXPECT_EQ(list.Count(), 0);
 
-  ParamsRef none;
-  EXPECT_EQ(none.Count(), 0);
-  EXPECT_EQ(none.IndexOf("x"), -1);
-  EXPECT_TRUE(none.GetValue("x").IsEmpty());
-  EXPECT_FALSE(none.Add("x", Variant()));
 }
 
 TEST(CopyParamsItems, CopiesRangeWithTypeAndState) {
