@@ -32,7 +32,11 @@ extern "C" {
 
 /* ---- Variants (OLE VARIANT layout) ------------------------------------ */
 
+#ifdef __cplusplus
 typedef char16_t kel_char16;
+#else
+typedef uint16_t kel_char16; /* C has no char16_t without <uchar.h> */
+#endif
 typedef kel_char16* kel_bstr; /* points at the text; 4-byte byte length before it */
 
 enum {

@@ -106,18 +106,6 @@ TEST(ParamsListValues, KeepTheIncomingType) {
   EXPECT_EQ(item->Value().Type(), VarType::OleStr);
 }
 
-TEST(ParamsListValues, StateFollowsCreation) {
-  TkelParamsListItem empty("e", Variant());
-  TkelParamsListItem null("n", Variant::Null());
-  TkelParamsListItem full("f", Variant(int32_t(1)));
-  EXPECT_EQ(empty.State, 0);
-  EXPECT_EQ(null.State, 0);
-  EXPECT_EQ(full.State, 2);
-  full.State = 7;
-  full.SetValue(Variant(int32_t(3)));
-  EXPECT_EQ(full.State, 7);
-}
-
 TEST(ParamsListValues, SetValueAddsOnlyWhenAsked) {
   TkelParamsList list;
   EXPECT_EQ(list.SetValue("x", Variant(int32_t(1)), false), nullptr);
