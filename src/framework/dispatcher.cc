@@ -14,7 +14,7 @@ class CommandScope {
     if (++p_.CommandDepth != 1) {
       --p_.CommandDepth;
       p_.CommandLock.Leave();
-      throw EAssertionFailed("Nested plugin commands are not allowed");
+      throw EAssertion("Nested plugin commands are not allowed");
     }
   }
   ~CommandScope() {

@@ -1,7 +1,7 @@
 // Copying items between two lists that may both be foreign implementations.
 #include <string>
 
-#include "params/params_errors.h"
+#include "runtime/errors.h"
 #include "params/params_ref.h"
 
 namespace kel {

@@ -9,7 +9,7 @@
 
 #include "params/intf_guids.h"
 #include "params/list_wrap_tables.h"
-#include "params/params_errors.h"
+#include "runtime/errors.h"
 #include "params/params_item_wrap.h"
 #include "params/params_list_wrap.h"
 #include "platform/port.h"

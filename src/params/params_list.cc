@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "params/params_errors.h"
+#include "runtime/errors.h"
 #include "platform/port.h"
 
 namespace kel {

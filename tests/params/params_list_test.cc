@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 
-#include "params/params_errors.h"
+#include "runtime/errors.h"
 #include "params/params_list.h"
 
 namespace kel {

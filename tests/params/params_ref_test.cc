@@ -2,7 +2,7 @@
 // stand-in foreign list checks that failures are reported, not ignored.
 #include <gtest/gtest.h>
 
-#include "params/params_errors.h"
+#include "runtime/errors.h"
 #include "params/params_list.h"
 #include "params/params_list_wrap.h"
 #include "params/params_ref.h"
