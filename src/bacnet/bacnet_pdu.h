@@ -1,0 +1,68 @@
+// Network and application layer headers of received frames, and the
+// BACnet/IP envelope around them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bacnet/bacnet_utils.h"
+
+namespace bacnet {
+
+// BVLC function codes.
+constexpr uint8_t kBvlcType = 0x81;
+constexpr uint8_t kBvlcForwardedNpdu = 0x04;
+constexpr uint8_t kBvlcOriginalUnicast = 0x0A;
+
+// Where the NPDU of a received frame starts and, for a frame relayed by a
+// broadcast management device, the original sender.
+struct TBvll {
+  int32_t NpduPos = 0;  // 0: too short to hold an NPDU
+  bool Forwarded = false;
+  std::string OriginAddress;  // dotted text, only when Forwarded
+  uint16_t OriginPort = 0;
+};
+
+// Reads the four-octet envelope; a Forwarded-NPDU carries six more octets
+// with the original source address and port.
+TBvll DecodeBvll(TBacBytes frame);
+
+class TNPDU {
+ public:
+  TNPDU() = default;
+  void Clear();
+  // Decodes the NPDU at pos; returns the APDU position, or 0 when the
+  // version is not 1 or the header does not fit the frame.
+  int32_t Decode(TBacBytes frame, int32_t pos);
+
+  uint8_t Control = 0;
+  uint16_t DNet = 0;
+  uint8_t DLen = 0;
+  TBacByteArray DAdr;
+  uint16_t SNet = 0;
+  uint8_t SLen = 0;
+  TBacByteArray SAdr;
+  uint8_t HopCount = 0;
+  uint32_t DAdrValue = 0;
+  uint32_t SAdrValue = 0;
+};
+
+enum class TLocateResult {
+  Located,         // value position found
+  NotReadProperty, // not an unsegmented ReadProperty-ACK
+  Truncated,       // the frame ends inside the fixed part of the ACK
+};
+
+class TAPDU {
+ public:
+  // Returns 5 and sets DeviceInstance when the APDU at pos is an I-Am (the
+  // fixed octets up to the instance must be present), else 0.
+  int32_t DecodeIAm(TBacBytes frame, int32_t pos);
+  // Finds the first value octet of a ReadProperty-ACK at pos.
+  static TLocateResult LocateReadPropertyValue(TBacBytes frame, int32_t pos, int32_t& valuePos);
+
+  uint8_t PduType = 0;
+  uint32_t DeviceInstance = 0;
+};
+
+}  // namespace bacnet

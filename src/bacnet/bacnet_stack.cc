@@ -1,0 +1,213 @@
+#include "bacnet/bacnet_stack.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "bacnet/bacnet_enums.h"
+
+namespace bacnet {
+namespace {
+
+// The octets that address conn's device on its network: the low octet of
+// Station for a one-octet address, else the learned address octets.
+uint8_t StationOctets(const TDeviceConnInfo& conn, std::array<uint8_t, kMaxStationAddress>& out) {
+  if (conn.AddressLength == 1) {
+    out[0] = static_cast<uint8_t>(conn.Station);
+    return 1;
+  }
+  const uint8_t n = std::min(conn.AddressLength, kMaxStationAddress);
+  std::copy(conn.StationAddress.begin(), conn.StationAddress.begin() + n, out.begin());
+  return n;
+}
+
+// Whether a reply with this source and network header comes from the device
+// the request went to.  Ports are not compared.
+bool FromExpectedDevice(std::string_view source, const TNPDU& npdu, const TDeviceConnInfo& expected) {
+  if (!SameHostAddress(source, expected.EndPoint.Address)) return false;
+  if (expected.AddressLength == 0) return true;
+  std::array<uint8_t, kMaxStationAddress> station{};
+  const uint8_t n = StationOctets(expected, station);
+  return (npdu.Control & 0x08) != 0 && npdu.SNet == static_cast<uint16_t>(expected.Network) &&
+         npdu.SAdr.size() == n && std::equal(npdu.SAdr.begin(), npdu.SAdr.end(), station.begin());
+}
+
+}  // namespace
+
+int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn, uint32_t instance,
+                               uint16_t objectType, uint16_t propertyId) {
+  if (out.size() < static_cast<size_t>(kMaxRequestLength)) return 0;
+  std::fill(out.begin(), out.begin() + kMaxRequestLength, uint8_t{0});
+  uint8_t* f = out.data();
+  f[0] = kBvlcType;
+  f[1] = kBvlcOriginalUnicast;
+  f[4] = 0x01;  // NPDU version
+  int32_t pos = 6;
+  if (conn.AddressLength == 0) {
+    f[5] = 0x04;  // expecting reply
+  } else {
+    std::array<uint8_t, kMaxStationAddress> station{};
+    const uint8_t n = StationOctets(conn, station);
+    f[5] = 0x24;  // destination present, expecting reply
+    f[6] = static_cast<uint8_t>(conn.Network >> 8);
+    f[7] = static_cast<uint8_t>(conn.Network);
+    f[8] = n;
+    std::copy(station.begin(), station.begin() + n, f + 9);
+    f[9 + n] = 0xFF;  // hop count
+    pos = 10 + n;
+  }
+  f[pos++] = kPduConfirmedRequest;
+  f[pos++] = 0x05;  // no segments, up to 1476 octets accepted
+  f[pos++] = conn.InvokeId;
+  f[pos++] = kServiceReadProperty;
+  pos = EncodeObjectIdentifier(out, pos, objectType, instance);
+  pos = EncodePropertyIdentifier(out, pos, propertyId);
+  f[3] = static_cast<uint8_t>(pos);
+  return pos;
+}
+
+int32_t BuildWhoIsFrame(std::span<uint8_t> out) {
+  static constexpr uint8_t kWhoIs[12] = {0x81, 0x0A, 0x00, 0x0C, 0x01, 0x20,
+                                         0xFF, 0xFF, 0x00, 0xFF, 0x10, 0x08};
+  if (out.size() < sizeof kWhoIs) return 0;
+  std::copy(std::begin(kWhoIs), std::end(kWhoIs), out.begin());
+  return static_cast<int32_t>(sizeof kWhoIs);
+}
+
+int32_t TBACnetStack::ReadProperty(const TDeviceConnInfo& conn, uint32_t instance, uint16_t objectType,
+                                   uint16_t propertyId) {
+  if (!OnSend) return -1;
+  if (objectType == kObjectDevice) instance = conn.Instance;
+  std::array<uint8_t, kMaxRequestLength> frame;
+  const int32_t length = BuildReadPropertyFrame(frame, conn, instance, objectType, propertyId);
+  const int32_t sent = OnSend(*this, TBacBytes(frame.data(), static_cast<size_t>(length)), conn, length);
+  return sent < 0 ? sent : conn.InvokeId;
+}
+
+void TBACnetStack::SendWhoIs(const TDeviceConnInfo& conn) {
+  if (!OnSend) return;
+  std::array<uint8_t, 12> frame;
+  const int32_t length = BuildWhoIsFrame(frame);
+  LastWhoIsPort = conn.EndPoint.Port;
+  try {
+    OnSend(*this, TBacBytes(frame.data(), frame.size()), conn, length);
+  } catch (const std::exception& e) {
+    // Nobody waits for a Who-Is: the failure goes to the owner's log and the
+    // Who-Is is abandoned.
+    if (OnError) OnError(*this, e.what());
+  }
+}
+
+int32_t TBACnetStack::ProcessReceived(uint8_t expectedInvokeId, const TDeviceConnInfo& expected,
+                                      TProperty& result, std::string* rawCopy) {
+  std::unique_ptr<TBacDataItem> item = Inbound.Pop();
+  if (!item) return -1;
+  if (item->Size() <= 4) return -1;
+  const TBacBytes frame(item->Data(), static_cast<size_t>(item->Size()));
+  if (rawCopy) rawCopy->assign(reinterpret_cast<const char*>(frame.data()), frame.size());
+  return HandleFrame(frame, *item, expectedInvokeId, expected, result);
+}
+
+int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
+                                  const TDeviceConnInfo& expected, TProperty& result) {
+  const TBvll bvll = DecodeBvll(frame);
+  if (bvll.NpduPos == 0) return -1;
+  if (bvll.Forwarded) item.Address = bvll.OriginAddress;  // the original sender
+
+  TNPDU npdu;
+  const int32_t apdu = npdu.Decode(frame, bvll.NpduPos);
+  if (apdu <= 0 || static_cast<size_t>(apdu) >= frame.size()) return -1;
+  const uint8_t first = frame[static_cast<size_t>(apdu)];
+  const uint8_t type = first & 0xF0;
+
+  if (type == kPduUnconfirmedRequest) {
+    TAPDU iam;
+    if (iam.DecodeIAm(frame, apdu) == 0) return -1;
+    item.Port = LastWhoIsPort;
+    TDeviceConnInfo source;
+    source.EndPoint = item.EndPoint();
+    TDeviceConnInfo added;
+    if (RegisterDevice(source, iam.DeviceInstance, &npdu, &added) && OnDeviceFound) OnDeviceFound(*this, added);
+    return kPduUnconfirmedRequest;
+  }
+
+  if (type != kPduSimpleAck && type != kPduComplexAck && type != kPduError && type != kPduReject &&
+      type != kPduAbort)
+    return -1;
+  // Fixed octets: invoke identifier, and the reason of a Reject or Abort.
+  const size_t fixed = (type == kPduReject || type == kPduAbort) ? 3 : 2;
+  if (frame.size() - static_cast<size_t>(apdu) < fixed) return -1;
+  if (frame[static_cast<size_t>(apdu) + 1] != expectedInvokeId) return -1;
+  if (!FromExpectedDevice(item.Address, npdu, expected)) return -1;
+
+  switch (type) {
+    case kPduError: {
+      int32_t pos = apdu + 3;
+      kel::Variant v;
+      if (DecodeApplicationValue(frame, pos, v)) {
+        result.ErrorClass = static_cast<uint8_t>(v.ToInt64());
+        if (DecodeApplicationValue(frame, pos, v)) result.ErrorCode = static_cast<uint8_t>(v.ToInt64());
+      }
+      break;
+    }
+    case kPduReject:
+    case kPduAbort:
+      result.ErrorClass = kErrorClassCommunication;
+      result.ErrorCode = frame[static_cast<size_t>(apdu) + 2];
+      break;
+    case kPduComplexAck: {
+      result.Tag = kTagNull;
+      int32_t pos = 0;
+      const TLocateResult located = TAPDU::LocateReadPropertyValue(frame, apdu, pos);
+      if (located == TLocateResult::Truncated) return -1;
+      if (located == TLocateResult::Located) {
+        kel::Variant v;
+        uint8_t tag = 0;
+        if (DecodeApplicationValue(frame, pos, v, &tag)) {
+          result.Tag = tag;
+          result.Value = std::move(v);
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  result.PduType = type;
+  return type;
+}
+
+TDevice* TBACnetStack::FindDevice(const TDeviceConnInfo& conn, uint32_t instance) {
+  TDeviceReadLock lock(Data.Devices);
+  for (TDevice* d : lock.Items())
+    if (SameEndPoint(d->ConnInfo.EndPoint, conn.EndPoint) && d->ConnInfo.Instance == instance) return d;
+  return nullptr;
+}
+
+TDevice* TBACnetStack::RegisterDevice(const TDeviceConnInfo& conn, uint32_t instance, const TNPDU* npdu,
+                                      TDeviceConnInfo* outConn) {
+  auto device = std::make_unique<TDevice>();
+  device->ConnInfo.EndPoint = conn.EndPoint;
+  device->ConnInfo.Instance = instance;
+  if (npdu) {
+    device->ConnInfo.SetStationAddress(npdu->SAdr.data(), npdu->SLen);
+    device->ConnInfo.Network = npdu->SNet;
+    device->ConnInfo.Station = npdu->SAdrValue;
+  }
+  auto known = [&](const kel::TThreadObjectList<TDevice>::List& items) {
+    return std::any_of(items.begin(), items.end(),
+                       [&](const TDevice* d) { return SameConnection(d->ConnInfo, device->ConnInfo); });
+  };
+  {
+    TDeviceReadLock lock(Data.Devices);
+    if (known(lock.Items())) return nullptr;
+  }
+  TDeviceWriteLock lock(Data.Devices);
+  // Another thread may have added the same device between the two locks.
+  if (known(lock.Items())) return nullptr;
+  if (outConn) *outConn = device->ConnInfo;
+  lock.Items().push_back(device.get());
+  return device.release();
+}
+
+}  // namespace bacnet

@@ -1,0 +1,92 @@
+// The BACnet/IP client: builds ReadProperty and Who-Is requests, hands them
+// to the owner's send handler, and takes received frames from the inbound
+// queue one at a time, matching replies to the request in flight and learning
+// devices from I-Am.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "bacnet/bacnet_device.h"
+#include "bacnet/bacnet_endpoint.h"
+#include "bacnet/bacnet_pdu.h"
+#include "bacnet/bacnet_property.h"
+#include "bacnet/bacnet_utils.h"
+#include "runtime/thread_queue.h"
+
+namespace bacnet {
+
+// One received frame as the host delivered it, with its source endpoint.
+class TBacDataItem : public kel::TDataItem {
+ public:
+  TBacDataItem(const void* data, int32_t size, std::string address, uint16_t port)
+      : kel::TDataItem(data, false, size), Address(std::move(address)), Port(port) {}
+  TIpEndPoint EndPoint() const { return TIpEndPoint{Address, Port, false}; }
+
+  std::string Address;
+  uint16_t Port;
+};
+
+// Longest request the stack builds (routed ReadProperty with a six-octet
+// station address and a two-octet property identifier).
+constexpr int32_t kMaxRequestLength = 32;
+
+// Writes the ReadProperty request for conn into out (at least
+// kMaxRequestLength octets); returns its length, 0 when out is too small.
+int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn, uint32_t instance,
+                               uint16_t objectType, uint16_t propertyId);
+// Writes the 12-octet global Who-Is; returns 12, 0 when out is too small.
+int32_t BuildWhoIsFrame(std::span<uint8_t> out);
+
+class TBACnetStack {
+ public:
+  // Sends length octets of frame to conn; 0 or more means sent.
+  using TSendHandler =
+      std::function<int32_t(TBACnetStack& sender, TBacBytes frame, const TDeviceConnInfo& conn, int32_t length)>;
+  using TDeviceFoundHandler = std::function<void(TBACnetStack& sender, const TDeviceConnInfo& conn)>;
+  // Told of failures that have no caller to return to (a Who-Is that could
+  // not be sent); the owner logs them as errors.
+  using TErrorHandler = std::function<void(TBACnetStack& sender, const std::string& message)>;
+
+  TBACnetStack() = default;
+  TBACnetStack(const TBACnetStack&) = delete;
+  TBACnetStack& operator=(const TBACnetStack&) = delete;
+
+  // Sends a ReadProperty; returns the invoke identifier used (0..255), the
+  // handler's negative result, or -1 without a handler.  For Device objects
+  // the connection's own instance is asked for.
+  int32_t ReadProperty(const TDeviceConnInfo& conn, uint32_t instance, uint16_t objectType,
+                       uint16_t propertyId);
+  // Sends a global Who-Is to conn's endpoint and remembers its port.
+  void SendWhoIs(const TDeviceConnInfo& conn);
+  // Takes one frame from Inbound and handles it.  A confirmed reply counts
+  // only when it carries expectedInvokeId and comes from expected's device.
+  // Returns the PDU type handled (0x10, 0x20, 0x30, 0x50, 0x60, 0x70) or -1
+  // when the queue was empty or the frame was dropped.
+  int32_t ProcessReceived(uint8_t expectedInvokeId, const TDeviceConnInfo& expected, TProperty& result,
+                          std::string* rawCopy = nullptr);
+
+  // The first device with conn's endpoint and the given instance, or null.
+  // The pointer is valid while the caller holds a side of the table's lock.
+  TDevice* FindDevice(const TDeviceConnInfo& conn, uint32_t instance);
+  // Adds a device for conn's endpoint and instance, with the routing fields
+  // of npdu when given.  Returns null (table unchanged) when the same
+  // connection is known already.
+  TDevice* RegisterDevice(const TDeviceConnInfo& conn, uint32_t instance, const TNPDU* npdu,
+                          TDeviceConnInfo* outConn);
+
+  TSendHandler OnSend;
+  TDeviceFoundHandler OnDeviceFound;
+  TErrorHandler OnError;
+  uint16_t LastWhoIsPort = kBacnetIpPort;
+  TBACnetData Data;
+  kel::TThreadSafeQueue<TBacDataItem> Inbound;
+
+ private:
+  int32_t HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
+                      const TDeviceConnInfo& expected, TProperty& result);
+};
+
+}  // namespace bacnet

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "bacnet/bacnet_stack.h"
+
+using namespace bacnet;
+
+namespace {
+
+std::vector<uint8_t> IAm(uint32_t instance) {
+  return {0x81, 0x0B, 0x00, 0x14, 0x01, 0x00, 0x10, 0x00, 0xC4, 0x02,
+          static_cast<uint8_t>(instance >> 16), static_cast<uint8_t>(instance >> 8), static_cast<uint8_t>(instance),
+          0x22, 0x05, 0xC4, 0x91, 0x00, 0x21, 0x2A};
+}
+
+// I-Am frames are registered on one thread while others look devices up,
+// use them under the table's lock and register the same devices directly:
+// every device ends up in the table exactly once and lookups never see a
+// freed or half-made device.
+TEST(StackConcurrency, RegistrationWhileLookingUp) {
+  constexpr uint32_t kDevices = 300;
+  TBACnetStack stack;
+  std::atomic<int> found{0};
+  stack.OnDeviceFound = [&](TBACnetStack&, const TDeviceConnInfo&) { found.fetch_add(1); };
+  const TDeviceConnInfo expected{TIpEndPoint{"10.0.0.1", 47808, false}};
+  std::atomic<bool> done{false};
+
+  std::thread receiver([&] {
+    for (uint32_t i = 0; i < kDevices; ++i) {
+      const auto f = IAm(i);
+      stack.Inbound.Push(std::make_unique<TBacDataItem>(f.data(), static_cast<int32_t>(f.size()), "10.0.0.1", 47808));
+      TProperty p;
+      EXPECT_EQ(stack.ProcessReceived(0, expected, p), 0x10);
+    }
+    done = true;
+  });
+  std::thread registrar([&] {
+    TDeviceConnInfo conn{TIpEndPoint{"10.0.0.1", 47808, false}};
+    for (uint32_t i = kDevices; i-- > 0;) stack.RegisterDevice(conn, i, nullptr, nullptr);
+  });
+  std::thread reader([&] {
+    const TDeviceConnInfo conn{TIpEndPoint{"10.0.0.1", 47808, false}};
+    uint32_t i = 0;
+    while (!done) {
+      TDeviceReadLock lock(stack.Data.Devices);
+      if (TDevice* d = stack.FindDevice(conn, i % kDevices)) {
+        EXPECT_EQ(d->ConnInfo.Instance, i % kDevices);
+        EXPECT_EQ(d->BasicProperties[0].ItemName, "DEV_OBJECT_NAME");
+      }
+      ++i;
+    }
+  });
+  receiver.join();
+  registrar.join();
+  reader.join();
+
+  std::set<uint32_t> instances;
+  {
+    TDeviceReadLock lock(stack.Data.Devices);
+    for (const TDevice* d : lock.Items()) instances.insert(d->ConnInfo.Instance);
+    EXPECT_EQ(lock.Items().size(), kDevices);
+  }
+  EXPECT_EQ(instances.size(), kDevices);
+  EXPECT_LE(found.load(), static_cast<int>(kDevices));
+}
+
+}  // namespace
