@@ -250,8 +250,13 @@ void TWtransl::Collect(const std::u16string& text, TComponent* component, std::s
   std::string key = port::Utf16ToUtf8(Trim16(text));
   if (key.empty() || collected_.size() >= kMaxCollected || !collectedKeys_.insert(key).second) return;
   std::string note;
-  if (header_.saveMode == TLngSaveMode::UntranslatedObjects && component)
-    note = ComponentPath(component) + (property.empty() ? "" : "." + std::string(property));
+  if (header_.saveMode == TLngSaveMode::UntranslatedObjects && component) {
+    note = ComponentPath(component);
+    if (!property.empty()) {
+      note.push_back('.');
+      note.append(property);
+    }
+  }
   collected_.emplace_back(std::move(key), std::move(note));
 }
 

@@ -59,8 +59,8 @@ class TzovXMLTree : public TzovXMLNode {
   // Limits that keep hostile input from exhausting memory.  Elements beyond
   // MaxNodes are not made (their close tags still balance), attributes beyond
   // MaxAttributes are not stored; Truncated() then tells so.
-  static constexpr size_t kDefaultMaxNodes = 2000000;
-  static constexpr size_t kDefaultMaxAttributes = 2000000;
+  static constexpr size_t kDefaultMaxNodes = 1000000;
+  static constexpr size_t kDefaultMaxAttributes = 1000000;
 
   TzovXMLTree() = default;
 
