@@ -1,0 +1,49 @@
+#include "runtime/text/text_resources.h"
+
+#include "platform/port.h"
+#include "runtime/text/translator.h"
+
+namespace kel {
+
+namespace {
+const TClassInfo kCustomClass{"TCustomTextResources", &TComponent::StaticClass(), nullptr, 0};
+}  // namespace
+
+const TClassInfo& TCustomTextResources::StaticClass() { return kCustomClass; }
+
+TCustomTextResources::TCustomTextResources(TComponent* owner) : TComponent(owner) { SetTag(kTag); }
+
+void TCustomTextResources::Translate(TWtransl& translator) {
+  const std::string pair = translator.LoadedPair();
+  if (pair.empty() || pair == translatedFor_) return;
+  if (originals_.size() != texts_.size()) {
+    originals_.clear();
+    for (const std::string* t : texts_) originals_.push_back(*t);
+  }
+  for (size_t i = 0; i < texts_.size(); ++i) {
+    if (originals_[i].empty()) continue;
+    std::u16string text = port::AnsiToUtf16(originals_[i]);
+    *texts_[i] = port::Utf16ToAnsi(translator.TranslateString(text, this, {}));
+  }
+  translatedFor_ = pair;
+}
+
+const TClassInfo& TTextResources::StaticClass() {
+  static const TPropInfo props[] = {
+      TextProp<&TTextResources::TextInvalidCrc>("TextInvalidCrc"),
+      TextProp<&TTextResources::TextErrorResponse>("TextErrorResponse"),
+      TextProp<&TTextResources::TextConfigLoadError>("TextConfigLoadError"),
+      TextProp<&TTextResources::TextRequestTimeout>("TextRequestTimeout"),
+  };
+  static const TClassInfo cls{"TTextResources", &TCustomTextResources::StaticClass(), props, std::size(props)};
+  return cls;
+}
+
+TTextResources::TTextResources(TComponent* owner) : TCustomTextResources(owner) {
+  AddText(&TextInvalidCrc);
+  AddText(&TextErrorResponse);
+  AddText(&TextConfigLoadError);
+  AddText(&TextRequestTimeout);
+}
+
+}  // namespace kel

@@ -1,0 +1,32 @@
+// Small text helpers shared by the XML reader, the component model and the
+// translator: ASCII case rules, trimming and the integer conversion used for
+// stored settings and configuration values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kel {
+
+inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Equal with ASCII letters compared without regard to case.
+bool SameTextAscii(std::string_view a, std::string_view b);
+// a begins with prefix, ASCII letters compared without regard to case.
+bool StartsTextAscii(std::string_view a, std::string_view prefix);
+std::string AsciiLowerCopy(std::string_view s);
+// Ordering ignoring ASCII case (negative, 0, positive).
+int CompareTextAscii(std::string_view a, std::string_view b);
+
+// Strips every character of code 32 and below from both ends.
+std::string_view TrimView(std::string_view s);
+inline std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+
+// Leading blanks skipped, optional sign, decimal digits, or hexadecimal digits
+// after "$" or "0x"; anything else (trailing text, overflow, nothing) gives def.
+int64_t StrToInt64Def(std::string_view s, int64_t def);
+int32_t StrToIntDef(std::string_view s, int32_t def);
+
+}  // namespace kel
