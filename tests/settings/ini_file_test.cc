@@ -1,0 +1,79 @@
+#include "runtime/settings/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/settings/percent_codec.h"
+
+namespace kel {
+namespace {
+
+TEST(IniFile, ForgivingParse) {
+  TIniFile ini(
+      "\xEF\xBB\xBF"
+      "orphan=ignored\r\n"
+      "[Common]\r\n"
+      "  Left = 326\r\n"
+      "; comment\r\n"
+      "no equals sign\r\n"
+      "=no key\r\n"
+      "[broken\r\n"
+      "Caption=  text with trailing space \n"
+      "[common]\n"
+      "Top=144");
+  EXPECT_EQ(ini.ReadInteger("COMMON", "left", 0), 326);
+  EXPECT_EQ(ini.ReadString("Common", "Caption", ""), "text with trailing space ");
+  EXPECT_EQ(ini.ReadInteger("Common", "Top", 0), 144);  // the repeated section merges
+  EXPECT_EQ(ini.SectionNames().size(), 1u);
+  EXPECT_FALSE(ini.ValueExists("Common", "orphan"));
+  EXPECT_FALSE(ini.Modified());
+}
+
+TEST(IniFile, TypedValuesAndDefaults) {
+  TIniFile ini;
+  ini.WriteInteger("S", "i", -42);
+  ini.WriteFloat("S", "f", 0.1);
+  ini.WriteString("S", "t", "line\r\nbreak");
+  EXPECT_TRUE(ini.Modified());
+  TIniFile back(ini.Text());
+  EXPECT_EQ(back.ReadInteger("S", "i", 0), -42);
+  EXPECT_EQ(back.ReadFloat("S", "f", 0), 0.1);
+  EXPECT_EQ(back.ReadString("S", "t", ""), "line  break");  // never spans lines
+  EXPECT_EQ(back.ReadInteger("S", "t", 7), 7);              // not a number: default
+  EXPECT_EQ(back.ReadInteger("S", "missing", 5), 5);
+  EXPECT_EQ(back.ReadFloat("S", "i", 1.0), -42.0);
+}
+
+TEST(IniFile, DeleteAndErase) {
+  TIniFile ini("[A]\nx=1\ny=2\n[A.B]\nz=3\n");
+  EXPECT_TRUE(ini.DeleteKey("a", "X"));
+  EXPECT_FALSE(ini.DeleteKey("a", "x"));
+  EXPECT_EQ(ini.SectionKeys("A").size(), 1u);
+  EXPECT_TRUE(ini.EraseSection("a.b"));
+  EXPECT_FALSE(ini.SectionExists("A.B"));
+}
+
+TEST(PercentCodec, EncodesAsStored) {
+  EXPECT_EQ(PercentEncode("Caption with spaces"), "Caption with spaces");
+  EXPECT_EQ(PercentEncode(" lead"), "+lead");
+  EXPECT_EQ(PercentEncode("  two"), "++two");
+  EXPECT_EQ(PercentEncode("a  b"), "a+ b");
+  EXPECT_EQ(PercentEncode("100%"), "100%%");
+  EXPECT_EQ(PercentEncode("a+b"), "a%2Bb");
+  EXPECT_EQ(PercentEncode("Grüße"), "Gr%C3%BC%C3%9Fe");
+  EXPECT_EQ(PercentEncode("tab\there"), "tab%09here");
+}
+
+TEST(PercentCodec, RoundTrips) {
+  for (const char* t : {" lead", "a  b  ", "100% sure", "Grüße aus Köln", "x+y", "", "trailing "})
+    EXPECT_EQ(PercentDecode(PercentEncode(t)), t) << t;
+}
+
+TEST(PercentCodec, DecodesForeignText) {
+  EXPECT_EQ(PercentDecode("50%zz"), "50%zz");  // not an escape: stays
+  EXPECT_EQ(PercentDecode("end%"), "end%");
+  EXPECT_EQ(PercentDecode("a+b"), "a b");
+  EXPECT_EQ(PercentDecode("%FF%FE"), "\xFF\xFE");  // not UTF-8: the bytes are kept
+}
+
+}  // namespace
+}  // namespace kel
