@@ -1,0 +1,25 @@
+#include "runtime/settings/proxy_code_object.h"
+
+namespace kel {
+
+namespace {
+const TPropInfo kProps[] = {
+    IntProp<&TProxyCodeObject::Left>("Left"),
+    IntProp<&TProxyCodeObject::Top>("Top"),
+    IntProp<&TProxyCodeObject::Height>("Height"),
+    IntProp<&TProxyCodeObject::Width>("Width"),
+    TextProp<&TProxyCodeObject::lblParams_Caption>("lblParams_Caption"),
+    TextProp<&TProxyCodeObject::OpenDialog_FileName>("OpenDialog_FileName"),
+    TextProp<&TProxyCodeObject::SaveDialog_FileName>("SaveDialog_FileName"),
+    FloatProp<&TProxyCodeObject::spMinInt_Value>("spMinInt_Value"),
+    BoolProp<&TProxyCodeObject::chkReadDevProp_Checked>("chkReadDevProp_Checked"),
+};
+}  // namespace
+
+const TClassInfo& TProxyCodeObject::StaticClass() {
+  static const TClassInfo info{"TProxyCodeObject", &TProxyCodeCustomObject::StaticClass(), kProps,
+                               std::size(kProps)};
+  return info;
+}
+
+}  // namespace kel

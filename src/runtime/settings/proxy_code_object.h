@@ -1,0 +1,28 @@
+// The substitute object whose published properties carry the options form's
+// values, so that the form's persistence map works without the form.
+#pragma once
+
+#include <string>
+
+#include "runtime/settings/wreg.h"
+
+namespace kel {
+
+class TProxyCodeObject : public TProxyCodeCustomObject {
+ public:
+  explicit TProxyCodeObject(TComponent* owner = nullptr) : TProxyCodeCustomObject(owner) {}
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+
+  int32_t Left = 326;
+  int32_t Top = 144;
+  int32_t Height = 435;
+  int32_t Width = 481;
+  std::string lblParams_Caption;
+  std::string OpenDialog_FileName;
+  std::string SaveDialog_FileName;
+  double spMinInt_Value = 0;
+  bool chkReadDevProp_Checked = true;
+};
+
+}  // namespace kel
