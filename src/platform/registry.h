@@ -63,6 +63,12 @@ class Registry {
   bool WriteBinary(const std::string& name, const std::string& value);
   bool DeleteValue(const std::string& name);
 
+  // Groups the changes until EndUpdate into one rewrite of the store, with
+  // the cross-process lock held throughout (no-ops on Windows).  EndUpdate
+  // gives false when the changes could not be written.
+  bool BeginUpdate();
+  bool EndUpdate();
+
   struct Impl;
 
  private:

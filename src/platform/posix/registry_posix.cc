@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "platform/port.h"
 #include "platform/registry.h"
@@ -229,15 +230,23 @@ struct Registry::Impl {
   std::string file;
   bool usable = false;
   Store store;
+  std::unique_ptr<NamedLock> batch;  // held between BeginUpdate and EndUpdate
+  bool dirty = false;
 
   void Load() {
+    if (batch) return;  // the batch's snapshot is the current state
     std::string text;
     store = ReadFile(file, &text) ? Parse(text) : Store();
   }
   // Reads the store again under the cross-process lock, applies change and
-  // writes the store back atomically.
+  // writes the store back atomically (or, inside a batch, marks it dirty).
   template <class F>
   bool Update(F change) {
+    if (batch) {
+      if (!change(store)) return false;
+      dirty = true;
+      return true;
+    }
     NamedLock lock("registry-" + file);
     if (!lock.Acquire(10000)) return false;
     Load();
@@ -245,6 +254,24 @@ struct Registry::Impl {
     return WriteFileAtomic(file, Serialize(store));
   }
 };
+
+bool Registry::BeginUpdate() {
+  if (!impl_->usable || impl_->batch) return impl_->usable;
+  auto lock = std::make_unique<NamedLock>("registry-" + impl_->file);
+  if (!lock->Acquire(10000)) return false;
+  impl_->Load();
+  impl_->batch = std::move(lock);
+  impl_->dirty = false;
+  return true;
+}
+
+bool Registry::EndUpdate() {
+  if (!impl_->batch) return true;
+  bool ok = !impl_->dirty || WriteFileAtomic(impl_->file, Serialize(impl_->store));
+  impl_->batch.reset();
+  impl_->dirty = false;
+  return ok;
+}
 
 Registry::Registry(uint32_t rootKey) : root_(rootKey), impl_(std::make_unique<Impl>()) {
   impl_->file = StoreFile(rootKey, &impl_->usable);

@@ -197,4 +197,7 @@ bool Registry::DeleteValue(const std::string& name) {
   return RegDeleteValueA(impl_->key, name.c_str()) == ERROR_SUCCESS;
 }
 
+bool Registry::BeginUpdate() { return true; }
+bool Registry::EndUpdate() { return true; }
+
 }  // namespace port

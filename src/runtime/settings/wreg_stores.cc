@@ -117,6 +117,7 @@ bool TIniWregStore::Finish() {
 
 TRegistryWregStore::TRegistryWregStore(std::unique_ptr<port::Registry> reg, std::string basePath)
     : reg_(std::move(reg)), base_(std::move(basePath)) {
+  reg_->BeginUpdate();
   while (!base_.empty() && base_.back() == '\\') base_.pop_back();
 }
 

@@ -98,6 +98,7 @@ class TRegistryWregStore : public TWregStore {
   std::vector<std::string> KeyNames() override;
   std::vector<std::string> ValueNames() override;
   void DeleteLine(const TMapLine& line) override;
+  bool Finish() override { return reg_->EndUpdate(); }
 
  private:
   std::string KeyOf(const TMapLine& line) const;

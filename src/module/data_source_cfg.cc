@@ -1,0 +1,23 @@
+#include "module/data_source_cfg.h"
+
+namespace bacnet_module {
+
+const kel::TClassInfo& TDataSourceCfg::StaticClass() {
+  static const kel::TClassInfo info{"TDataSourceCfg", &kel::TProxyCodeObject::StaticClass(), nullptr, 0};
+  return info;
+}
+
+const char* const kOptionsPersistenceMap[10] = {
+    "Left,Left",
+    "Top,Top",
+    "Height,Height",
+    "Width,Width",
+    ";---short---",
+    "lblParams.Caption,Parser config",
+    "OpenDialog.FileName,Open files dir",
+    "SaveDialog.FileName,Save files dir",
+    "spMinInt.Value,Min interval",
+    "chkReadDevProp.Checked,Read dev props",
+};
+
+}  // namespace bacnet_module
