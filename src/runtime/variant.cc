@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/port.h"
+#include "runtime/text/text_utils.h"
 
 namespace kel {
 
@@ -32,13 +33,6 @@ bool IsIntegral(VarType t) {
 
 bool IsFloating(VarType t) {
   return t == VarType::R4 || t == VarType::R8 || t == VarType::Date || t == VarType::Currency;
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return std::string(s.substr(b, e - b));
 }
 
 bool ParseNumber(const std::string& text, double* d, int64_t* i, bool* isInt) {

@@ -214,16 +214,6 @@ void EnsureKey(Store& store, const std::string& path) {
   }
 }
 
-std::string Normalize(const std::string& path) {
-  std::string out;
-  for (char c : path) {
-    if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
-    out.push_back(c);
-  }
-  while (!out.empty() && out.back() == '\\') out.pop_back();
-  return out;
-}
-
 }  // namespace
 
 struct Registry::Impl {
@@ -278,13 +268,6 @@ Registry::Registry(uint32_t rootKey) : root_(rootKey), impl_(std::make_unique<Im
 }
 
 Registry::~Registry() = default;
-
-std::string Registry::Resolve(const std::string& path) const {
-  if (!path.empty() && path[0] == '\\') return Normalize(path);
-  if (current_.empty()) return Normalize(path);
-  if (path.empty()) return current_;
-  return Normalize(current_ + "\\" + path);
-}
 
 bool Registry::OpenKey(const std::string& path, bool create) {
   if (!impl_->usable) return false;

@@ -17,25 +17,8 @@ struct Registry::Impl {
 
 static HKEY RootHandle(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(root)); }
 
-static std::string Strip(const std::string& path) {
-  std::string out;
-  for (char c : path) {
-    if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
-    out.push_back(c);
-  }
-  while (!out.empty() && out.back() == '\\') out.pop_back();
-  return out;
-}
-
 Registry::Registry(uint32_t rootKey) : root_(rootKey), impl_(std::make_unique<Impl>()) {}
 Registry::~Registry() { impl_->Close(); }
-
-std::string Registry::Resolve(const std::string& path) const {
-  if (!path.empty() && path[0] == '\\') return Strip(path);
-  if (current_.empty()) return Strip(path);
-  if (path.empty()) return current_;
-  return Strip(current_ + "\\" + path);
-}
 
 bool Registry::OpenKey(const std::string& path, bool create) {
   std::string full = Resolve(path);

@@ -5,29 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "runtime/text/text_utils.h"
+
 namespace kel {
-
-namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
-}  // namespace
 
 std::string FloatText(double value) {
   char buf[64];
@@ -40,13 +20,13 @@ std::string FloatText(double value) {
 
 TIniFile::Section* TIniFile::Find(std::string_view name) {
   for (auto& s : sections_)
-    if (EqualNoCase(s.name, name)) return &s;
+    if (SameTextAscii(s.name, name)) return &s;
   return nullptr;
 }
 
 const TIniFile::Section* TIniFile::Find(std::string_view name) const {
   for (const auto& s : sections_)
-    if (EqualNoCase(s.name, name)) return &s;
+    if (SameTextAscii(s.name, name)) return &s;
   return nullptr;
 }
 
@@ -63,12 +43,12 @@ void TIniFile::Parse(std::string_view text) {
     std::string_view raw = text.substr(at, end - at);
     at = end + 1;
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    std::string_view line = Trim(raw);
+    std::string_view line = TrimView(raw);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line.front() == '[') {
       size_t close = line.find(']');
       if (close == std::string_view::npos) continue;
-      std::string_view name = Trim(line.substr(1, close - 1));
+      std::string_view name = TrimView(line.substr(1, close - 1));
       current = Find(name);
       if (!current) {
         sections_.push_back(Section{std::string(name), {}});
@@ -79,7 +59,7 @@ void TIniFile::Parse(std::string_view text) {
     if (!current) continue;
     size_t eq = raw.find('=');
     if (eq == std::string_view::npos) continue;
-    std::string_view key = Trim(raw.substr(0, eq));
+    std::string_view key = TrimView(raw.substr(0, eq));
     if (key.empty()) continue;
     // Leading blanks of a value are layout; trailing ones are kept (stored
     // texts encode a leading space, never a trailing one).
@@ -87,7 +67,7 @@ void TIniFile::Parse(std::string_view text) {
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
     bool replaced = false;
     for (auto& e : current->entries) {
-      if (EqualNoCase(e.key, key)) {
+      if (SameTextAscii(e.key, key)) {
         e.value = std::string(value);
         replaced = true;
         break;
@@ -120,7 +100,7 @@ bool TIniFile::Read(std::string_view section, std::string_view key, std::string*
   const Section* s = Find(section);
   if (!s) return false;
   for (const auto& e : s->entries) {
-    if (EqualNoCase(e.key, key)) {
+    if (SameTextAscii(e.key, key)) {
       *value = e.value;
       return true;
     }
@@ -136,7 +116,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int32_t def) const {
   std::string v;
   if (!Read(section, key, &v)) return def;
-  std::string t(Trim(v));
+  std::string t(TrimView(v));
   if (t.empty()) return def;
   errno = 0;
   char* end = nullptr;
@@ -150,7 +130,7 @@ int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key, in
 double TIniFile::ReadFloat(std::string_view section, std::string_view key, double def) const {
   std::string v;
   if (!Read(section, key, &v)) return def;
-  std::string t(Trim(v));
+  std::string t(TrimView(v));
   for (char& c : t)
     if (c == ',') c = '.';
   if (t.empty()) return def;
@@ -173,7 +153,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, const
   }
   modified_ = true;
   for (auto& e : s->entries) {
-    if (EqualNoCase(e.key, key)) {
+    if (SameTextAscii(e.key, key)) {
       e.value = v;
       return;
     }
@@ -193,7 +173,7 @@ bool TIniFile::DeleteKey(std::string_view section, std::string_view key) {
   Section* s = Find(section);
   if (!s) return false;
   for (size_t i = 0; i < s->entries.size(); ++i) {
-    if (EqualNoCase(s->entries[i].key, key)) {
+    if (SameTextAscii(s->entries[i].key, key)) {
       s->entries.erase(s->entries.begin() + static_cast<std::ptrdiff_t>(i));
       modified_ = true;
       return true;
@@ -204,7 +184,7 @@ bool TIniFile::DeleteKey(std::string_view section, std::string_view key) {
 
 bool TIniFile::EraseSection(std::string_view section) {
   for (size_t i = 0; i < sections_.size(); ++i) {
-    if (EqualNoCase(sections_[i].name, section)) {
+    if (SameTextAscii(sections_[i].name, section)) {
       sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(i));
       modified_ = true;
       return true;

@@ -1,21 +1,12 @@
 #include "runtime/settings/persistence_map.h"
 
+#include "runtime/text/text_utils.h"
+
 namespace kel {
-
-namespace {
-
-std::string_view Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
-}  // namespace
 
 TMapLine ParseMapLine(std::string_view raw) {
   TMapLine out;
-  std::string_view line = Trim(raw);
+  std::string_view line = TrimView(raw);
   if (line.empty() || line[0] == ';') {
     out.comment = true;
     return out;
@@ -24,12 +15,12 @@ TMapLine ParseMapLine(std::string_view raw) {
   if (sep == std::string_view::npos) sep = line.find(';');
   std::string_view key;
   if (sep == std::string_view::npos) {
-    out.propertyPath = std::string(Trim(line));
+    out.propertyPath = std::string(TrimView(line));
   } else {
-    out.propertyPath = std::string(Trim(line.substr(0, sep)));
-    key = Trim(line.substr(sep + 1));
+    out.propertyPath = std::string(TrimView(line.substr(0, sep)));
+    key = TrimView(line.substr(sep + 1));
     size_t comment = key.find(';');
-    if (comment != std::string_view::npos) key = Trim(key.substr(0, comment));
+    if (comment != std::string_view::npos) key = TrimView(key.substr(0, comment));
   }
   // Doubled backslashes become one; one leading backslash goes.
   std::string k;

@@ -2,26 +2,9 @@
 
 #include <cstring>
 
+#include "runtime/text/text_utils.h"
+
 namespace kel {
-
-namespace {
-
-bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && StartsWithNoCase(a, b);
-}
-
-}  // namespace
 
 // ---- INI ---------------------------------------------------------------------
 
@@ -78,7 +61,7 @@ std::vector<std::string> TIniWregStore::KeyNames() {
   auto sections = ini_.SectionNames();
   if (section_.empty()) return sections;
   for (const auto& s : sections) {
-    if (!StartsWithNoCase(s, section_)) continue;
+    if (!StartsTextAscii(s, section_)) continue;
     std::string rest = s.substr(section_.size());
     if (!rest.empty() && rest[0] == '.') rest.erase(0, 1);
     size_t dot = rest.find('.');
@@ -86,7 +69,7 @@ std::vector<std::string> TIniWregStore::KeyNames() {
     if (rest.empty()) continue;
     bool seen = false;
     for (const auto& o : out)
-      if (EqualNoCase(o, rest)) seen = true;
+      if (SameTextAscii(o, rest)) seen = true;
     if (!seen) out.push_back(rest);
   }
   return out;
@@ -98,7 +81,7 @@ void TIniWregStore::DeleteLine(const TMapLine& line) {
   std::string n = section_.empty() ? line.valueName : section_ + "." + line.valueName;
   bool erased = false;
   for (const auto& s : ini_.SectionNames()) {
-    if (EqualNoCase(s, n) || StartsWithNoCase(s, n + ".")) {
+    if (SameTextAscii(s, n) || StartsTextAscii(s, n + ".")) {
       ini_.EraseSection(s);
       erased = true;
     }
