@@ -1,0 +1,95 @@
+// Several threads processing data, writing and draining the log while
+// another runs commands: no lost line, no deadlock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "framework_fixture.h"
+
+namespace kel::testing {
+namespace {
+
+using Stress = FrameworkTest;
+
+TEST_F(Stress, ProcessDataLogAndCommandsTogether) {
+  std::atomic<int> handled{0};
+  UseClass([&](TestPlugin& p) {
+    p.OnProcessData = [&](TkelPlugin& self, TPluginCallRec* rec, int32_t& r) {
+      self.AddLog(2, "processed " + std::to_string(rec->PeerId));
+      ++handled;
+      r = 1;
+    };
+    p.OnEvent = [](TkelPlugin& self, const std::string& e, TPluginCallRec*, int32_t& r) {
+      self.AddLog(1, "event " + e);
+      r = 0;
+    };
+  });
+  host::HostSession session(CoreExports());
+  ASSERT_EQ(session.Create(), 0);
+  auto plugin = ResolveHandle(session.Handle());
+  ASSERT_EQ(session.Command("LOAD").code, 0);
+
+  constexpr int kProcessors = 3, kCalls = 300, kLoggers = 2, kLines = 300, kCommands = 200;
+  std::atomic<bool> stop{false};
+  std::vector<std::string> drained;
+  std::mutex drainedLock;
+  auto drain = [&] {
+    std::string text = session.DrainLog();
+    std::lock_guard<std::mutex> g(drainedLock);
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find("\r\n", at);
+      drained.push_back(text.substr(at + 1, end - at - 1));
+      at = end + 2;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kProcessors; ++t)
+    threads.emplace_back([&, t] {
+      uint8_t frame[20] = {};
+      for (int i = 0; i < kCalls; ++i) {
+        TPluginCallRec rec = Rec();
+        host::HostParamsList* list = host::HostParamsList::Create();
+        IkelParamsListA* intf = list->Intf();
+        rec.Instance = session.Handle();
+        rec.Params = &intf;
+        rec.PeerId = t * 100000 + i;
+        rec.CallTypes = 1u << 1;
+        rec.Input.Kind = KEL_KIND_BUFFER;
+        rec.Input.Size = sizeof frame;
+        rec.Input.Value = reinterpret_cast<uintptr_t>(frame);
+        EXPECT_EQ(DoProcessData(&rec), 1);
+        list->Release();
+      }
+    });
+  for (int t = 0; t < kLoggers; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kLines; ++i) plugin->AddLog(0, "logger " + std::to_string(t) + " " + std::to_string(i));
+    });
+  threads.emplace_back([&] {
+    for (int i = 0; i < kCommands; ++i) {
+      EXPECT_EQ(session.Command("EVENT", {{"EVENT-TYPE", host::Text("E" + std::to_string(i))}}).code, 0);
+      EXPECT_EQ(session.Command("SET-STATE", {{"RESULT", host::Int(i & 1)}}, 1, 3).code, 0);
+      EXPECT_EQ(session.Command("EVENTS-SUPPORT").code, 0);
+    }
+  });
+  std::thread drainer([&] {
+    while (!stop) drain();
+  });
+  for (auto& t : threads) t.join();
+  stop = true;
+  drainer.join();
+  drain();
+
+  EXPECT_EQ(handled.load(), kProcessors * kCalls);
+  std::set<std::string> unique(drained.begin(), drained.end());
+  EXPECT_EQ(unique.size(), drained.size());  // every line distinct, none twice
+  EXPECT_EQ(drained.size(), static_cast<size_t>(kProcessors * kCalls + kLoggers * kLines + kCommands));
+  EXPECT_EQ(plugin->Log->Count(), 0);
+}
+
+}  // namespace
+}  // namespace kel::testing
