@@ -88,6 +88,8 @@ class TkelPlugin {
   // Waits while a call is processing and the instance is terminating, at
   // most timeoutMs; pumps the thread's messages every 50 ms.
   void WaitWhileTerminatingBusy(uint32_t timeoutMs);
+  // Calls held back by that wait right now.
+  int32_t ProcessWaiters() const { return processWaiters_.load(); }
 
   // ---- Fields ----------------------------------------------------------
   TMREWSync SettingsLock;
@@ -157,6 +159,7 @@ class TkelPlugin {
  private:
   std::atomic<bool> destroying_{false};
   std::atomic<int32_t> processBusy_{0};
+  std::atomic<int32_t> processWaiters_{0};
   port::CriticalSection processLock_;
   port::CondVar processIdle_{&processLock_};
 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <memory>
 
 #include "framework/call_rec.h"
 #include "framework/delivery.h"
@@ -59,12 +60,19 @@ void TkelPlugin::LeaveProcessing() {
 
 void TkelPlugin::WaitWhileTerminatingBusy(uint32_t timeoutMs) {
   const uint64_t deadline = port::TickCount64() + timeoutMs;
+  struct Waiting {
+    std::atomic<int32_t>& n;
+    explicit Waiting(std::atomic<int32_t>& c) : n(c) { ++n; }
+    ~Waiting() { --n; }
+  };
+  std::unique_ptr<Waiting> waiting;
   while (true) {
     {
       port::Guard g(processLock_);
       if (processBusy_.load() == 0 || !TerminateNow) return;
       const uint64_t now = port::TickCount64();
       if (now >= deadline) return;
+      if (!waiting) waiting = std::make_unique<Waiting>(processWaiters_);
       const uint64_t left = deadline - now;
       processIdle_.WaitFor(static_cast<uint32_t>(left < kPumpIntervalMs ? left : kPumpIntervalMs));
       if (processBusy_.load() == 0 || !TerminateNow) return;

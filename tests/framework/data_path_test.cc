@@ -2,10 +2,6 @@
 // the parser items.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 #include "framework/call_rec.h"
 #include "framework/parsed_data_list.h"
 #include "framework_fixture.h"
@@ -215,44 +211,6 @@ TEST_F(DataPath, SendParsedDataReachesTheHost) {
   EXPECT_EQ(records[0].items[0].first, "VALUE");
   EXPECT_EQ(records[0].items[0].second.ToInt(), 7);
   EXPECT_EQ(sent, std::vector<std::string>{"ab"});
-}
-
-TEST_F(DataPath, ProcessDataWaitsWhileTerminatingAndBusy) {
-  std::mutex m;
-  std::condition_variable cv;
-  bool inside = false, release = false;
-  NewPlugin([&](TkelPlugin&, TPluginCallRec*, int32_t& r) {
-    std::unique_lock<std::mutex> l(m);
-    inside = true;
-    cv.notify_all();
-    cv.wait(l, [&] { return release; });
-    r = 1;
-  });
-  session.Command("LOAD");
-  uint8_t frame[4] = {};
-  int32_t first = 0;
-  std::thread a([&] { first = session.ProcessData(T(1), frame, 4); });
-  {
-    std::unique_lock<std::mutex> l(m);
-    cv.wait(l, [&] { return inside; });
-  }
-  ASSERT_EQ(session.Command("UNLOAD").code, 0);  // commands do not wait for processing
-  std::atomic<bool> secondDone{false};
-  int32_t second = 0;
-  std::thread b([&] {
-    second = session.ProcessData(T(1), frame, 4);
-    secondDone = true;
-  });
-  // b waits for a; releasing a lets both finish.
-  {
-    std::lock_guard<std::mutex> l(m);
-    release = true;
-  }
-  cv.notify_all();
-  a.join();
-  b.join();
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(second, -1);
 }
 
 TEST(ParserItems, TextForm) {

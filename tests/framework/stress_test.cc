@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -89,6 +91,52 @@ TEST_F(Stress, ProcessDataLogAndCommandsTogether) {
   EXPECT_EQ(unique.size(), drained.size());  // every line distinct, none twice
   EXPECT_EQ(drained.size(), static_cast<size_t>(kProcessors * kCalls + kLoggers * kLines + kCommands));
   EXPECT_EQ(plugin->Log->Count(), 0);
+}
+
+TEST_F(Stress, ProcessDataWaitsWhileTerminatingAndBusy) {
+  host::HostSession session(CoreExports());
+  std::mutex m;
+  std::condition_variable cv;
+  bool inside = false, release = false;
+  UseClass([&](TestPlugin& p) {
+    p.OnProcessData = [&](TkelPlugin&, TPluginCallRec*, int32_t& r) {
+      std::unique_lock<std::mutex> l(m);
+      inside = true;
+      cv.notify_all();
+      cv.wait(l, [&] { return release; });
+      r = 1;
+    };
+  });
+  ASSERT_EQ(session.Create(), 0);
+  session.Command("LOAD");
+  uint8_t frame[4] = {};
+  int32_t first = 0;
+  std::thread a([&] { first = session.ProcessData(1u << 1, frame, 4); });
+  {
+    std::unique_lock<std::mutex> l(m);
+    cv.wait(l, [&] { return inside; });
+  }
+  ASSERT_EQ(session.Command("UNLOAD").code, 0);  // commands do not wait for processing
+  std::atomic<bool> secondDone{false};
+  int32_t second = 0;
+  std::thread b([&] {
+    second = session.ProcessData(1u << 1, frame, 4);
+    secondDone = true;
+  });
+  // b waits for a; releasing a lets both finish.
+  auto plugin = ResolveHandle(session.Handle());
+  for (int i = 0; i < 10000000 && plugin->ProcessWaiters() == 0; ++i) std::this_thread::yield();
+  EXPECT_EQ(plugin->ProcessWaiters(), 1);
+  EXPECT_FALSE(secondDone);
+  {
+    std::lock_guard<std::mutex> l(m);
+    release = true;
+  }
+  cv.notify_all();
+  a.join();
+  b.join();
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, -1);
 }
 
 }  // namespace
