@@ -49,6 +49,7 @@ void PrintLog(const std::string& text) {
   std::fflush(stdout);
 }
 
+// fmt takes the text and then the code (either may be left unused).
 void Print(const char* fmt, const std::string& a, int32_t code) {
   std::lock_guard<std::mutex> g(g_print);
   std::printf(fmt, a.c_str(), code);
@@ -137,7 +138,7 @@ int main(int argc, char** argv) {
     Print("SET-STATE -> %s%d\n", "", state.code);
     auto items = session.Command("ITEMS");
     Print("ITEMS -> %s%d\n", "", items.code);
-    if (!items.result.ToText().empty()) Print("%s\n%d\n", items.result.ToText(), 0);
+    if (!items.result.ToText().empty()) Print("%s\n", items.result.ToText(), 0);
     auto events = session.Command("EVENTS-SUPPORT");
     Print("EVENTS-SUPPORT -> \"%s\" %d\n", events.result.ToText(), events.code);
     auto event = session.Command("EVENT", {{"EVENT-TYPE", host::Text("PORT-OPEN")}});
