@@ -19,6 +19,13 @@ HostValue Int(int64_t value) {
   return v;
 }
 
+HostValue Int64(int64_t value) {
+  HostValue v;
+  v.vt = KEL_VT_I8;
+  v.i = value;
+  return v;
+}
+
 HostSession::~HostSession() { Free(); }
 
 int32_t HostSession::Create() {
@@ -67,8 +74,7 @@ CommandResult HostSession::Command(const std::string& command,
   HostParamsList* list = HostParamsList::Create();
   list->SetText("COMMAND", command);
   for (const auto& p : params) list->Set(p.first, p.second);
-  HostValue empty;
-  list->Set("RESULT", empty);
+  if (!list->Find("RESULT")) list->Set("RESULT", HostValue());
   IkelParamsListA* intf = list->Intf();
   TPluginCallRec rec = NewCallRec();
   rec.Instance = handle_;
@@ -80,6 +86,26 @@ CommandResult HostSession::Command(const std::string& command,
   if (const HostItem* r = list->Find("RESULT")) out.result = r->value;
   list->Release();
   return out;
+}
+
+int32_t HostSession::ProcessData(uint8_t callTypes, const void* data, uint32_t size, int32_t dataSourceId,
+                                 TPluginCallRec* out) {
+  HostParamsList* list = HostParamsList::Create();
+  IkelParamsListA* intf = list->Intf();
+  TPluginCallRec rec = NewCallRec();
+  rec.Instance = handle_;
+  rec.DataSourceId = dataSourceId;
+  rec.CallTypes = callTypes;
+  rec.Params = &intf;
+  if (data) {
+    rec.Input.Kind = KEL_KIND_BUFFER;
+    rec.Input.Size = size;
+    rec.Input.Value = reinterpret_cast<uintptr_t>(data);
+  }
+  int32_t r = x_.ProcessData(&rec);
+  if (out) *out = rec;
+  list->Release();
+  return r;
 }
 
 std::string HostSession::DrainLog() {

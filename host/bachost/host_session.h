@@ -48,6 +48,11 @@ class HostSession {
                         const std::vector<std::pair<std::string, HostValue>>& params = {},
                         int32_t moduleIndex = 1, uint8_t callTypes = 0);
 
+  // Hands a frame to the module (kind 4, or no input when data is null) with
+  // an empty parameter list.  *out receives the record after the call.
+  int32_t ProcessData(uint8_t callTypes, const void* data, uint32_t size, int32_t dataSourceId = 1,
+                      TPluginCallRec* out = nullptr);
+
   // Drains the module log (two-call negotiation); the raw text with its
   // level characters.
   std::string DrainLog();
@@ -59,5 +64,6 @@ class HostSession {
 
 HostValue Text(const std::string& utf8);
 HostValue Int(int64_t v);
+HostValue Int64(int64_t v);  // a pointer-sized value ("HANDLE")
 
 }  // namespace host

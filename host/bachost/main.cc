@@ -1,15 +1,23 @@
 // bachost: the reference host.  It loads the plug-in library through its
-// exports, as a data-logging host does, and drives one instance.
+// exports, as a data-logging host does, and drives one instance: LOAD with
+// its own module handle and notification pipe, SET-STATE, ITEMS, EVENT, a
+// frame through ProcessData, UNLOAD.  It drains the module log whenever
+// message 1809 arrives and prints every record the module sends it.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "host_entry_points.h"
 #include "host_session.h"
+#include "notify_pipe.h"
+#include "parsed_records.h"
 #include "platform/port.h"
 #include "plugin_library.h"
 
 namespace {
+
+std::mutex g_print;
 
 std::string DefaultPluginPath() {
   // bacnetip.so beside this program.
@@ -22,10 +30,12 @@ void Usage() {
   std::puts(
       "usage: bachost [--plugin PATH]\n"
       "  Loads the plug-in, prints its module information and runs one\n"
-      "  instance through LOAD and UNLOAD.");
+      "  instance through LOAD, SET-STATE, ITEMS, EVENT, one frame and UNLOAD,\n"
+      "  printing the module log and every record the module sends.");
 }
 
 void PrintLog(const std::string& text) {
+  std::lock_guard<std::mutex> g(g_print);
   size_t at = 0;
   while (at < text.size()) {
     size_t end = text.find("\r\n", at);
@@ -33,9 +43,32 @@ void PrintLog(const std::string& text) {
     std::string line = text.substr(at, end - at);
     at = end + 2;
     if (line.empty()) continue;
-    int level = (static_cast<unsigned char>(line[0]) & 0x7F) - 1;
-    std::printf("log[%d] %s\n", level, line.c_str() + 1);
+    const auto c = static_cast<unsigned char>(line[0]);
+    std::printf("log[%d]%s %s\n", (c & 0x7F) - 1, (c & 0x80) ? "*" : "", line.c_str() + 1);
   }
+  std::fflush(stdout);
+}
+
+// fmt takes the text and then the code (either may be left unused).
+void Print(const char* fmt, const std::string& a, int32_t code) {
+  std::lock_guard<std::mutex> g(g_print);
+  std::printf(fmt, a.c_str(), code);
+  std::fflush(stdout);
+}
+
+int32_t OnSendData(int32_t moduleIndex, int32_t dataSourceId, int32_t kind, void* data, int32_t count) {
+  std::lock_guard<std::mutex> g(g_print);
+  if (kind == KEL_DATA_KIND_PARSED) {
+    host::ParsedRecord r = host::ReadParsedRecord(static_cast<const TPluginCallRec*>(data));
+    std::printf("record from module %d, data source %d:\n%s", moduleIndex, dataSourceId,
+                host::FormatRecord(r).c_str());
+  } else if (kind == KEL_DATA_KIND_SEND) {
+    std::printf("send %d bytes through data source %d\n", count, dataSourceId);
+  } else {
+    std::printf("unexpected data kind %d\n", kind);
+  }
+  std::fflush(stdout);
+  return 0;
 }
 
 }  // namespace
@@ -55,6 +88,7 @@ int main(int argc, char** argv) {
     }
   }
   host::LinkEntryPoints();
+  host::SetSendDataSink(OnSendData);
   host::PluginLibrary lib;
   std::string error;
   if (!lib.Load(plugin, &error)) {
@@ -80,16 +114,45 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bachost: GetModuleInfo failed\n");
       rc = 1;
     }
-    auto load = session.Command("LOAD", {{"APPLICATION-NAME", host::Text("bachost")}});
-    std::printf("LOAD -> %d\n", load.code);
+    // Message 1809: lines wait in the module log.
+    host::NotifyPipe notify;
+    notify.Start([&session](uint32_t message, uint32_t moduleIndex, uint32_t) {
+      if (message != KEL_MSG_LOG_CHANGED) return;
+      std::string text = session.DrainLog();
+      if (!text.empty()) {
+        Print("log of module %s%d:\n", "", static_cast<int32_t>(moduleIndex));
+        PrintLog(text);
+      }
+    });
+    const auto self = reinterpret_cast<int64_t>(port::LoadedLib(""));
+    auto load = session.Command("LOAD", {{"APPLICATION-NAME", host::Text("bachost")},
+                                         {"HANDLE", host::Int64(self)},
+                                         {"MSG-PROC-HANDLE", host::Int(notify.WriteEnd())},
+                                         {"LANGUAGE", host::Text("en")}});
+    Print("LOAD -> %s%d\n", "", load.code);
+    const uint8_t pollAndParse = (1u << 0) | (1u << 1);
+    auto state = session.Command("SET-STATE",
+                                 {{"DATA-SOURCES-IN-CFG", host::Text("1;UDP1;BACnet/IP port 47808\r\n")},
+                                  {"RESULT", host::Int(1)}},
+                                 1, pollAndParse);
+    Print("SET-STATE -> %s%d\n", "", state.code);
+    auto items = session.Command("ITEMS");
+    Print("ITEMS -> %s%d\n", "", items.code);
+    if (!items.result.ToText().empty()) Print("%s\n", items.result.ToText(), 0);
     auto events = session.Command("EVENTS-SUPPORT");
-    std::printf("EVENTS-SUPPORT -> %d \"%s\"\n", events.code, events.result.ToText().c_str());
+    Print("EVENTS-SUPPORT -> \"%s\" %d\n", events.result.ToText(), events.code);
+    auto event = session.Command("EVENT", {{"EVENT-TYPE", host::Text("PORT-OPEN")}});
+    Print("EVENT PORT-OPEN -> %s%d\n", "", event.code);
+    // A parse call without data: the module logs that it had nothing to do.
+    Print("ProcessData (no data) -> %s%d\n", "", session.ProcessData(1u << 2, nullptr, 0));
     auto unload = session.Command("UNLOAD");
-    std::printf("UNLOAD -> %d\n", unload.code);
+    Print("UNLOAD -> %s%d\n", "", unload.code);
+    notify.Stop();
     PrintLog(session.DrainLog());
     std::printf("FreePluginInstance -> %d\n", session.Free());
-    if (load.code != 0 || unload.code != 0) rc = 1;
+    if (load.code != 0 || unload.code != 0 || state.code != 0) rc = 1;
   }
+  host::SetSendDataSink(nullptr);
   lib.Unload();
   std::printf("unloaded\n");
   return rc;

@@ -5,18 +5,15 @@
 #include <string>
 
 #include "framework/call_rec.h"
-#include "framework/dispatcher.h"
 #include "framework/instance_registry.h"
 #include "framework/kel_plugin.h"
 #include "platform/port.h"
 
 namespace kel {
 
-namespace {
-
 // The instance a record names; the handle field is read through a fault-safe
 // copy so that a record pointing at unreadable memory resolves to nothing.
-std::shared_ptr<TkelPlugin> ResolveRecord(const TPluginCallRec* rec, uint32_t* handle = nullptr) {
+std::shared_ptr<TkelPlugin> ResolveRecord(const TPluginCallRec* rec, uint32_t* handle) {
   uint32_t h = 0;
   if (!rec || !port::SafeRead(reinterpret_cast<const uint8_t*>(rec) + offsetof(TPluginCallRec, Instance), &h,
                               sizeof h))
@@ -29,8 +26,6 @@ bool RecordReadable(const TPluginCallRec* rec) {
   uint8_t probe[sizeof(TPluginCallRec)];
   return rec && port::SafeRead(rec, probe, sizeof probe);
 }
-
-}  // namespace
 
 void ReportError(TkelPlugin* plugin, const char* command, const char* message) {
   std::string line;
@@ -127,22 +122,6 @@ bool DoGetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* nee
   }
 }
 
-int32_t DoGetLogEx(TPluginCallRec* rec) {
-  int32_t result = 0;
-  try {
-    if (!RecordReadable(rec)) return 0;
-    rec->Output.Value = 0;
-    rec->Output.Kind = KEL_KIND_STATUS;
-    auto inst = ResolveRecord(rec);
-    if (!inst || !inst->Log) return 0;
-    uint32_t length = 0;
-    result = inst->Log->Drain(rec->Input, &length);
-    rec->Output.Value = length;
-  } catch (...) {
-  }
-  return result;
-}
-
 void DoGetOptionsDialog(TPluginCallRec* rec) {
   try {
     if (!RecordReadable(rec)) return;
@@ -190,71 +169,6 @@ void DoShowOptionsDialog(TPluginCallRec* rec) {
     ReportError(inst.get(), "OPTIONS", "unknown failure");
   }
   RestoreCallRec(rec, book);
-}
-
-int32_t DoExecutePluginCommand(TPluginCallRec* rec) {
-  if (!RecordReadable(rec) || rec->Size != KEL_CALLREC_SIZE || rec->Params == nullptr) return -1;
-  uint32_t handle = 0;
-  std::shared_ptr<TkelPlugin> inst = ResolveRecord(rec, &handle);
-  if (handle == 0) return -4;
-  if (!inst) return -1;
-  TPluginCallRecIntft book;
-  std::string command = "CMD?";
-  int32_t result = -1;
-  try {
-    if (!PrepareCallRec(rec, book)) {
-      RestoreCallRec(rec, book);
-      return -1;
-    }
-    ParamsRef params = book.ParamsIntf;
-    Variant temp = params.GetValue("TEMPORARY-LOAD");
-    if (!temp.IsEmptyOrNull()) inst->IsTemporaryLoad = temp.ToBool();
-    Variant cmd = params.GetValue("COMMAND");
-    if (cmd.IsEmptyOrNull()) {
-      RestoreCallRec(rec, book);
-      return -1;
-    }
-    command = cmd.ToAnsi();
-    try {
-      result = Dispatch(*inst, command, rec, params);
-    } catch (const std::exception& e) {
-      result = -3;
-      ReportError(inst.get(), command.c_str(), e.what());
-    }
-    RestoreCallRec(rec, book);
-  } catch (const std::exception& e) {
-    RestoreCallRec(rec, book);
-    ReportError(inst.get(), command.c_str(), e.what());
-    result = -3;
-  } catch (...) {
-    RestoreCallRec(rec, book);
-    ReportError(inst.get(), command.c_str(), "unknown failure");
-    result = -3;
-  }
-  return result;
-}
-
-int32_t DoProcessData(TPluginCallRec* rec) {
-  if (!RecordReadable(rec) || rec->Size != KEL_CALLREC_SIZE || rec->Params == nullptr) return -1;
-  if (!FrameworkAlive()) return -1;
-  std::shared_ptr<TkelPlugin> inst = ResolveRecord(rec);
-  if (!inst || inst->TerminateNow) return -1;
-  TPluginCallRecIntft book;
-  int32_t result = -1;
-  try {
-    PrepareCallRec(rec, book);
-    result = ProcessDataCall(*inst, rec);
-    RestoreCallRec(rec, book);
-  } catch (const std::exception& e) {
-    RestoreCallRec(rec, book);
-    ReportError(inst.get(), "PROCESS", e.what());
-    result = -3;
-  } catch (...) {
-    RestoreCallRec(rec, book);
-    ReportError(inst.get(), "PROCESS", "unknown failure");
-    result = -3;
-  }
-  return result;
 }
 
 }  // namespace kel

@@ -18,7 +18,6 @@ TkelPlugin::TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle) {
       if (!t.IsEmptyOrNull()) IsTemporaryLoad = t.ToBool();
     }
   }
-  ProcessBusy = false;
   Translated = false;
   ModulePluginHandle = 0;
   ModuleOptions = 0;
@@ -44,28 +43,13 @@ TkelPlugin::TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle) {
 }
 
 TkelPlugin::~TkelPlugin() {
+  destroying_ = true;
   ItemsText.clear();
   ParserItems.clear();
   DataSources.clear();
-  CustomCommands.clear();
+  CustomCommands.Clear();
   ModuleParams.reset();
   Log.reset();
-}
-
-void TkelPlugin::AddLog(uint8_t level, const std::string& message, bool flag) {
-  if (!Log) return;
-  std::string line;
-  line.push_back(static_cast<char>((level + 1) | (flag ? 0x80 : 0)));
-  if (!LogTitle.empty()) line += LogTitle + ". ";
-  line += message;
-  Log->AddLine(line);
-}
-
-std::string TkelPlugin::CustomCommandsText() const {
-  std::string out;
-  for (const auto& c : CustomCommands)
-    out += c.Col1 + "|" + c.Col2 + "|" + c.Col3 + "|" + (c.Col4 ? "1" : "0") + "|" + (c.Col5 ? "1" : "0") + "\r\n";
-  return out;
 }
 
 }  // namespace kel

@@ -11,7 +11,12 @@
 #include <vector>
 
 #include "bacnetip/plugin_abi.h"
+#include "framework/custom_commands.h"
+#include "framework/data_sources.h"
+#include "framework/host_callbacks.h"
 #include "framework/log_data_list.h"
+#include "framework/parsed_data_list.h"
+#include "framework/parser_items.h"
 #include "framework/plugin_events.h"
 #include "platform/port.h"
 #include "runtime/rwlock.h"
@@ -20,39 +25,6 @@
 namespace kel {
 
 class TkelThreadParamsList;
-
-// One parser item the module can produce.
-struct TParserItem {
-  std::string Name;
-  std::string Description;
-  uint8_t DataType = 17;  // index into the type-name list; 17: no type given
-  std::string Attribute;
-};
-using TParserItemList = std::vector<TParserItem>;
-
-// One data source of the host configuration (from SET-STATE).
-struct TConfigDataSource {
-  std::string Text;
-  int32_t Id = 0;
-  std::string Name;
-  std::string FullName;
-};
-
-// One custom command the module advertises to the host.
-struct TkelPluginCustomCmd {
-  std::string Col1, Col2, Col3;
-  bool Col4 = false, Col5 = false;
-};
-using TkelPluginCustomCmdList = std::vector<TkelPluginCustomCmd>;
-
-// Host entry points looked up at LOAD.
-struct THostEntryPoints {
-  void* SendNotify = nullptr;
-  kel_DataLogger_SendDataEx SendDataEx = nullptr;
-  void* DataSourceData = nullptr;
-  void* DataSourceState = nullptr;
-  void* ManageDynForm = nullptr;
-};
 
 class TkelPlugin {
  public:
@@ -72,11 +44,52 @@ class TkelPlugin {
   void BeginRead() { SettingsLock.BeginRead(); }
   void EndRead() { SettingsLock.EndRead(); }
 
-  // Adds a line to the instance log (level 0 error, 1 warning, 2 information).
+  // ---- Log (module_log.cc) ----------------------------------------------
+  // Adds a line to the instance log (level 0 error, 1 warning, 2 information)
+  // and tells the host.  Any thread; never raises.
   void AddLog(uint8_t level, const std::string& message, bool flag = false);
+  // Posts message 1809 to MsgProcHandle (sent with a 1000 ms time-out when
+  // posting fails).
+  void NotifyLogChanged();
 
   // Text form of the custom-command list (one "a|b|c|1|0" line each, CR LF).
-  std::string CustomCommandsText() const;
+  std::string CustomCommandsText() const { return CustomCommands.GetText(); }
+
+  // ---- Parser items (plugin_parser_items.cc) -------------------------------
+  void ClearParserItems();
+  void AddStandardParserItems(bool withClientId);
+  int32_t AddParserItem(const std::string& name, const std::string& description, const std::string& attribute,
+                        uint8_t dataType);
+  void SetParserItem(int32_t index, const TParserItem& item);
+  int32_t ParserItemsCount() const;
+  std::string GetParserItemsText() const;
+  void SetParserItemsText(const std::string& text, bool replace);
+
+  // ---- Parsed data (delivery.cc) ----------------------------------------
+  // Appends the standard items to list; the number appended (0 for null).
+  int32_t FillStandardItems(TkelParamsList* list, const std::string& fullPacket, const std::string& dataPacket,
+                            uint32_t dataSourceId, uint32_t clientId, const std::string& dataSourceName,
+                            const std::string& dataSourceFullName, const std::string& clientName);
+  // Fills the record of the running ProcessData call: raw text into Input,
+  // the parsed items into Output's list.
+  void DeliverParsedData(TPluginCallRec* rec, TParsedDataList& list, const std::string& rawText, bool append);
+  // Sends a list to the host outside a ProcessData call (kind 9).
+  void SendParsedData(int32_t dataSourceId, int32_t reserved, TParsedDataList& list);
+  // Hands bytes to the host to send through a data source (kind 129); the
+  // host's result, -1 when it has no such entry point.
+  int32_t SendRawData(int32_t moduleIndex, int32_t dataSourceId, int32_t reserved, const void* data,
+                      int32_t length);
+
+  // ---- ProcessData bookkeeping (process_data.cc) ---------------------------
+  // True while at least one ProcessData call runs its processing.
+  bool ProcessBusy() const { return processBusy_.load() > 0; }
+  void EnterProcessing();
+  void LeaveProcessing();
+  // Waits while a call is processing and the instance is terminating, at
+  // most timeoutMs; pumps the thread's messages every 50 ms.
+  void WaitWhileTerminatingBusy(uint32_t timeoutMs);
+  // Calls held back by that wait right now.
+  int32_t ProcessWaiters() const { return processWaiters_.load(); }
 
   // ---- Fields ----------------------------------------------------------
   TMREWSync SettingsLock;
@@ -85,7 +98,7 @@ class TkelPlugin {
   uint32_t ModulePluginHandle = 0;  // the handle the host receives
   uint32_t ModuleDllHandle = 0;
   std::atomic<int32_t> ModuleLoadCount{0};
-  int32_t ModuleIndex = 0;
+  std::atomic<int32_t> ModuleIndex{0};
   std::string ItemsText;
   std::string Description;
   std::string LogTitle;
@@ -102,7 +115,7 @@ class TkelPlugin {
   std::unique_ptr<TkelThreadParamsList> ModuleParams;  // made on first use
   std::unique_ptr<TLogDataList> Log;
   std::atomic<bool> TerminateNow{false};
-  std::vector<TConfigDataSource> DataSources;
+  TConfigDataSourceList DataSources;  // written under SettingsLock's write side
   std::string DataSourceLoadFor;
   std::string MsgNoData;
   std::string MsgWriteComplete;
@@ -113,7 +126,7 @@ class TkelPlugin {
   uint8_t ModuleRegistryRoot2 = 1;
   std::string ModuleRegistryPath;
   std::string INISectionPrefix;
-  std::array<bool, 8> TypeEnabled{};
+  std::array<std::atomic<bool>, 8> TypeEnabled{};
   std::string EventsSupported;
   bool IsTemporaryLoad = false;
   bool SettingsBusy = false;
@@ -133,16 +146,22 @@ class TkelPlugin {
   TNotifyEvent OnLanguageChanged;
 
   uintptr_t OwnerForm = 0;
-  uintptr_t MsgProcHandle = 0;  // host notification window (descriptor on POSIX)
+  std::atomic<uintptr_t> MsgProcHandle{0};  // host notification window (descriptor on POSIX)
   uintptr_t ParentApp = 0;      // host module whose exports are the callbacks
   bool SubscribeForData = false;
-  std::atomic<bool> ProcessBusy{false};
   bool Translated = false;
   bool OptionsDialogOpen = false;
   uint8_t OptionsCallTypes = 0;
   uint32_t LoadThreadId = 0;
   std::string Language;
   THostEntryPoints Host;
+
+ private:
+  std::atomic<bool> destroying_{false};
+  std::atomic<int32_t> processBusy_{0};
+  std::atomic<int32_t> processWaiters_{0};
+  port::CriticalSection processLock_;
+  port::CondVar processIdle_{&processLock_};
 };
 
 }  // namespace kel

@@ -1,38 +1,71 @@
 #include "framework/log_data_list.h"
 
 #include <cstring>
+#include <limits>
 
 namespace kel {
 
-void TLogDataList::AddLine(const std::string& line) {
-  auto& list = LockWrite();
-  if (limit_ > 0)
-    while (static_cast<int32_t>(list.size()) >= limit_) list.pop_front();
-  list.push_back(TStringEntry{line, nullptr});
+void TLogDataList::FlushRepeatSuffix(List& list) {
+  if (lastRepeat_ > 0 && !list.empty()) list.back().text += " x" + std::to_string(lastRepeat_ + 1);
+  lastRepeat_ = 0;
+}
+
+void TLogDataList::AddLine(std::string line) {
+  List& list = LockWrite();
+  try {
+    if (!list.empty() && list.back().text == line) {
+      ++lastRepeat_;
+    } else {
+      FlushRepeatSuffix(list);
+      list.push_back(TStringEntry{std::move(line), nullptr});
+      if (limit_ > 0)
+        while (list.size() > static_cast<size_t>(limit_)) list.pop_front();
+    }
+  } catch (...) {
+    UnlockWrite();
+    throw;
+  }
   UnlockWrite();
 }
 
-int32_t TLogDataList::Drain(const TPluginValue& input, uint32_t* length) {
-  WriteGuard g(Sync());
-  auto& list = LockWrite();
-  std::string text;
-  for (const auto& e : list) {
-    text += e.text;
-    text += "\r\n";
-  }
-  UnlockWrite();
-  *length = static_cast<uint32_t>(text.size());
-  if (text.empty()) return 0;
-  if (input.Size == 0) {
-    LockWrite().clear();
+int32_t TLogDataList::Drain(void* buffer, uint32_t capacity, uint32_t* length) {
+  *length = 0;
+  List& list = LockWrite();
+  int32_t copied = 0;
+  try {
+    FlushRepeatSuffix(list);
+    size_t total = 0;
+    for (const auto& e : list) total += e.text.size() + 2;
+    // A log beyond 2 GiB cannot be reported exactly; it can only be discarded.
+    const bool fits32 = total <= static_cast<size_t>(std::numeric_limits<int32_t>::max());
+    *length = fits32 ? static_cast<uint32_t>(total) : static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
+    if (total == 0) {
+    } else if (capacity == 0) {
+      list.clear();
+    } else if (fits32 && total <= capacity && buffer) {
+      auto* out = static_cast<char*>(buffer);
+      for (const auto& e : list) {
+        std::memcpy(out, e.text.data(), e.text.size());
+        out += e.text.size();
+        *out++ = '\r';
+        *out++ = '\n';
+      }
+      list.clear();
+      copied = static_cast<int32_t>(total);
+    }
+  } catch (...) {
     UnlockWrite();
-    return 0;
+    throw;
   }
-  if (text.size() > input.Size || !input.Value) return 0;
-  std::memcpy(reinterpret_cast<void*>(input.Value), text.data(), text.size());
-  LockWrite().clear();
   UnlockWrite();
-  return static_cast<int32_t>(text.size());
+  return copied;
+}
+
+int32_t TLogDataList::LastRepeatCount() {
+  LockWrite();
+  int32_t n = lastRepeat_;
+  UnlockWrite();
+  return n;
 }
 
 }  // namespace kel

@@ -118,6 +118,11 @@ bool PostNotify(uintptr_t target, uint32_t message, uint32_t wparam, uint32_t lp
 bool SendNotifyTimeout(uintptr_t target, uint32_t message, uint32_t wparam, uint32_t lparam,
                        uint32_t timeoutMs);
 
+// Buffers handed to the host that the host frees: CoTaskMemAlloc/Free on
+// Windows, malloc/free elsewhere.
+void* HostAlloc(size_t size);
+void HostFree(void* p);
+
 // Removes one message of the calling thread's queue and dispatches it; false
 // when nothing was waiting (always false on POSIX).
 bool ProcessOneMessage();

@@ -91,7 +91,7 @@ TEST_F(ModuleInfo, TwoCallNegotiation) {
     p.ModuleType = 3;
     p.ModuleOptions = 0x05;
     p.ModuleVersion = 5.0f;
-    p.CustomCommands.push_back({"A", "B", "C", true, false});
+    p.CustomCommands.Add("A", "B", "C", true, false);
   });
   uint32_t h = NewInstance();
   TPluginCallRec rec = Rec();
@@ -276,7 +276,9 @@ TEST_F(Process, GuardsAndHandler) {
   rec.Input.Kind = KEL_KIND_BUFFER;
   rec.Input.Size = sizeof frame;
   rec.Input.Value = reinterpret_cast<uintptr_t>(frame);
+  rec.CallTypes = 1u << 1;
   EXPECT_EQ(DoProcessData(&rec), 20);
+  rec.Input.Value = reinterpret_cast<uintptr_t>(frame);
   rec.Size = 1;
   EXPECT_EQ(DoProcessData(&rec), -1);
   rec.Size = sizeof rec;
@@ -299,6 +301,7 @@ TEST_F(Process, RawOutputListBecomesInterfaceForTheCall) {
   rec.Params = &params;
   rec.Output.Kind = KEL_KIND_RAW_LIST;
   rec.Output.Value = reinterpret_cast<uintptr_t>(&output);
+  rec.CallTypes = 1u << 1;
   EXPECT_EQ(DoProcessData(&rec), 0);
   EXPECT_EQ(output.GetValue("VALUE").ToInt32(), 42);
   // The descriptor stays converted: the host must not use its Value.

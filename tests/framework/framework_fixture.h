@@ -13,8 +13,27 @@
 #include "framework/instance_registry.h"
 #include "framework/kel_plugin.h"
 #include "params/params_list.h"
+#include "host_session.h"
+#include "plugin_library.h"
 
 namespace kel::testing {
+
+// The core's exports as a host sees them, without loading the library: the
+// in-process counterpart of host::PluginLibrary::Exports().
+inline host::PluginExports CoreExports() {
+  host::PluginExports x;
+  x.CreatePluginInstance = DoCreatePluginInstance;
+  x.FreePluginInstance = DoFreePluginInstance;
+  x.GetModuleInfo = [](TPluginCallRec* r, TPluginModuleInfo* i, uint32_t* n) -> uint8_t {
+    return DoGetModuleInfo(r, i, n) ? 1 : 0;
+  };
+  x.GetLogEx = DoGetLogEx;
+  x.GetOptionsDialog = DoGetOptionsDialog;
+  x.ShowOptionsDialog = DoShowOptionsDialog;
+  x.ExecutePluginCommand = DoExecutePluginCommand;
+  x.ProcessData = DoProcessData;
+  return x;
+}
 
 // An instance class whose creation handler the test chooses.
 class TestPlugin : public TkelPlugin {

@@ -122,6 +122,9 @@ bool SendNotifyTimeout(uintptr_t target, uint32_t message, uint32_t wparam, uint
   return WriteNotify(static_cast<int>(target), message, wparam, lparam, static_cast<int>(timeoutMs));
 }
 
+void* HostAlloc(size_t size) { return std::malloc(size ? size : 1); }
+void HostFree(void* p) { std::free(p); }
+
 bool ProcessOneMessage() { return false; }
 
 }  // namespace port

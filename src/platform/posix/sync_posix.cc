@@ -53,7 +53,11 @@ bool CondVar::WaitFor(uint32_t milliseconds) {
 void CondVar::Signal() { pthread_cond_signal(C(storage_)); }
 void CondVar::SignalAll() { pthread_cond_broadcast(C(storage_)); }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+  // Asked on every lock operation: one system call per thread, not per call.
+  thread_local const uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
+  return id;
+}
 void YieldThread() { sched_yield(); }
 void SleepMs(uint32_t milliseconds) {
   timespec ts{static_cast<time_t>(milliseconds / 1000),

@@ -1,5 +1,6 @@
 // The library itself, its host, window messages and diagnostics on Windows.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <vector>
@@ -81,6 +82,9 @@ bool SendNotifyTimeout(uintptr_t target, uint32_t message, uint32_t wparam, uint
   return SendMessageTimeoutA(reinterpret_cast<HWND>(target), message, wparam, lparam,
                              SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
 }
+
+void* HostAlloc(size_t size) { return CoTaskMemAlloc(size ? size : 1); }
+void HostFree(void* p) { CoTaskMemFree(p); }
 
 bool ProcessOneMessage() {
   MSG msg;

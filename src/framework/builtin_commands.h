@@ -1,0 +1,38 @@
+// The commands every instance understands.  Each runs under the instance's
+// CommandLock (see command_dispatcher.h) and returns the command's result.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bacnetip/plugin_abi.h"
+#include "framework/command_params.h"
+
+namespace kel {
+
+class TkelPlugin;
+
+using TBuiltinCommand = int32_t (*)(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+
+// The handler of a built-in command (exact, case-sensitive name), or null.
+TBuiltinCommand FindBuiltinCommand(const std::string& command);
+
+// load_unload.cc
+int32_t CmdLoad(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdUnload(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+// Applies the host's language at LOAD: whenever it differs from the current
+// one, it becomes current and OnLanguageChanged is raised.
+void ApplyLanguage(TkelPlugin& plugin, const std::string& language);
+
+// builtin_commands.cc
+int32_t CmdEvent(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdSetItems(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdSetState(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdItems(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdEventsSupport(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdGetModuleParameter(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdSetModuleParameter(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdSaveSettingsNow(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+int32_t CmdLoadSettingsNow(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
+
+}  // namespace kel

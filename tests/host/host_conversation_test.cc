@@ -1,0 +1,109 @@
+// The plug-in library as a host sees it: loaded by file name, driven through
+// its eight exports with the host's own parameter lists, notifications on
+// the host's pipe and records through the host's entry points.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "host_entry_points.h"
+#include "host_session.h"
+#include "notify_pipe.h"
+#include "platform/port.h"
+#include "plugin_library.h"
+
+namespace {
+
+class HostConversation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(lib.Load(BACNETIP_PLUGIN_PATH, &error)) << error;
+    session = std::make_unique<host::HostSession>(lib.Exports());
+    ASSERT_EQ(session->Create(), 0);
+  }
+  void TearDown() override {
+    notify.Stop();
+    if (session) {
+      EXPECT_EQ(session->Free(), 0);
+    }
+    session.reset();
+    lib.Unload();
+  }
+
+  host::PluginLibrary lib;
+  std::unique_ptr<host::HostSession> session;
+  host::NotifyPipe notify;
+};
+
+TEST_F(HostConversation, CommandsLogAndNotification) {
+  std::mutex m;
+  std::condition_variable cv;
+  std::string log;
+  uint32_t notifiedIndex = 0;
+  ASSERT_TRUE(notify.Start([&](uint32_t msg, uint32_t w, uint32_t) {
+    if (msg != KEL_MSG_LOG_CHANGED) return;
+    std::string text = session->DrainLog();
+    std::lock_guard<std::mutex> g(m);
+    notifiedIndex = w;
+    log += text;
+    cv.notify_all();
+  }));
+  const auto self = reinterpret_cast<int64_t>(port::LoadedLib(""));
+  EXPECT_EQ(session->Command("LOAD", {{"HANDLE", host::Int64(self)},
+                                      {"MSG-PROC-HANDLE", host::Int(notify.WriteEnd())},
+                                      {"APPLICATION-NAME", host::Text("host_tests")}},
+                             5)
+                .code,
+            0);
+  EXPECT_EQ(session->Command("SET-STATE",
+                             {{"DATA-SOURCES-IN-CFG", host::Text("1;UDP1;BACnet/IP\r\nnot a line\r\n")},
+                              {"RESULT", host::Int(1)}},
+                             5, 0b11)
+                .code,
+            0);
+  EXPECT_EQ(session->Command("EVENTS-SUPPORT").result.ToText(), "PORT-OPEN");
+  EXPECT_EQ(session->Command("ITEMS").code, 0);
+  EXPECT_EQ(session->Command("load").code, -2);
+  EXPECT_EQ(session->Command("GET-MODULE-PARAMETER", {{"PARAM", host::Text("Unknown")}}).code, 0);
+  // A parse call without data writes a warning; the host hears of it.
+  EXPECT_EQ(session->ProcessData(1u << 2, nullptr, 0), 0);
+  {
+    std::unique_lock<std::mutex> l(m);
+    ASSERT_TRUE(cv.wait_for(l, std::chrono::seconds(10), [&] { return !log.empty(); }));
+    EXPECT_EQ(log, "\x02" "Bacnet/IP. No data for processing\r\n");
+    EXPECT_EQ(notifiedIndex, 5u);
+  }
+  EXPECT_EQ(session->Command("UNLOAD").code, 0);
+  uint8_t frame[20] = {};
+  EXPECT_EQ(session->ProcessData(1u << 1, frame, sizeof frame), -1);  // terminated
+}
+
+TEST_F(HostConversation, BadInputGivesDocumentedCodes) {
+  auto x = lib.Exports();
+  EXPECT_EQ(x.ExecutePluginCommand(nullptr), -1);
+  EXPECT_EQ(x.ProcessData(nullptr), -1);
+  EXPECT_EQ(x.GetLogEx(nullptr), 0);
+  TPluginCallRec rec = host::NewCallRec();
+  rec.Instance = session->Handle();
+  uint8_t frame[4] = {};
+  host::HostParamsList* list = host::HostParamsList::Create();
+  IkelParamsListA* intf = list->Intf();
+  rec.Params = &intf;
+  rec.Input.Kind = 77;  // unexpected kind
+  rec.Input.Value = reinterpret_cast<uintptr_t>(frame);
+  rec.CallTypes = 0xFF;
+  EXPECT_EQ(x.ProcessData(&rec), 0);
+  rec.Instance = 0;
+  EXPECT_EQ(x.ExecutePluginCommand(&rec), -4);
+  list->Release();
+  // A huge ITEMS text.
+  std::string items;
+  for (int i = 0; i < 100000; ++i) items += "Desc|NAME" + std::to_string(i) + "|Integer|\r\n";
+  EXPECT_EQ(session->Command("SET-ITEMS", {{"ITEMS", host::Text(items)}}).code, 0);
+  auto r = session->Command("ITEMS");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.result.ToText().size(), items.size() - 2);
+}
+
+}  // namespace
