@@ -20,7 +20,7 @@ using TConfigDataSourceList = std::vector<TConfigDataSource>;
 
 // Decimal integer of a trimmed field; fallback when it is not one (or does
 // not fit 32 bits).
-int32_t StrToIntDef(std::string_view text, int32_t fallback);
+
 
 // Parses the text line by line.  A line whose first field is not a number
 // (or is -1) is skipped.  A failure while handling a line is handed to

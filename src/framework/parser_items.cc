@@ -55,12 +55,6 @@ std::vector<std::string_view> SplitFields(std::string_view line, char separator)
   return fields;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
 std::string_view ParserTypeName(uint8_t type) {
   const auto& names = TypeNames();
   return type < names.size() ? names[type] : std::string_view();

@@ -43,6 +43,5 @@ TParserItemList ParserItemsFromText(std::string_view text);
 // Splits text into lines at LF, dropping a CR before it.
 std::vector<std::string_view> SplitLines(std::string_view text);
 std::vector<std::string_view> SplitFields(std::string_view line, char separator);
-std::string_view Trim(std::string_view s);
 
 }  // namespace kel

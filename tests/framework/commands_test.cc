@@ -126,12 +126,14 @@ TEST_F(Commands, SetStateDataSources) {
   EXPECT_TRUE(p->DataSources.empty());
 }
 
-TEST_F(Commands, StrToIntDefRejectsNonNumbers) {
-  EXPECT_EQ(StrToIntDef(" 42 ", -1), 42);
-  EXPECT_EQ(StrToIntDef("-2147483648", 0), INT32_MIN);
-  EXPECT_EQ(StrToIntDef("2147483648", -1), -1);
-  EXPECT_EQ(StrToIntDef("4x", -1), -1);
-  EXPECT_EQ(StrToIntDef("+", -1), -1);
+TEST_F(Commands, DataSourceIdsMustBeWholeNumbers) {
+  int errors = 0;
+  auto list = ParseDataSources(" 42 ;a;b\n-2147483648;x\n2147483648;y\n4x;z\n+;w\n",
+                               [&errors](const char*) { ++errors; });
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Id, 42);
+  EXPECT_EQ(list[1].Id, INT32_MIN);
+  EXPECT_EQ(errors, 0);
 }
 
 TEST_F(Commands, ItemsAndSetItems) {
