@@ -26,12 +26,23 @@ std::string DefaultPluginPath() {
   return (cut == std::string::npos ? std::string(".") : self.substr(0, cut)) + "/bacnetip.so";
 }
 
+std::string DefaultIniPath() {
+  std::string self = port::ModuleFileName();
+  size_t cut = self.find_last_of('/');
+  return (cut == std::string::npos ? std::string(".") : self.substr(0, cut)) + "/bachost.ini";
+}
+
 void Usage() {
   std::puts(
-      "usage: bachost [--plugin PATH]\n"
+      "usage: bachost [--plugin PATH] [--ini FILE] [--language CODE]\n"
       "  Loads the plug-in, prints its module information and runs one\n"
-      "  instance through LOAD, SET-STATE, ITEMS, EVENT, one frame and UNLOAD,\n"
-      "  printing the module log and every record the module sends.");
+      "  instance through LOAD, SET-STATE, ITEMS, EVENT, one frame, the module\n"
+      "  parameters, a save and a load of its settings and UNLOAD, printing\n"
+      "  the module log and every record the module sends.\n"
+      "  --plugin    the library (default: bacnetip.so beside this program)\n"
+      "  --ini       the INI file for the module's settings (default: bachost.ini\n"
+      "              beside this program)\n"
+      "  --language  the host's language code (default: EN)");
 }
 
 void PrintLog(const std::string& text) {
@@ -75,9 +86,13 @@ int32_t OnSendData(int32_t moduleIndex, int32_t dataSourceId, int32_t kind, void
 
 int main(int argc, char** argv) {
   std::string plugin = DefaultPluginPath();
+  std::string ini = DefaultIniPath();
+  std::string language = "EN";
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--plugin" && i + 1 < argc) plugin = argv[++i];
+    else if (a == "--ini" && i + 1 < argc) ini = argv[++i];
+    else if (a == "--language" && i + 1 < argc) language = argv[++i];
     else if (a == "--help" || a == "-h") {
       Usage();
       return 0;
@@ -128,7 +143,9 @@ int main(int argc, char** argv) {
     auto load = session.Command("LOAD", {{"APPLICATION-NAME", host::Text("bachost")},
                                          {"HANDLE", host::Int64(self)},
                                          {"MSG-PROC-HANDLE", host::Int(notify.WriteEnd())},
-                                         {"LANGUAGE", host::Text("en")}});
+                                         {"REGISTRY-PATH", host::Text("\\Software\\bachost\\Reference host")},
+                                         {"INI-FILE", host::Text(ini)},
+                                         {"LANGUAGE", host::Text(language)}});
     Print("LOAD -> %s%d\n", "", load.code);
     const uint8_t pollAndParse = (1u << 0) | (1u << 1);
     auto state = session.Command("SET-STATE",
@@ -145,7 +162,25 @@ int main(int argc, char** argv) {
     Print("EVENT PORT-OPEN -> %s%d\n", "", event.code);
     // A parse call without data: the module logs that it had nothing to do.
     Print("ProcessData (no data) -> %s%d\n", "", session.ProcessData(1u << 2, nullptr, 0));
-    auto unload = session.Command("UNLOAD");
+    // Module parameters: a few read back, a custom one written and read.
+    for (const char* name : {"Description", "ModuleName", "ModuleDataPath", "ParserItemsCount", "INIFile"}) {
+      auto r = session.Command("GET-MODULE-PARAMETER", {{"PARAM", host::Text(name)}});
+      Print("GET-MODULE-PARAMETER %s", name, 0);
+      Print(" -> \"%s\" %d\n", r.result.ToText(), r.code);
+    }
+    auto set = session.Command("SET-MODULE-PARAMETER",
+                               {{"PARAM", host::Text("Custom_Host")}, {"VALUE", host::Text("bachost")}});
+    Print("SET-MODULE-PARAMETER Custom_Host -> %s%d\n", set.result.ToText() + " ", set.code);
+    auto custom = session.Command("GET-MODULE-PARAMETER", {{"PARAM", host::Text("CustomHost")}});
+    Print("GET-MODULE-PARAMETER CustomHost -> \"%s\" %d\n", custom.result.ToText(), custom.code);
+    // The options go to the INI file and come back from it.
+    auto save = session.Command("SAVE-SETTINGS-NOW", {{"INI-FILE", host::Text(ini)}});
+    Print("SAVE-SETTINGS-NOW -> %s%d\n", "", save.code);
+    std::string saved;
+    if (port::ReadFile(ini, &saved)) Print("settings in %s:\n", ini, 0), Print("%s", saved, 0);
+    auto reload = session.Command("LOAD-SETTINGS-NOW", {{"INI-FILE", host::Text(ini)}, {"NO-SAVE", host::Int(1)}});
+    Print("LOAD-SETTINGS-NOW -> %s%d\n", "", reload.code);
+    auto unload = session.Command("UNLOAD", {{"INI-FILE", host::Text(ini)}});
     Print("UNLOAD -> %s%d\n", "", unload.code);
     notify.Stop();
     PrintLog(session.DrainLog());

@@ -20,9 +20,6 @@ TBuiltinCommand FindBuiltinCommand(const std::string& command);
 // load_unload.cc
 int32_t CmdLoad(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
 int32_t CmdUnload(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);
-// Applies the host's language at LOAD: whenever it differs from the current
-// one, it becomes current and OnLanguageChanged is raised.
-void ApplyLanguage(TkelPlugin& plugin, const std::string& language);
 
 // builtin_commands.cc
 int32_t CmdEvent(TkelPlugin& plugin, TPluginCallRec* rec, const CommandParams& params);

@@ -2,6 +2,7 @@
 
 #include "framework/builtin_commands.h"
 #include "framework/kel_plugin.h"
+#include "framework/module_settings.h"
 
 namespace kel {
 
@@ -35,7 +36,7 @@ int32_t Dispatch(TkelPlugin& plugin, const std::string& command, TPluginCallRec*
   if (scope.Nested()) return -3;
   CommandParams params(list);
   if (command == "LOAD") {
-    if (auto lang = params.Get("LANGUAGE")) ApplyLanguage(plugin, lang->ToAnsi());
+    if (auto lang = params.Get("LANGUAGE")) SwitchLanguage(plugin, lang->ToAnsi());
   }
   if (auto h = params.Get("MSG-PROC-HANDLE")) plugin.MsgProcHandle = static_cast<uintptr_t>(h->ToInt64());
   if (auto h = params.Get("OWNER-FORM")) plugin.OwnerForm = static_cast<uintptr_t>(h->ToInt64());

@@ -97,6 +97,7 @@ uint32_t CreateAndRegister(TPluginCallRec* rec) {
   }
   std::shared_ptr<TkelPlugin> inst(factory ? factory(rec, 0) : new TkelPlugin(rec, 0));
   inst->Create();
+  inst->FinishCreation();
   uint32_t handle = NextHandle();
   inst->ModulePluginHandle = handle;
   WriteGuard g(reg->lock);

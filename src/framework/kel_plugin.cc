@@ -1,10 +1,25 @@
 #include "framework/kel_plugin.h"
 
 #include "framework/call_rec.h"
+#include "framework/module_config_list.h"
+#include "framework/module_settings.h"
 #include "params/params_ref.h"
 #include "params/thread_params_list.h"
 
 namespace kel {
+
+namespace {
+const TPropInfo kPluginProps[] = {
+    TextProp<&TkelPlugin::MsgNoData>("MsgNoData"),
+    TextProp<&TkelPlugin::MsgWriteComplete>("MsgWriteComplete"),
+    TextProp<&TkelPlugin::MsgWriteCompleteError>("MsgWriteCompleteError"),
+};
+}  // namespace
+
+const TClassInfo& TkelPlugin::StaticClass() {
+  static const TClassInfo info{"TkelPlugin", &TComponent::StaticClass(), kPluginProps, std::size(kPluginProps)};
+  return info;
+}
 
 TkelPlugin::TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle) {
   ModuleDllHandle = moduleHandle;
@@ -19,6 +34,7 @@ TkelPlugin::TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle) {
     }
   }
   Translated = false;
+  Translator = std::make_unique<TWtransl>();
   ModulePluginHandle = 0;
   ModuleOptions = 0;
   ParserItems.clear();
@@ -39,8 +55,11 @@ TkelPlugin::TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle) {
   size_t cut = full.find_last_of("/\\");
   ModuleName = cut == std::string::npos ? full : full.substr(cut + 1);
   ModulePath = cut == std::string::npos ? std::string() : full.substr(0, cut + 1);
+  SetUpLanguage(*this);
   OwnerForm = 0;
 }
+
+void TkelPlugin::FinishCreation() { TranslateAfterCreation(*this); }
 
 TkelPlugin::~TkelPlugin() {
   destroying_ = true;
@@ -48,7 +67,9 @@ TkelPlugin::~TkelPlugin() {
   ParserItems.clear();
   DataSources.clear();
   CustomCommands.Clear();
+  Translator.reset();
   ModuleParams.reset();
+  ModuleConfigs.reset();
   Log.reset();
 }
 

@@ -19,14 +19,19 @@
 #include "framework/parser_items.h"
 #include "framework/plugin_events.h"
 #include "platform/port.h"
+#include "runtime/component/component.h"
 #include "runtime/rwlock.h"
+#include "runtime/text/translator.h"
 #include "runtime/thread_object.h"
 
 namespace kel {
 
 class TkelThreadParamsList;
+class TModuleConfigList;
 
-class TkelPlugin {
+// The plug-in instance is a component (the data module): the module's own
+// components belong to it, and its published texts are translated with it.
+class TkelPlugin : public TComponent {
  public:
   // rec may be null; moduleHandle is 0 for instances made by CreatePluginInstance.
   TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle);
@@ -34,9 +39,14 @@ class TkelPlugin {
   TkelPlugin(const TkelPlugin&) = delete;
   TkelPlugin& operator=(const TkelPlugin&) = delete;
 
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+
   // The data module's own creation: derived classes set their identity and
   // assign their handlers here.  Called once, right after construction.
   virtual void Create() {}
+  // After Create: the first translation (when language files are in use).
+  void FinishCreation();
   // Runs before the instance is freed; may raise (FreePluginInstance gives -3).
   virtual void Destroying() {}
 
@@ -92,6 +102,7 @@ class TkelPlugin {
   int32_t ProcessWaiters() const { return processWaiters_.load(); }
 
   // ---- Fields ----------------------------------------------------------
+  std::unique_ptr<TWtransl> Translator;
   TMREWSync SettingsLock;
   port::CriticalSection CommandLock;
   std::atomic<int32_t> CommandDepth{0};
@@ -113,6 +124,7 @@ class TkelPlugin {
   TParserItemList ParserItems;
   TkelPluginCustomCmdList CustomCommands;
   std::unique_ptr<TkelThreadParamsList> ModuleParams;  // made on first use
+  std::unique_ptr<TModuleConfigList> ModuleConfigs;    // made on first use
   std::unique_ptr<TLogDataList> Log;
   std::atomic<bool> TerminateNow{false};
   TConfigDataSourceList DataSources;  // written under SettingsLock's write side

@@ -5,13 +5,6 @@
 
 namespace kel {
 
-void ApplyLanguage(TkelPlugin& p, const std::string& language) {
-  if (language == p.Language) return;
-  p.Language = language;
-  // The texts themselves follow through the translator.
-  if (p.OnLanguageChanged) p.OnLanguageChanged(p);
-}
-
 int32_t CmdLoad(TkelPlugin& p, TPluginCallRec* rec, const CommandParams& params) {
   if (p.ModuleLoadCount.fetch_add(1) + 1 > 1) return 0;
   p.LoadThreadId = port::CurrentThreadId();

@@ -1,10 +1,27 @@
 #include "module/ta_plugin.h"
 
+#include <exception>
+
 #include "framework/instance_registry.h"
+#include "framework/module_settings.h"
+#include "runtime/text/text_utils.h"
 
 namespace bacnet_module {
 
-TaPlugin::TaPlugin(TPluginCallRec* rec, uint32_t moduleHandle) : kel::TkelPlugin(rec, moduleHandle) {}
+const kel::TClassInfo& TaPlugin::StaticClass() {
+  static const kel::TClassInfo info{"TaPlugin", &kel::TkelPlugin::StaticClass(), nullptr, 0};
+  return info;
+}
+
+TaPlugin::TaPlugin(TPluginCallRec* rec, uint32_t moduleHandle) : kel::TkelPlugin(rec, moduleHandle) {
+  SetName("aPlugin");
+  // The stored part of the data module: its Properties holder with the map.
+  Properties = new kel::TkelStrHolder(this);
+  Properties->SetName("Properties");
+  Properties->SetTag(9999);
+  Properties->Strings.SetCapacity(12);
+  for (const char* line : kOptionsPersistenceMap) Properties->Strings.Add(line);
+}
 
 void TaPlugin::Create() {
   Description = "Bacnet/IP";
@@ -13,6 +30,50 @@ void TaPlugin::Create() {
   ModuleInfoFlag = 1;
   ModuleVersion = 5.0f;
   EventsSupported = "PORT-OPEN";
+
+  OnLoad = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) {
+    FreeConfig();
+    Config = new TDataSourceCfg(this);
+    Config->SetName("Config");
+    Unloaded = false;
+    LoadConfiguration(false);
+  };
+  OnUnload = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) {
+    Unloaded = true;
+    FreeConfig();
+  };
+  OnLoadSettingsNow = [this](kel::TkelPlugin&) {
+    if (Config) LoadConfiguration(true);
+  };
+  OnSaveSettingsNow = [this](kel::TkelPlugin&) {
+    if (Config) SaveConfiguration();
+  };
+  OnShowOptionsDialog = [](kel::TkelPlugin&, TPluginCallRec*, bool& changed) { changed = true; };
+
+  TextResources = new kel::TTextResources(this);
+  TextResources->SetName("TextResources");
+  Unloaded = true;
+  if (Translator && Translator->ComponentProperties.IndexOf("Filter") < 0)
+    Translator->ComponentProperties.Add("Filter");
+}
+
+void TaPlugin::LoadConfiguration(bool) {
+  if (!Config) return;
+  try {
+    kel::LoadSettings(*this, &Properties->Strings, kel::TWregRoot{Config, nullptr}, "");
+  } catch (const std::exception& e) {
+    AddLog(0, kel::FormatText(TextResources->TextConfigLoadError, e.what()));
+  }
+}
+
+bool TaPlugin::SaveConfiguration() {
+  if (!Config) return false;
+  return kel::SaveSettings(*this, &Properties->Strings, kel::TWregRoot{Config, nullptr}, "");
+}
+
+void TaPlugin::FreeConfig() {
+  delete Config;  // leaves the data module's components as it goes
+  Config = nullptr;
 }
 
 void RegisterModuleClass() {

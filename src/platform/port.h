@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace port {
 
@@ -99,6 +100,10 @@ bool SafeRead(const void* p, void* out, size_t n);
 
 // Full path of the library (or program) that contains this code.
 std::string ModuleFileName();
+// Full path of the host program's executable.
+std::string ProgramFileName();
+// The host process's command-line arguments (the program itself first).
+std::vector<std::string> CommandLineArgs();
 // "major.minor.release.build" of the library's version, empty when unknown.
 std::string ModuleVersionText();
 

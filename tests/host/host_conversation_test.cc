@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "host_entry_points.h"
 #include "host_session.h"
 #include "notify_pipe.h"
@@ -104,6 +106,39 @@ TEST_F(HostConversation, BadInputGivesDocumentedCodes) {
   auto r = session->Command("ITEMS");
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.result.ToText().size(), items.size() - 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The module's language file lies beside the built library: the host's
+// language reaches the module's texts, and back again.
+TEST_F(HostConversation, LanguageFollowsTheHost) {
+  ASSERT_EQ(session->Command("LOAD", {{"LANGUAGE", host::Text("DE")}}).code, 0);
+  EXPECT_EQ(session->ProcessData(1u << 2, nullptr, 0), 0);
+  EXPECT_NE(session->DrainLog().find("Keine Daten zur Verarbeitung"), std::string::npos);
+  auto lang = session->Command("GET-MODULE-PARAMETER", {{"PARAM", host::Text("TESTTRANSL")}});
+  EXPECT_EQ(lang.result.ToText(), "False");
+  // A second LOAD only counts, but its language still applies.
+  ASSERT_EQ(session->Command("LOAD", {{"LANGUAGE", host::Text("EN")}}).code, 0);
+  EXPECT_EQ(session->ProcessData(1u << 2, nullptr, 0), 0);
+  EXPECT_NE(session->DrainLog().find("No data for processing"), std::string::npos);
+}
+
+// The options saved into an INI file the host names, and read back by a
+// new instance.
+TEST_F(HostConversation, SettingsInAnIniFileTheHostNames) {
+  std::string ini = port::TempDirectory() + "bacnetip-host-test-" + std::to_string(getpid()) + ".ini";
+  port::RemoveFile(ini);
+  ASSERT_EQ(session->Command("LOAD", {{"INI-FILE", host::Text(ini)}}).code, 0);
+  session->Command("SAVE-SETTINGS-NOW", {{"INI-FILE", host::Text(ini)}});
+  std::string text;
+  ASSERT_TRUE(port::ReadFile(ini, &text));
+  EXPECT_NE(text.find("[Common]"), std::string::npos);
+  EXPECT_NE(text.find("Left=326"), std::string::npos);
+  EXPECT_NE(text.find("Read dev props=True"), std::string::npos);
+  port::RemoveFile(ini);
 }
 
 }  // namespace

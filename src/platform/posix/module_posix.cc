@@ -58,6 +58,26 @@ std::string ModuleFileName() {
   return {};
 }
 
+std::string ProgramFileName() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+std::vector<std::string> CommandLineArgs() {
+  std::vector<std::string> args;
+  std::string text;
+  if (!ReadFile("/proc/self/cmdline", &text)) return args;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\0', at);
+    if (end == std::string::npos) end = text.size();
+    args.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return args;
+}
+
 std::string ModuleVersionText() { return BACNETIP_VERSION_TEXT; }
 
 LibHandle LoadLib(const std::string& path, std::string* error) {

@@ -174,6 +174,21 @@ std::string Serialize(const Store& store) {
   return out;
 }
 
+// A folder can hold a store when it exists and can be written, or when the
+// nearest folder that exists above it can be written (it is made on the
+// first write, never by reading).
+bool CanHoldStore(const std::string& dir) {
+  std::string d = dir;
+  while (!d.empty()) {
+    if (DirectoryExists(d)) return ::access(d.c_str(), W_OK) == 0;
+    if (FileExists(d)) return false;
+    size_t cut = d.find_last_of('/');
+    if (cut == std::string::npos || cut == 0) break;
+    d.resize(cut);
+  }
+  return ::access("/", W_OK) == 0;
+}
+
 std::string StoreFile(uint32_t root, bool* usable) {
   *usable = true;
   std::string dir = GetEnv("BACNETIP_REGISTRY_DIR");
@@ -187,7 +202,7 @@ std::string StoreFile(uint32_t root, bool* usable) {
       file = "machine.reg";
       std::string m = GetEnv("BACNETIP_REGISTRY_MACHINE_DIR");
       if (m.empty()) m = dir.empty() ? "/var/lib/bacnetip" : dir + "/machine";
-      if (!CreateDirectories(m) || ::access(m.c_str(), W_OK) != 0) *usable = false;
+      *usable = CanHoldStore(m);
       return m + "/" + file;
     }
     default:
@@ -195,8 +210,14 @@ std::string StoreFile(uint32_t root, bool* usable) {
       return {};
   }
   if (dir.empty()) dir = ConfigDirectory() + "bacnetip";
-  if (!CreateDirectories(dir)) *usable = false;
+  *usable = CanHoldStore(dir);
   return dir + "/" + file;
+}
+
+bool WriteStore(const std::string& file, const std::string& text) {
+  size_t cut = file.find_last_of('/');
+  if (cut != std::string::npos && !CreateDirectories(file.substr(0, cut))) return false;
+  return WriteFileAtomic(file, text);
 }
 
 // Keys from the root down to path, so that every parent exists.
@@ -241,7 +262,7 @@ struct Registry::Impl {
     if (!lock.Acquire(10000)) return false;
     Load();
     if (!change(store)) return false;
-    return WriteFileAtomic(file, Serialize(store));
+    return WriteStore(file, Serialize(store));
   }
 };
 
@@ -257,7 +278,7 @@ bool Registry::BeginUpdate() {
 
 bool Registry::EndUpdate() {
   if (!impl_->batch) return true;
-  bool ok = !impl_->dirty || WriteFileAtomic(impl_->file, Serialize(impl_->store));
+  bool ok = !impl_->dirty || WriteStore(impl_->file, Serialize(impl_->store));
   impl_->batch.reset();
   impl_->dirty = false;
   return ok;

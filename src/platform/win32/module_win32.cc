@@ -1,5 +1,6 @@
 // The library itself, its host, window messages and diagnostics on Windows.
 #include <windows.h>
+#include <shellapi.h>
 #include <objbase.h>
 
 #include <cstdio>
@@ -31,6 +32,25 @@ std::string ModuleFileName() {
   char buf[MAX_PATH * 2];
   DWORD n = GetModuleFileNameA(ThisModule(), buf, sizeof buf);
   return std::string(buf, n);
+}
+
+std::string ProgramFileName() {
+  char buf[MAX_PATH * 2];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  return std::string(buf, n);
+}
+
+std::vector<std::string> CommandLineArgs() {
+  std::vector<std::string> args;
+  int n = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &n);
+  if (!argv) return args;
+  for (int i = 0; i < n; ++i) {
+    std::u16string w(reinterpret_cast<const char16_t*>(argv[i]));
+    args.push_back(Utf16ToAnsi(w));
+  }
+  LocalFree(argv);
+  return args;
 }
 
 std::string ModuleVersionText() {

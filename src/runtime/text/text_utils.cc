@@ -72,4 +72,27 @@ int32_t StrToIntDef(std::string_view s, int32_t def) {
   return static_cast<int32_t>(v);
 }
 
+std::string FormatText(std::string_view pattern, std::string_view arg) {
+  std::string out;
+  out.reserve(pattern.size() + arg.size());
+  bool filled = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size()) {
+      if (pattern[i + 1] == '%') {
+        out.push_back('%');
+        ++i;
+        continue;
+      }
+      if (pattern[i + 1] == 's' && !filled) {
+        out.append(arg);
+        filled = true;
+        ++i;
+        continue;
+      }
+    }
+    out.push_back(pattern[i]);
+  }
+  return out;
+}
+
 }  // namespace kel

@@ -29,4 +29,9 @@ inline std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 int64_t StrToInt64Def(std::string_view s, int64_t def);
 int32_t StrToIntDef(std::string_view s, int32_t def);
 
+// A message pattern with one "%s" filled in; "%%" gives "%" and any other
+// "%" stays as it is.  Patterns come from language files, so nothing in them
+// is ever taken as a format directive.
+std::string FormatText(std::string_view pattern, std::string_view arg);
+
 }  // namespace kel
