@@ -374,3 +374,74 @@ TEST_F(WregTest, KilledSaveLeavesOldOrNewFile) {
 
 }  // namespace
 }  // namespace kel::testing
+
+namespace kel::testing {
+namespace {
+
+// A small component tree: a form owning an edit box whose lines and whose
+// buddy (a reference to another component) are persisted.
+class TTestEdit : public TComponent {
+ public:
+  using TComponent::TComponent;
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+  TStrings Lines;
+  TComponent* Buddy = nullptr;
+  TComponent* DockSite = nullptr;
+  int32_t MaxLength = 0;
+};
+
+const TPropInfo kEditProps[] = {StringsProp<&TTestEdit::Lines>("Lines"), RefProp<&TTestEdit::Buddy>("Buddy"),
+                                RefProp<&TTestEdit::DockSite>("DockSite"),
+                                IntProp<&TTestEdit::MaxLength>("MaxLength")};
+
+const TClassInfo& TTestEdit::StaticClass() {
+  static const TClassInfo info{"TTestEdit", &TComponent::StaticClass(), kEditProps, std::size(kEditProps)};
+  return info;
+}
+
+TEST_F(WregTest, ComponentTreeObjectsAndReferences) {
+  const char* map[] = {"Edit1.Lines,Edit\\Lines", "Edit1.Buddy,Edit\\Buddy", "Edit1.DockSite,Edit\\Dock",
+                       "Edit1.MaxLength,Edit\\Max", "Nobody.MaxLength,Edit\\Ghost"};
+  TComponent form;
+  auto* edit = new TTestEdit(&form);
+  edit->SetName("Edit1");
+  auto* label = new TComponent(&form);
+  label->SetName("Label1");
+  edit->Lines.SetText("first line\r\n 100% second\r\n");
+  edit->Buddy = label;
+  edit->MaxLength = 12;
+  for (bool ini : {true, false}) {
+    TWreg w;
+    if (ini) UseIni(w);
+    else UseRegistry(w);
+    for (auto l : map) w.Components.Add(l);
+    ASSERT_TRUE(w.Save({&form, nullptr}));
+
+    TComponent form2;
+    auto* edit2 = new TTestEdit(&form2);
+    edit2->SetName("Edit1");
+    auto* label2 = new TComponent(&form2);
+    label2->SetName("Label1");
+    auto* dock = new TComponent(&form2);
+    edit2->DockSite = dock;  // nothing stored: a Dock reference stays
+    ASSERT_TRUE(w.Load({&form2, nullptr}));
+    EXPECT_EQ(edit2->Lines.Text(), "first line\r\n 100% second\r\n") << ini;
+    EXPECT_EQ(edit2->Buddy, label2) << ini;
+    EXPECT_EQ(edit2->DockSite, dock) << ini;
+    EXPECT_EQ(edit2->MaxLength, 12) << ini;
+  }
+  // A stored null clears a reference, except one whose name says Dock.
+  ASSERT_TRUE(port::WriteFileAtomic(dir_.File("settings.ini"), "[Edit]\r\nBuddy=[[Null]]\r\nDock=[[Null]]\r\n"));
+  auto* dock = new TComponent(&form);
+  edit->DockSite = dock;
+  TWreg w;
+  UseIni(w);
+  for (auto l : map) w.Components.Add(l);
+  ASSERT_TRUE(w.Load({&form, nullptr}));
+  EXPECT_EQ(edit->Buddy, nullptr);
+  EXPECT_EQ(edit->DockSite, dock);
+}
+
+}  // namespace
+}  // namespace kel::testing
