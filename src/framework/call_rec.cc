@@ -5,23 +5,12 @@
 #include "params/params_list.h"
 #include "params/params_list_wrap.h"
 #include "params/raw_list_check.h"
+#include "framework/boundary_probe.h"
 #include "platform/port.h"
 
 namespace kel {
 
 namespace {
-
-// Reads the interface pointer held in the variable at p, checking that the
-// variable, the object's table pointer and its first three slots can be read.
-IkelParamsListA* ReadInterfaceVariable(const void* p) {
-  IkelParamsListA* intf = nullptr;
-  if (!port::SafeRead(p, &intf, sizeof intf) || !intf) return nullptr;
-  const void* vtbl = nullptr;
-  if (!port::SafeRead(intf, &vtbl, sizeof vtbl) || !vtbl) return nullptr;
-  void* slots[3];
-  if (!port::SafeRead(vtbl, slots, sizeof slots)) return nullptr;
-  return intf;
-}
 
 // Wraps a raw list of the descriptor in place: kind 9, Value = address of
 // the held reference.
@@ -44,16 +33,16 @@ bool PrepareCallRec(TPluginCallRec* rec, TPluginCallRecIntft& book) {
   std::memcpy(book.Saved, rec, sizeof(TPluginCallRec));
   bool ok = true;
   if (rec->Params) {
-    if (IsRawParamsList(rec->Params)) {
-      auto* list = static_cast<TkelParamsList*>(rec->Params);
+    TListPointer params = ClassifyListPointer(rec->Params);
+    if (params.raw) {
+      auto* list = params.raw;
       book.ParamsIntf = ParamsRef(TkelParamsListWrap::NewRefA(list), true);
       book.ParamsVar = book.ParamsIntf.get();
       book.WrappedParams = true;
       rec->Params = &book.ParamsVar;
     } else {
       rec->Flags |= KEL_FLAG_PARAMS_INTF;
-      IkelParamsListA* intf = ReadInterfaceVariable(rec->Params);
-      if (intf) book.ParamsIntf = ParamsRef(intf);
+      if (params.intf) book.ParamsIntf = ParamsRef(params.intf);
       else ok = false;
     }
   }
@@ -77,10 +66,9 @@ void RestoreCallRec(TPluginCallRec* rec, TPluginCallRecIntft& book) {
 
 ParamsRef CallRecParams(const TPluginCallRec* rec) {
   if (!rec || !rec->Params) return {};
-  if (IsRawParamsList(rec->Params))
-    return ParamsRef(TkelParamsListWrap::NewRefA(static_cast<TkelParamsList*>(rec->Params)), true);
-  IkelParamsListA* intf = ReadInterfaceVariable(rec->Params);
-  return intf ? ParamsRef(intf) : ParamsRef();
+  TListPointer params = ClassifyListPointer(rec->Params);
+  if (params.raw) return ParamsRef(TkelParamsListWrap::NewRefA(params.raw), true);
+  return params.intf ? ParamsRef(params.intf) : ParamsRef();
 }
 
 ParamsRef DescriptorParams(const TPluginValue& value) {

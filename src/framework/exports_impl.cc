@@ -11,13 +11,11 @@
 
 namespace kel {
 
-// The instance a record names; the handle field is read through a fault-safe
-// copy so that a record pointing at unreadable memory resolves to nothing.
+// The instance a record names.  The caller has made sure the record can be
+// read (RecordReadable).
 std::shared_ptr<TkelPlugin> ResolveRecord(const TPluginCallRec* rec, uint32_t* handle) {
-  uint32_t h = 0;
-  if (!rec || !port::SafeRead(reinterpret_cast<const uint8_t*>(rec) + offsetof(TPluginCallRec, Instance), &h,
-                              sizeof h))
-    return nullptr;
+  if (!rec) return nullptr;
+  const uint32_t h = rec->Instance;
   if (handle) *handle = h;
   return ResolveHandle(h);
 }
@@ -87,6 +85,7 @@ int32_t DoFreePluginInstance(TPluginCallRec* rec) {
 bool DoGetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* needed) {
   if (needed) *needed = 0;
   try {
+    if (!RecordReadable(rec)) return false;
     auto inst = ResolveRecord(rec);
     if (!inst) return false;
     std::string d = port::AnsiToUtf8(inst->Description);
