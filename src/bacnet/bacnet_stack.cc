@@ -9,15 +9,19 @@
 namespace bacnet {
 namespace {
 
-// The octets that address conn's device on its network: the low octet of
-// Station for a one-octet address, else the learned address octets.
+// The octets that address conn's device on its network.  A 1-, 2- or 4-octet
+// address is Station written big-endian (the low octet for an MS/TP station),
+// which also serves connections an owner fills in by hand; other lengths use
+// the learned address octets.  0 when the address is longer than the octets
+// kept: such a device cannot be addressed without reaching another station.
 uint8_t StationOctets(const TDeviceConnInfo& conn, std::array<uint8_t, kMaxStationAddress>& out) {
-  if (conn.AddressLength == 1) {
-    out[0] = static_cast<uint8_t>(conn.Station);
-    return 1;
+  const uint8_t n = conn.AddressLength;
+  if (n == 0 || n > kMaxStationAddress) return 0;
+  if (n == 1 || n == 2 || n == 4) {
+    for (uint8_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(conn.Station >> (8 * (n - 1 - i)));
+  } else {
+    std::copy(conn.StationAddress.begin(), conn.StationAddress.begin() + n, out.begin());
   }
-  const uint8_t n = std::min(conn.AddressLength, kMaxStationAddress);
-  std::copy(conn.StationAddress.begin(), conn.StationAddress.begin() + n, out.begin());
   return n;
 }
 
@@ -28,7 +32,7 @@ bool FromExpectedDevice(std::string_view source, const TNPDU& npdu, const TDevic
   if (expected.AddressLength == 0) return true;
   std::array<uint8_t, kMaxStationAddress> station{};
   const uint8_t n = StationOctets(expected, station);
-  return (npdu.Control & 0x08) != 0 && npdu.SNet == static_cast<uint16_t>(expected.Network) &&
+  return n != 0 && (npdu.Control & 0x08) != 0 && npdu.SNet == static_cast<uint16_t>(expected.Network) &&
          npdu.SAdr.size() == n && std::equal(npdu.SAdr.begin(), npdu.SAdr.end(), station.begin());
 }
 
@@ -48,6 +52,7 @@ int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& co
   } else {
     std::array<uint8_t, kMaxStationAddress> station{};
     const uint8_t n = StationOctets(conn, station);
+    if (n == 0) return 0;
     f[5] = 0x24;  // destination present, expecting reply
     f[6] = static_cast<uint8_t>(conn.Network >> 8);
     f[7] = static_cast<uint8_t>(conn.Network);
@@ -80,6 +85,7 @@ int32_t TBACnetStack::ReadProperty(const TDeviceConnInfo& conn, uint32_t instanc
   if (objectType == kObjectDevice) instance = conn.Instance;
   std::array<uint8_t, kMaxRequestLength> frame;
   const int32_t length = BuildReadPropertyFrame(frame, conn, instance, objectType, propertyId);
+  if (length == 0) return -1;  // the device's address cannot be written
   const int32_t sent = OnSend(*this, TBacBytes(frame.data(), static_cast<size_t>(length)), conn, length);
   return sent < 0 ? sent : conn.InvokeId;
 }
@@ -88,7 +94,7 @@ void TBACnetStack::SendWhoIs(const TDeviceConnInfo& conn) {
   if (!OnSend) return;
   std::array<uint8_t, 12> frame;
   const int32_t length = BuildWhoIsFrame(frame);
-  LastWhoIsPort = conn.EndPoint.Port;
+  LastWhoIsPort.store(conn.EndPoint.Port, std::memory_order_relaxed);
   try {
     OnSend(*this, TBacBytes(frame.data(), frame.size()), conn, length);
   } catch (const std::exception& e) {
@@ -112,7 +118,10 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
                                   const TDeviceConnInfo& expected, TProperty& result) {
   const TBvll bvll = DecodeBvll(frame);
   if (bvll.NpduPos == 0) return -1;
-  if (bvll.Forwarded) item.Address = bvll.OriginAddress;  // the original sender
+  if (bvll.Forwarded) {  // the original sender
+    item.Address = bvll.OriginAddress;
+    item.Port = bvll.OriginPort;
+  }
 
   TNPDU npdu;
   const int32_t apdu = npdu.Decode(frame, bvll.NpduPos);
@@ -123,7 +132,7 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
   if (type == kPduUnconfirmedRequest) {
     TAPDU iam;
     if (iam.DecodeIAm(frame, apdu) == 0) return -1;
-    item.Port = LastWhoIsPort;
+    item.Port = LastWhoIsPort.load(std::memory_order_relaxed);
     TDeviceConnInfo source;
     source.EndPoint = item.EndPoint();
     TDeviceConnInfo added;
@@ -156,10 +165,10 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
       result.ErrorCode = frame[static_cast<size_t>(apdu) + 2];
       break;
     case kPduComplexAck: {
-      result.Tag = kTagNull;
       int32_t pos = 0;
       const TLocateResult located = TAPDU::LocateReadPropertyValue(frame, apdu, pos);
-      if (located == TLocateResult::Truncated) return -1;
+      if (located == TLocateResult::Truncated) return -1;  // dropped: the holder stays as it was
+      result.Tag = kTagNull;
       if (located == TLocateResult::Located) {
         kel::Variant v;
         uint8_t tag = 0;

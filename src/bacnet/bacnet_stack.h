@@ -4,6 +4,7 @@
 // devices from I-Am.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -34,7 +35,8 @@ class TBacDataItem : public kel::TDataItem {
 constexpr int32_t kMaxRequestLength = 32;
 
 // Writes the ReadProperty request for conn into out (at least
-// kMaxRequestLength octets); returns its length, 0 when out is too small.
+// kMaxRequestLength octets); returns its length, 0 when out is too small or
+// conn's station address is longer than the octets kept.
 int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn, uint32_t instance,
                                uint16_t objectType, uint16_t propertyId);
 // Writes the 12-octet global Who-Is; returns 12, 0 when out is too small.
@@ -55,8 +57,9 @@ class TBACnetStack {
   TBACnetStack& operator=(const TBACnetStack&) = delete;
 
   // Sends a ReadProperty; returns the invoke identifier used (0..255), the
-  // handler's negative result, or -1 without a handler.  For Device objects
-  // the connection's own instance is asked for.
+  // handler's negative result, or -1 without a handler or when conn's
+  // station address is too long to send.  For Device objects the
+  // connection's own instance is asked for.
   int32_t ReadProperty(const TDeviceConnInfo& conn, uint32_t instance, uint16_t objectType,
                        uint16_t propertyId);
   // Sends a global Who-Is to conn's endpoint and remembers its port.
@@ -80,7 +83,9 @@ class TBACnetStack {
   TSendHandler OnSend;
   TDeviceFoundHandler OnDeviceFound;
   TErrorHandler OnError;
-  uint16_t LastWhoIsPort = kBacnetIpPort;
+  // Written where Who-Is goes out (the scheduler's thread), read where I-Am
+  // is handled (the host's data thread).
+  std::atomic<uint16_t> LastWhoIsPort{kBacnetIpPort};
   TBACnetData Data;
   kel::TThreadSafeQueue<TBacDataItem> Inbound;
 

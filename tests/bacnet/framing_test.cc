@@ -37,6 +37,25 @@ TEST(Requests, ReadPropertyLocalAndRouted) {
   EXPECT_EQ(Build(conn, 3, 0, 85),
             Hex("81 0A 00 1B 01 24 00 05 06 0A 01 02 03 BA C0 FF 00 05 07 0C 0C 00 00 00 03 19 55"));
 
+  // A routed connection made by hand carries only the station number: the
+  // address octets come from it for 1-, 2- and 4-octet addresses.
+  TDeviceConnInfo byHand;
+  byHand.InvokeId = 7;
+  byHand.Network = 5;
+  byHand.AddressLength = 2;
+  byHand.Station = 0x1234;
+  EXPECT_EQ(Build(byHand, 3, 0, 85),
+            Hex("81 0A 00 17 01 24 00 05 02 12 34 FF 00 05 07 0C 0C 00 00 00 03 19 55"));
+  byHand.AddressLength = 4;
+  byHand.Station = 0x0A0B0C0D;
+  EXPECT_EQ(Build(byHand, 3, 0, 85),
+            Hex("81 0A 00 19 01 24 00 05 04 0A 0B 0C 0D FF 00 05 07 0C 0C 00 00 00 03 19 55"));
+  // An address longer than the octets kept cannot be sent whole: no frame
+  // rather than one that addresses another station.
+  const uint8_t seven[] = {1, 2, 3, 4, 5, 6, 7};
+  byHand.SetStationAddress(seven, 7);
+  EXPECT_TRUE(Build(byHand, 3, 0, 85).empty());
+
   TBacByteArray whoIs(12);
   EXPECT_EQ(BuildWhoIsFrame(whoIs), 12);
   EXPECT_EQ(whoIs, Hex("81 0A 00 0C 01 20 FF FF 00 FF 10 08"));

@@ -67,4 +67,34 @@ TEST(StackConcurrency, RegistrationWhileLookingUp) {
   EXPECT_LE(found.load(), static_cast<int>(kDevices));
 }
 
+// Who-Is goes out on the scheduler's thread while I-Am frames are handled on
+// the host's data thread: the port of the last Who-Is is shared by both.
+TEST(StackConcurrency, WhoIsWhileIAmIsHandled) {
+  constexpr uint32_t kRounds = 2000;
+  TBACnetStack stack;
+  stack.OnSend = [](TBACnetStack&, TBacBytes, const TDeviceConnInfo&, int32_t) { return 0; };
+  std::atomic<uint32_t> handled{0};
+  // The sender keeps going until the receiver has handled every frame, so
+  // the two overlap whatever the scheduling.
+  std::thread sender([&] {
+    TDeviceConnInfo bc{TIpEndPoint{"10.0.0.255", 47808, true}};
+    for (uint32_t i = 0; handled.load(std::memory_order_relaxed) < kRounds; ++i) {
+      bc.EndPoint.Port = static_cast<uint16_t>(47808 + (i & 1));
+      stack.SendWhoIs(bc);
+    }
+  });
+  const TDeviceConnInfo expected{TIpEndPoint{"10.0.0.1", 47808, false}};
+  for (uint32_t i = 0; i < kRounds; ++i) {
+    const auto f = IAm(i % 64);
+    stack.Inbound.Push(std::make_unique<TBacDataItem>(f.data(), static_cast<int32_t>(f.size()), "10.0.0.1", 1));
+    TProperty p;
+    EXPECT_EQ(stack.ProcessReceived(0, expected, p), 0x10);
+    handled.fetch_add(1, std::memory_order_relaxed);
+  }
+  sender.join();
+  TDeviceReadLock lock(stack.Data.Devices);
+  for (const TDevice* d : lock.Items())
+    EXPECT_TRUE(d->ConnInfo.EndPoint.Port == 47808 || d->ConnInfo.EndPoint.Port == 47809);
+}
+
 }  // namespace

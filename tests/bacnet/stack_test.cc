@@ -74,6 +74,13 @@ TEST_F(StackTest, ReadPropertyThroughHandler) {
   EXPECT_EQ(sent, Hex("81 0A 00 11 01 04 00 05 09 0C 0C 02 00 04 D2 19 4D"));  // Device 1234
   answer = -102;
   EXPECT_EQ(stack.ReadProperty(device, 0, 8, 77), -102);
+  // A station address longer than six octets is not sent cut short.
+  const uint8_t seven[] = {1, 2, 3, 4, 5, 6, 7};
+  device.Network = 3;
+  device.SetStationAddress(seven, 7);
+  sent.clear();
+  EXPECT_EQ(stack.ReadProperty(device, 0, 8, 77), -1);
+  EXPECT_TRUE(sent.empty());
 }
 
 TEST_F(StackTest, WhoIsFailureGoesToErrorHandler) {
@@ -144,6 +151,35 @@ TEST_F(StackTest, RoutedReplyMustComeFromTheDevicesStation) {
   EXPECT_EQ(result.Value, kel::Variant(uint32_t{5}));
 }
 
+TEST_F(StackTest, RoutedReplyToAConnectionMadeByHand) {
+  // The owner fills in network and station number itself (no address octets).
+  device.Network = 7;
+  device.AddressLength = 2;
+  device.Station = 0x1234;
+  const std::string ack = "30 04 0C 0C 00 00 00 03 19 55 3E 21 05 3F";
+  Push("81 0A 00 19 01 08 00 07 02 12 34 " + ack);
+  EXPECT_EQ(Process(), 0x30);
+  // A reply carrying a destination specifier too (global network, no
+  // address) is read past it.
+  Push("81 0A 00 1D 01 28 FF FF 00 00 07 02 12 34 FF " + ack);
+  EXPECT_EQ(Process(), 0x30);
+  Push("81 0A 00 1D 01 28 FF FF 00 00 07 02 12 35 FF " + ack);
+  EXPECT_EQ(Process(), -1);
+}
+
+TEST_F(StackTest, GloballyBroadcastIAmFromBehindARouter) {
+  TDeviceConnInfo learned;
+  stack.OnDeviceFound = [&](TBACnetStack&, const TDeviceConnInfo& c) { learned = c; };
+  // Control 0x28: DNET 65535 with DLEN 0, then SNET 3, SLEN 1, SADR 0x21,
+  // then the hop count.
+  Push("81 0B 00 1C 01 28 FF FF 00 00 03 01 21 FE 10 00 C4 02 00 00 64 22 01 E0 91 00 21 05");
+  EXPECT_EQ(Process(), 0x10);
+  EXPECT_EQ(learned.Instance, 100u);
+  EXPECT_EQ(learned.Network, 3u);
+  EXPECT_EQ(learned.AddressLength, 1);
+  EXPECT_EQ(learned.Station, 0x21u);
+}
+
 TEST_F(StackTest, RoutedIAmKeepsFullStationAddress) {
   TBacByteArray sent;
   stack.OnSend = [&](TBACnetStack&, TBacBytes f, const TDeviceConnInfo&, int32_t len) {
@@ -203,8 +239,12 @@ TEST_F(StackTest, OddAcknowledgements) {
   Push("81 0A 00 17 01 00 30 04 0C 0C 00 00 00 03 19 55 3E A4 7C FF 0F 01 3F");
   EXPECT_EQ(Process(), 0x30);
   EXPECT_EQ(result.Tag, 0);
-  Push("81 0A 00 0C 01 00 30 04 0C 0C 00 00");  // ends inside the fixed part
+  // Ends inside the fixed part: dropped, and the holder is left alone.
+  result.Tag = 4;
+  Push("81 0A 00 0C 01 00 30 04 0C 0C 00 00");
   EXPECT_EQ(Process(), -1);
+  EXPECT_EQ(result.Tag, 4);
+  EXPECT_EQ(result.Value, kel::Variant(7.0));
   Push("81 0A 00 04");
   EXPECT_EQ(Process(), -1);
   Push("81 0A 00 06 02 00 30 04");  // NPDU version 2

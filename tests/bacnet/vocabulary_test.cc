@@ -30,6 +30,18 @@ TEST(Vocabulary, ErrorTexts) {
   EXPECT_EQ(ErrorClassName(6), "VT");
 }
 
+TEST(Vocabulary, EveryErrorCodeUpTo136HasATextExcept51) {
+  for (uint32_t code = 0; code <= 0xFFFF; ++code) {
+    const bool expected = code <= 136 && code != 51;
+    EXPECT_EQ(!ErrorCodeText(static_cast<uint16_t>(code)).empty(), expected) << code;
+  }
+  // Spot checks of the wording: one capital for abbreviations.
+  EXPECT_EQ(ErrorCodeText(21), "No Vt Sessions Available");
+  EXPECT_EQ(ErrorCodeText(43), "Cov Subscription Failed");
+  EXPECT_EQ(ErrorCodeText(110), "Not Router To Dnet");
+  EXPECT_EQ(ErrorCodeText(126), "Abort Tsm Timeout");
+}
+
 TEST(Vocabulary, RejectAndAbortReasonsUseTheirOwnTexts) {
   // Reason 9 is unrecognized-service, not error code 9 (invalid data type).
   EXPECT_EQ(Text(7, 9, 0x60), "Communication, Reject Unrecognized Service");
