@@ -13,11 +13,13 @@ namespace kel {
 namespace {
 
 // Wraps a raw list of the descriptor in place: kind 9, Value = address of
-// the held reference.
+// the held reference.  Kind 8 is taken at its word only when the list's
+// signature is there: a wrapper over anything else would hand the call's
+// handlers a list made of whatever Value points at.
 void WrapDescriptor(TPluginValue& value, ParamsRef& holder, IkelParamsListA*& var) {
-  bool raw = value.Kind == KEL_KIND_RAW_LIST ||
-             (value.Kind == KEL_KIND_OBJECT && IsRawParamsList(reinterpret_cast<const void*>(value.Value)));
-  if (!raw || !value.Value) return;
+  const bool raw = (value.Kind == KEL_KIND_RAW_LIST || value.Kind == KEL_KIND_OBJECT) &&
+                   IsRawParamsList(reinterpret_cast<const void*>(value.Value));
+  if (!raw) return;
   auto* list = reinterpret_cast<TkelParamsList*>(value.Value);
   holder = ParamsRef(TkelParamsListWrap::NewRefA(list), true);
   var = holder.get();

@@ -30,7 +30,10 @@ struct HeldVariant {
 
 void CopyParamsItems(IkelParamsListA* source, IkelParamsListA* dest, int32_t from, int32_t to) {
   if (!source || !dest) return;
-  if (to < 0) to = source->vtbl->GetCount(source) - 1;
+  // Indexes past the source's end hold nothing: stop at its last item, which
+  // also keeps the loop's index from overflowing.
+  const int32_t last = source->vtbl->GetCount(source) - 1;
+  if (to < 0 || to > last) to = last;
   if (from < 0) from = 0;
   for (int32_t i = from; i <= to; ++i) {
     Held item;

@@ -160,13 +160,13 @@ struct ListMethods {
   static uint32_t KEL_STDCALL GetValue(void* self, const Ch* name, int32_t from, int32_t to,
                                        kel_variant* out) {
     if (!out) return KEL_STATUS_FAIL;
-    ClearBoundary(out);
+    InitBoundary(out);  // zeroed, not cleared: what the caller left there is not ours
     return Status([&] { L(self).GetValue(Fl::Name(name), from, to).ToBoundary(out); });
   }
   static uint32_t KEL_STDCALL GetValueDef(void* self, const Ch* name, const kel_variant* def,
                                           int32_t from, int32_t to, kel_variant* out) {
     if (!out) return KEL_STATUS_FAIL;
-    ClearBoundary(out);
+    InitBoundary(out);
     return Status([&] { L(self).GetValueDef(Fl::Name(name), In(def), from, to).ToBoundary(out); });
   }
   static uint32_t KEL_STDCALL Add(void* self, const Ch* name, const kel_variant* value,

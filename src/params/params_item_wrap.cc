@@ -64,7 +64,7 @@ struct ItemWrapMethods {
   }
   static uint32_t KEL_STDCALL GetValue(void* self, kel_variant* out) {
     if (!out) return KEL_STATUS_FAIL;
-    ClearBoundary(out);
+    InitBoundary(out);  // zeroed, not cleared: what the caller left there is not ours
     try {
       Item(self)->Value().ToBoundary(out);
       return 0;

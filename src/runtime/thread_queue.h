@@ -46,7 +46,8 @@ class TThreadSafeQueue {
   void Push(std::unique_ptr<T> item) {
     if (!item) return;
     port::Guard g(guard_);
-    items_.push_back(item.release());
+    items_.push_back(item.get());  // a failed append leaves the item with the caller
+    item.release();
   }
 
   std::unique_ptr<T> Pop() {

@@ -308,5 +308,30 @@ TEST_F(Process, RawOutputListBecomesInterfaceForTheCall) {
   EXPECT_EQ(+rec.Output.Kind, KEL_KIND_LIST_INTF);
 }
 
+TEST_F(Process, RawListKindWithoutAListIsNotWrapped) {
+  // Kind 8 that points at anything but a list: the handler must find no
+  // list (wrapping it would hand the handler a list made of garbage).
+  UseClass([](TestPlugin& p) {
+    p.OnProcessData = [](TkelPlugin&, TPluginCallRec* rec, int32_t& r) {
+      r = DescriptorParams(rec->Output) || DescriptorParams(rec->Input) ? -9 : 0;
+    };
+  });
+  uint32_t h = NewInstance();
+  TkelParamsList params;
+  uint32_t notAList[16] = {};
+  TPluginCallRec rec = Rec();
+  rec.Instance = h;
+  rec.Params = &params;
+  rec.Input.Kind = KEL_KIND_RAW_LIST;
+  rec.Input.Value = reinterpret_cast<uintptr_t>(UnreadablePage());
+  rec.Output.Kind = KEL_KIND_RAW_LIST;
+  rec.Output.Value = reinterpret_cast<uintptr_t>(notAList);
+  rec.CallTypes = 1u << 1;
+  EXPECT_EQ(DoProcessData(&rec), 0);
+  EXPECT_EQ(+rec.Output.Kind, KEL_KIND_RAW_LIST);
+  EXPECT_EQ(rec.Output.Value, reinterpret_cast<uintptr_t>(notAList));
+  EXPECT_EQ(+rec.Input.Kind, KEL_KIND_RAW_LIST);
+}
+
 }  // namespace
 }  // namespace kel::testing

@@ -2,6 +2,7 @@
 // function tables of plugin_abi.h, so a slot or convention mistake shows.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -19,6 +20,41 @@ const kel_guid kItemW = KEL_IID_ITEM_W;
 const kel_guid kListA = KEL_IID_LIST_A;
 const kel_guid kListW = KEL_IID_LIST_W;
 const kel_guid kOther = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// The documented slot of every method (IUnknown's three included).  A host
+// written against the slot numbers calls through these positions.
+#define KEL_SLOT(T, M, N) static_assert(offsetof(T, M) == (N) * sizeof(void*), #T "." #M)
+KEL_SLOT(IkelParamsListItemVtbl, QueryInterface, 0);
+KEL_SLOT(IkelParamsListItemVtbl, Release, 2);
+KEL_SLOT(IkelParamsListItemVtbl, SetKey, 3);
+KEL_SLOT(IkelParamsListItemVtbl, SetDataType, 4);
+KEL_SLOT(IkelParamsListItemVtbl, SetState, 5);
+KEL_SLOT(IkelParamsListItemVtbl, GetKey, 6);
+KEL_SLOT(IkelParamsListItemVtbl, GetDataType, 7);
+KEL_SLOT(IkelParamsListItemVtbl, GetState, 8);
+KEL_SLOT(IkelParamsListItemVtbl, SetValue, 9);
+KEL_SLOT(IkelParamsListItemVtbl, GetValue, 10);
+KEL_SLOT(IkelParamsListItemVtbl, SetName, 11);
+KEL_SLOT(IkelParamsListItemVtbl, GetName, 12);
+KEL_SLOT(IkelParamsListItemVtbl, IsNewRow, 13);
+KEL_SLOT(IkelParamsListItemVtbl, SetNameW, 14);
+KEL_SLOT(IkelParamsListItemVtbl, GetNameW, 15);
+KEL_SLOT(IkelParamsListItemVtbl, SetValueW, 16);
+KEL_SLOT(IkelParamsListItemVtbl, GetValueW, 17);
+static_assert(sizeof(IkelParamsListItemVtbl) == 18 * sizeof(void*));
+#define KEL_LIST_SLOTS(T)                                                                     \
+  KEL_SLOT(T, GetCount, 3); KEL_SLOT(T, GetSignature, 4); KEL_SLOT(T, GetTag, 5);              \
+  KEL_SLOT(T, SetTag, 6); KEL_SLOT(T, Clear, 7); KEL_SLOT(T, Delete, 8);                       \
+  KEL_SLOT(T, FindRowEnd, 9); KEL_SLOT(T, AddNewRow, 10); KEL_SLOT(T, AppendRow, 11);          \
+  KEL_SLOT(T, GetItem, 12); KEL_SLOT(T, AddList, 13); KEL_SLOT(T, AddListRange, 14);           \
+  KEL_SLOT(T, FindItem, 15); KEL_SLOT(T, IndexOf, 16); KEL_SLOT(T, GetValue, 17);              \
+  KEL_SLOT(T, GetValueDef, 18); KEL_SLOT(T, Add, 19); KEL_SLOT(T, Insert, 20);                 \
+  KEL_SLOT(T, SetValue, 21); KEL_SLOT(T, AddItem, 22);                                         \
+  static_assert(sizeof(T) == 23 * sizeof(void*))
+KEL_LIST_SLOTS(IkelParamsListAVtbl);
+KEL_LIST_SLOTS(IkelParamsListWVtbl);
+#undef KEL_LIST_SLOTS
+#undef KEL_SLOT
 
 kel_variant I4(int32_t v) {
   kel_variant r{};
@@ -203,6 +239,38 @@ TEST_F(ListIntf, EveryVariantTypeKeepsItsType) {
     ItemHold h;
     EXPECT_EQ(v->Add(a, "odd", &odd, &h.p), 0u);
   }
+}
+
+TEST_F(ListIntf, OutVariantsAreZeroedNotFreed) {
+  // A host may hand in an out variant it never initialised: whatever it
+  // holds is not the module's to free (the receiver clears what it gets).
+  const auto* v = a->vtbl;
+  kel_variant in = I4(12);
+  ItemHold item;
+  ASSERT_EQ(v->Add(a, "x", &in, &item.p), 0u);
+  char16_t notHeap[8] = u"stack";
+  auto garbage = [&] {
+    kel_variant g{};
+    g.vt = KEL_VT_BSTR;
+    g.u.bstr = notHeap + 2;
+    return g;
+  };
+  Out out;
+  out.v = garbage();
+  EXPECT_EQ(v->GetValue(a, "x", 0, -1, &out.v), 0u);
+  EXPECT_EQ(out.v.u.i4, 12);
+  out.v = garbage();
+  EXPECT_EQ(v->GetValue(a, "missing", 0, -1, &out.v), 0u);
+  EXPECT_EQ(out.v.vt, KEL_VT_EMPTY);
+  out.v = garbage();
+  EXPECT_EQ(v->GetValueDef(a, "missing", &in, 0, -1, &out.v), 0u);
+  EXPECT_EQ(out.v.u.i4, 12);
+  out.v = garbage();
+  EXPECT_EQ(item.p->vtbl->GetValue(item.p, &out.v), 0u);
+  EXPECT_EQ(out.v.u.i4, 12);
+  out.v = garbage();
+  EXPECT_EQ(item.p->vtbl->GetValueW(item.p, &out.v), 0u);
+  EXPECT_EQ(out.v.vt, KEL_VT_I4);
 }
 
 TEST_F(ListIntf, QueryInterfaceAnswersOnlyItsOwnIdentities) {

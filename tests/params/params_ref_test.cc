@@ -2,6 +2,8 @@
 // stand-in foreign list checks that failures are reported, not ignored.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "runtime/errors.h"
 #include "params/params_list.h"
 #include "params/params_list_wrap.h"
@@ -75,6 +77,10 @@ TEST(CopyParamsItems, CopiesRangeWithTypeAndState) {
   CopyParamsItems(nullptr, dst.get(), 0, -1);
   CopyParamsItems(src.get(), nullptr, 0, -1);
   EXPECT_EQ(to.Count(), 2);
+  // A To far beyond the source ends at its last item (no index overflow).
+  CopyParamsItems(src.get(), dst.get(), 2, INT32_MAX);
+  ASSERT_EQ(to.Count(), 3);
+  EXPECT_TRUE(to.Items(2)->IsNewRow());
 }
 
 // A host's own list whose GetItem always fails.

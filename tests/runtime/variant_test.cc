@@ -11,7 +11,9 @@ TEST(Variant, BoundaryRoundTripKeepsType) {
   const Variant values[] = {Variant::FromUI2(65535), Variant::FromI2(-3), Variant(int32_t{-7}),
                             Variant(uint32_t{4000000000u}), Variant(2.5), Variant::FromR4(1.5f),
                             Variant(true), Variant::FromUI1(200), Variant(int64_t{-1234567890123}),
-                            Variant::Null()};
+                            Variant::Null(), Variant::FromI1(-100), Variant::FromCurrency(-123456789),
+                            Variant::FromDate(45366.75), Variant(uint64_t{0xFFFFFFFFFFFFFFFFull}),
+                            Variant(false)};
   for (const Variant& v : values) {
     kel_variant raw;
     InitBoundary(&raw);

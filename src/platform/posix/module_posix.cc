@@ -35,8 +35,10 @@ bool SafeRead(const void* p, void* out, size_t n) {
   iovec remote{const_cast<void*>(p), n};
   ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
   if (got == static_cast<ssize_t>(n)) return true;
-  if (got < 0 && errno == ENOSYS) {
-    // No process_vm_readv: probe through a pipe, which reports EFAULT instead of faulting.
+  if (got < 0 && errno != EFAULT) {
+    // No process_vm_readv (an old kernel, or a sandbox whose system-call
+    // filter refuses it with EPERM): probe through a pipe, which reports
+    // EFAULT instead of faulting.
     int fds[2];
     if (pipe(fds) != 0) return false;
     bool ok = ::write(fds[1], p, n) == static_cast<ssize_t>(n) &&

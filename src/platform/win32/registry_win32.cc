@@ -15,7 +15,12 @@ struct Registry::Impl {
   }
 };
 
-static HKEY RootHandle(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(root)); }
+// The predefined keys are sign-extended on 64-bit Windows (HKEY_CURRENT_USER
+// is 0xFFFFFFFF80000001 there); going through a signed 32-bit value gives
+// the right handle on both builds.
+static HKEY RootHandle(uint32_t root) {
+  return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(root)));
+}
 
 Registry::Registry(uint32_t rootKey) : root_(rootKey), impl_(std::make_unique<Impl>()) {}
 Registry::~Registry() { impl_->Close(); }
