@@ -100,5 +100,18 @@ TEST(StrHolder, NotificationsAndPublishedProperties) {
   EXPECT_EQ(GetPropValue(h, *h.FindProperty("Duplicates")).ToAnsi(), "dupIgnore");
 }
 
+TEST(StrHolder, StoredCapacityIsOnlyAHint) {
+  // A description or settings store may carry any number here: it must not
+  // make the holder reserve gigabytes.
+  TkelStrHolder h;
+  const TPropInfo& cap = *h.FindProperty("Capacity");
+  ASSERT_TRUE(SetPropValue(h, cap, Variant(int64_t{2000000000})));
+  EXPECT_LE(GetPropValue(h, cap).ToInt64(), int64_t{1} << 20);
+  ASSERT_TRUE(SetPropValue(h, cap, Variant(int64_t{100})));
+  EXPECT_GE(GetPropValue(h, cap).ToInt64(), 100);
+  h.Strings.Add("x");
+  EXPECT_EQ(h.Strings.Count(), 1u);
+}
+
 }  // namespace
 }  // namespace kel
