@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "lang_test_util.h"
 #include "runtime/text/code_pages.h"
 #include "runtime/text/text_resources.h"
@@ -169,6 +171,35 @@ TEST(Translator, TextResourcesReachTheirHandlerOnlyDirectly) {
   EXPECT_EQ(res->TextInvalidCrc, "Invalid CRC (%.2x,%.2x)");
   t.Translate("EN", res, "EN");
   EXPECT_EQ(res->TextRequestTimeout, "Request timeout");
+}
+
+TEST(Translator, AFailureLeavesOnlyThatTextUnchanged) {
+  TWtransl t;
+  t.LanguageFile = WriteLng("fail", std::string(kGerman) + "EN:>Title\nDE:>Titel\n\nEN:>Tip\nDE:>Tipp\n\n"
+                                                           "EN:>One\nDE:>Eins\n\nEN:>Two\nDE:>Zwei\n\n");
+  t.ComponentProperties.Add("Items");
+  t.OnPropertyTranslate = [](TWtransl&, TComponent*, std::string_view, const std::u16string& source,
+                             std::u16string&) {
+    if (source == u"Tip" || source == u"One" || source == u"Request timeout") throw std::runtime_error("broken");
+  };
+  TTestControl c;
+  c.Caption = "Title";
+  c.Hint = "Tip";
+  c.Items.AssignLines({"One", "Two"});
+  EXPECT_TRUE(t.Translate("DE", &c, "EN"));
+  EXPECT_EQ(c.Caption, "Titel");
+  EXPECT_EQ(c.Hint, "Tip");
+  EXPECT_EQ(c.Items.Lines(), (std::vector<std::string>{"One", "Zwei"}));
+
+  TTextResources res;
+  res.TextErrorResponse = "Title";
+  EXPECT_TRUE(t.Translate("DE", &res, "EN"));
+  EXPECT_EQ(res.TextRequestTimeout, "Request timeout");
+  EXPECT_EQ(res.TextErrorResponse, "Titel");
+
+  std::string single = "Tip";
+  EXPECT_NO_THROW(t.TranslateText("DE", single, "EN"));
+  EXPECT_EQ(single, "Tip");
 }
 
 TEST(Translator, MissingFilesAndLanguagesSection) {

@@ -121,7 +121,13 @@ TWtransl::TWtransl(TComponent* owner) : TComponent(owner) {
   ComponentProperties.AssignLines({"CAPTION", "HINT", "TEXT", "TITLE", "CAPTIONS"});
 }
 
-TWtransl::~TWtransl() { SaveCollected(); }
+TWtransl::~TWtransl() {
+  try {
+    SaveCollected();
+  } catch (...) {
+    // Nothing may leave a destructor; the collected texts are lost then.
+  }
+}
 
 std::string TWtransl::GetLanguages(TStrings* list) {
   std::string def;
@@ -202,7 +208,7 @@ bool TWtransl::TranslateText(std::string_view target, std::string& text, std::st
   port::Guard g(lock_);
   if (!BeginTranslation(target, source)) return false;
   if (OnBeforeTranslate) OnBeforeTranslate(*this);
-  text = port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(text), nullptr, {}));
+  text = TranslateAnsi(text, nullptr, {});
   if (OnAfterTranslate) OnAfterTranslate(*this);
   return true;
 }
@@ -244,6 +250,16 @@ std::u16string TWtransl::TranslateString(const std::u16string& text, TComponent*
       (!found && (mode == TLngSaveMode::Untranslated || mode == TLngSaveMode::UntranslatedObjects)))
     Collect(text, component, property);
   return result;
+}
+
+std::string TWtransl::TranslateAnsi(const std::string& text, TComponent* component, std::string_view property) {
+  // A failure on one text (a handler that throws, memory) leaves that text as
+  // it was; the others are still translated.
+  try {
+    return port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(text), component, property));
+  } catch (...) {
+    return text;
+  }
 }
 
 void TWtransl::Collect(const std::u16string& text, TComponent* component, std::string_view property) {
@@ -301,7 +317,7 @@ void TWtransl::TranslateProperties(TComponent& c) {
       // The original stays the source as long as nobody changed the text since.
       const std::string src = (m != memo.end() && m->second.second == cur) ? m->second.first : cur;
       if (src.empty() && m == memo.end()) continue;
-      std::string out = src.empty() ? src : port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(src), &c, p->name));
+      std::string out = src.empty() ? src : TranslateAnsi(src, &c, p->name);
       if (out != src || m != memo.end()) memo[p->name] = {src, out};
       if (out != cur) p->setText(c, out);
     } else if (p->kind == TPropKind::Strings) {
@@ -311,7 +327,7 @@ void TWtransl::TranslateProperties(TComponent& c) {
       src.SetText((m != memo.end() && m->second.second == cur) ? m->second.first : cur);
       std::vector<std::string> lines;
       for (const std::string& line : src.Lines())
-        lines.push_back(line.empty() ? line : port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(line), &c, p->name)));
+        lines.push_back(line.empty() ? line : TranslateAnsi(line, &c, p->name));
       TStrings out;
       out.AssignLines(lines);
       if (out.Text() != src.Text() || m != memo.end()) memo[p->name] = {src.Text(), out.Text()};

@@ -75,6 +75,8 @@ class TWtransl : public TComponent {
   // For custom handlers during a translation: the translation of one text, or
   // the text unchanged; collects untranslated texts when a save mode is set.
   std::u16string TranslateString(const std::u16string& text, TComponent* component, std::string_view property);
+  // The same for ANSI text; on any failure the text comes back unchanged.
+  std::string TranslateAnsi(const std::string& text, TComponent* component, std::string_view property);
   // The bare look-up with its fallbacks; false when there is no translation.
   bool LookupText(std::u16string_view text, std::u16string* result);
 
