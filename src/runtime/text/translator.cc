@@ -121,6 +121,41 @@ TWtransl::TWtransl(TComponent* owner) : TComponent(owner) {
   ComponentProperties.AssignLines({"CAPTION", "HINT", "TEXT", "TITLE", "CAPTIONS"});
 }
 
+std::string TWtransl::LoadedPair() const {
+  port::Guard g(lock_);
+  return loadedPair_;
+}
+
+size_t TWtransl::LoadCount() const {
+  port::Guard g(lock_);
+  return loadCount_;
+}
+
+int32_t TWtransl::Locale() const {
+  port::Guard g(lock_);
+  return header_.locale;
+}
+
+int32_t TWtransl::Charset() const {
+  port::Guard g(lock_);
+  return header_.charset;
+}
+
+uint32_t TWtransl::CodePage() const {
+  port::Guard g(lock_);
+  return header_.codePage;
+}
+
+TLngBiDiMode TWtransl::BiDiMode() const {
+  port::Guard g(lock_);
+  return header_.biDiMode;
+}
+
+TLngSaveMode TWtransl::SaveMode() const {
+  port::Guard g(lock_);
+  return header_.saveMode;
+}
+
 TWtransl::~TWtransl() {
   try {
     SaveCollected();
