@@ -210,6 +210,19 @@ TEST(Translator, MissingFilesAndLanguagesSection) {
   EXPECT_FALSE(none.Translate("DE", &c, "EN"));
   EXPECT_EQ(none.GetLanguages(), "");
 
+#ifndef _WIN32
+  // Devices are passed over: /dev/zero would never end.
+  TWtransl dev;
+  dev.LanguageFile = std::string("/dev/zero|") + WriteLng("dev", kGerman);
+  EXPECT_EQ(Tr(dev, "DE", "Request timeout"), "Zeit\xc3\xbc" "berschreitung");
+  EXPECT_EQ(dev.GetLanguages(), "");
+#endif
+  // Files above the size limit are not read at all.
+  std::string small = WriteLng("small", kGerman), bytes = "untouched";
+  EXPECT_FALSE(port::ReadFile(small, &bytes, 10));
+  EXPECT_EQ(bytes, "untouched");
+  EXPECT_TRUE(port::ReadFile(small, &bytes, sizeof kGerman - 1));
+
   std::string first = WriteLng("l1", "[Languages]\nDefault=DE\n");
   std::string second = WriteLng("l2", "[Languages]\n$EN = #1\n_DE=Deutsch\n_FR=Fran\xc3\xa7" "ais\nDefault=FR\n[Other]\n_XX=no\n");
   TWtransl t;

@@ -74,6 +74,12 @@ std::string StripAccelerator(std::string_view s) {
   return out;
 }
 
+// Only regular files are read (a device or a pipe named in the list would
+// never end or never answer), and only up to a size no language file reaches.
+bool ReadLanguageFile(const std::string& path, std::string* bytes) {
+  return port::FileExists(path) && port::ReadFile(path, bytes, kMaxLanguageFileBytes);
+}
+
 std::vector<std::string> SplitPaths(std::string_view list) {
   std::vector<std::string> out;
   size_t i = 0;
@@ -169,7 +175,7 @@ std::string TWtransl::GetLanguages(TStrings* list) {
   bool listed = false;
   for (const std::string& path : SplitPaths(LanguageFile)) {
     std::string bytes;
-    if (!port::FileExists(path) || !port::ReadFile(path, &bytes) || bytes.size() > kMaxLanguageFileBytes) continue;
+    if (!ReadLanguageFile(path, &bytes)) continue;
     std::vector<std::pair<std::string, std::string>> langs;
     std::string d = ReadLanguagesSection(bytes, &langs);
     if (def.empty()) def = d;
@@ -195,7 +201,7 @@ void TWtransl::LoadTable(const std::string& source, const std::string& target) {
   if (target.empty()) return;
   for (const std::string& path : SplitPaths(LanguageFile)) {
     std::string bytes;
-    if (!port::ReadFile(path, &bytes) || bytes.size() > kMaxLanguageFileBytes) continue;
+    if (!ReadLanguageFile(path, &bytes)) continue;
     TLanguageFileHeader h;
     LoadLanguageData(bytes, source, target, table_, &h);
     if (h.locale > 0) header_.locale = h.locale;
