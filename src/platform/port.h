@@ -135,6 +135,8 @@ bool ProcessOneMessage();
 // ---- Files and folders ----------------------------------------------------
 
 bool ReadFile(const std::string& path, std::string* contents);
+// The same, failing (contents untouched) when the file holds more than maxBytes.
+bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes);
 // Writes a temporary file beside path, flushes it and renames it over path.
 bool WriteFileAtomic(const std::string& path, std::string_view contents);
 bool FileExists(const std::string& path);

@@ -100,5 +100,33 @@ TEST(StrHolder, NotificationsAndPublishedProperties) {
   EXPECT_EQ(GetPropValue(h, *h.FindProperty("Duplicates")).ToAnsi(), "dupIgnore");
 }
 
+TEST(StrHolder, LinesAndKeyArePublished) {
+  // Published for code that reads and writes by name, though the stored form
+  // carries them in StrData instead.
+  TkelStrHolder h;
+  const TPropInfo* lines = h.FindProperty("Strings");
+  const TPropInfo* key = h.FindProperty("KeyString");
+  ASSERT_NE(lines, nullptr);
+  ASSERT_NE(key, nullptr);
+  ASSERT_TRUE(SetPropValue(h, *lines, Variant("a\r\nb")));
+  ASSERT_TRUE(SetPropValue(h, *key, Variant("k")));
+  EXPECT_EQ(h.Strings.Lines(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(h.KeyString, "k");
+  EXPECT_EQ(GetPropValue(h, *key).ToAnsi(), "k");
+}
+
+TEST(StrHolder, StoredCapacityIsOnlyAHint) {
+  // A description or settings store may carry any number here: it must not
+  // make the holder reserve gigabytes.
+  TkelStrHolder h;
+  const TPropInfo& cap = *h.FindProperty("Capacity");
+  ASSERT_TRUE(SetPropValue(h, cap, Variant(int64_t{2000000000})));
+  EXPECT_LE(GetPropValue(h, cap).ToInt64(), int64_t{1} << 20);
+  ASSERT_TRUE(SetPropValue(h, cap, Variant(int64_t{100})));
+  EXPECT_GE(GetPropValue(h, cap).ToInt64(), 100);
+  h.Strings.Add("x");
+  EXPECT_EQ(h.Strings.Count(), 1u);
+}
+
 }  // namespace
 }  // namespace kel

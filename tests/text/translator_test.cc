@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "lang_test_util.h"
 #include "runtime/text/code_pages.h"
 #include "runtime/text/text_resources.h"
@@ -171,6 +173,35 @@ TEST(Translator, TextResourcesReachTheirHandlerOnlyDirectly) {
   EXPECT_EQ(res->TextRequestTimeout, "Request timeout");
 }
 
+TEST(Translator, AFailureLeavesOnlyThatTextUnchanged) {
+  TWtransl t;
+  t.LanguageFile = WriteLng("fail", std::string(kGerman) + "EN:>Title\nDE:>Titel\n\nEN:>Tip\nDE:>Tipp\n\n"
+                                                           "EN:>One\nDE:>Eins\n\nEN:>Two\nDE:>Zwei\n\n");
+  t.ComponentProperties.Add("Items");
+  t.OnPropertyTranslate = [](TWtransl&, TComponent*, std::string_view, const std::u16string& source,
+                             std::u16string&) {
+    if (source == u"Tip" || source == u"One" || source == u"Request timeout") throw std::runtime_error("broken");
+  };
+  TTestControl c;
+  c.Caption = "Title";
+  c.Hint = "Tip";
+  c.Items.AssignLines({"One", "Two"});
+  EXPECT_TRUE(t.Translate("DE", &c, "EN"));
+  EXPECT_EQ(c.Caption, "Titel");
+  EXPECT_EQ(c.Hint, "Tip");
+  EXPECT_EQ(c.Items.Lines(), (std::vector<std::string>{"One", "Zwei"}));
+
+  TTextResources res;
+  res.TextErrorResponse = "Title";
+  EXPECT_TRUE(t.Translate("DE", &res, "EN"));
+  EXPECT_EQ(res.TextRequestTimeout, "Request timeout");
+  EXPECT_EQ(res.TextErrorResponse, "Titel");
+
+  std::string single = "Tip";
+  EXPECT_NO_THROW(t.TranslateText("DE", single, "EN"));
+  EXPECT_EQ(single, "Tip");
+}
+
 TEST(Translator, MissingFilesAndLanguagesSection) {
   TWtransl none;
   none.LanguageFile = "/nonexistent/x.lng|";
@@ -178,6 +209,19 @@ TEST(Translator, MissingFilesAndLanguagesSection) {
   c.Caption = "Title";
   EXPECT_FALSE(none.Translate("DE", &c, "EN"));
   EXPECT_EQ(none.GetLanguages(), "");
+
+#ifndef _WIN32
+  // Devices are passed over: /dev/zero would never end.
+  TWtransl dev;
+  dev.LanguageFile = std::string("/dev/zero|") + WriteLng("dev", kGerman);
+  EXPECT_EQ(Tr(dev, "DE", "Request timeout"), "Zeit\xc3\xbc" "berschreitung");
+  EXPECT_EQ(dev.GetLanguages(), "");
+#endif
+  // Files above the size limit are not read at all.
+  std::string small = WriteLng("small", kGerman), bytes = "untouched";
+  EXPECT_FALSE(port::ReadFile(small, &bytes, 10));
+  EXPECT_EQ(bytes, "untouched");
+  EXPECT_TRUE(port::ReadFile(small, &bytes, sizeof kGerman - 1));
 
   std::string first = WriteLng("l1", "[Languages]\nDefault=DE\n");
   std::string second = WriteLng("l2", "[Languages]\n$EN = #1\n_DE=Deutsch\n_FR=Fran\xc3\xa7" "ais\nDefault=FR\n[Other]\n_XX=no\n");

@@ -32,5 +32,32 @@ TEST(TranslatorThreads, TwoThreadsTranslateAtOnce) {
   EXPECT_GT(t.LoadCount(), 1u);
 }
 
+TEST(TranslatorThreads, StateCanBeReadWhileAnotherThreadTranslates) {
+  TWtransl t;
+  t.LanguageFile = testing::WriteLng("state", "Charset=windows-1250\nEN:>Title\nDE:>Titel\nFR:>Titre\n\n");
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 200; ++i) {
+      std::string a = "Title";
+      t.TranslateText(i % 2 ? "DE" : "FR", a, "EN");
+    }
+    done = true;
+  });
+  size_t seen = 0;
+  while (!done) {
+    std::string pair = t.LoadedPair();
+    if (!pair.empty()) {
+      EXPECT_TRUE(pair == "EN>DE" || pair == "EN>FR") << pair;
+      ++seen;
+    }
+    (void)t.LoadCount();
+    (void)t.Charset();
+    (void)t.CodePage();
+    (void)t.SaveMode();
+  }
+  writer.join();
+  EXPECT_EQ(t.LoadCount(), 200u);
+}
+
 }  // namespace
 }  // namespace kel

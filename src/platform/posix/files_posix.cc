@@ -20,7 +20,9 @@ std::string GetEnv(const char* name) {
   return v ? v : "";
 }
 
-bool ReadFile(const std::string& path, std::string* contents) {
+bool ReadFile(const std::string& path, std::string* contents) { return ReadFile(path, contents, SIZE_MAX); }
+
+bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   std::string data;
@@ -28,7 +30,7 @@ bool ReadFile(const std::string& path, std::string* contents) {
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
+    if (n < 0 || static_cast<size_t>(n) > maxBytes - data.size()) {
       ::close(fd);
       return false;
     }

@@ -15,7 +15,9 @@ std::string GetEnv(const char* name) {
   return v ? v : "";
 }
 
-bool ReadFile(const std::string& path, std::string* contents) {
+bool ReadFile(const std::string& path, std::string* contents) { return ReadFile(path, contents, SIZE_MAX); }
+
+bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -23,7 +25,13 @@ bool ReadFile(const std::string& path, std::string* contents) {
   char buf[65536];
   DWORD n = 0;
   bool ok = true;
-  while ((ok = ::ReadFile(h, buf, sizeof buf, &n, nullptr) != 0) && n > 0) data.append(buf, n);
+  while ((ok = ::ReadFile(h, buf, sizeof buf, &n, nullptr) != 0) && n > 0) {
+    if (n > maxBytes - data.size()) {
+      ok = false;
+      break;
+    }
+    data.append(buf, n);
+  }
   CloseHandle(h);
   if (!ok) return false;
   *contents = std::move(data);

@@ -139,7 +139,12 @@ void TStrings::SetSorted(bool v) {
 }
 
 void TStrings::SetCapacity(int32_t n) {
-  if (n > 0 && static_cast<size_t>(n) > lines_.size()) lines_.reserve(static_cast<size_t>(n));
+  // Capacity comes from stored descriptions and settings, so it is only a
+  // hint: reserving more than this gains nothing and any number may arrive.
+  constexpr size_t kMaxReserve = size_t{1} << 16;
+  size_t want = n > 0 ? static_cast<size_t>(n) : 0;
+  if (want > kMaxReserve) want = kMaxReserve;
+  if (want > lines_.size()) lines_.reserve(want);
 }
 
 }  // namespace kel

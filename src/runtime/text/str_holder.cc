@@ -35,6 +35,7 @@ const TPropInfo kHolderProps[] = {
       };
       return p;
     }(),
+    TextProp<&TkelStrHolder::KeyString>("KeyString"),
     [] {
       TPropInfo p;
       p.name = "Sorted";
@@ -43,6 +44,7 @@ const TPropInfo kHolderProps[] = {
       p.setInt = [](TComponent& c, int64_t v) { Holder(c).Strings.SetSorted(v != 0); };
       return p;
     }(),
+    StringsProp<&TkelStrHolder::Strings>("Strings"),
 };
 const TClassInfo kHolderClass{"TkelStrHolder", &TComponent::StaticClass(), kHolderProps, std::size(kHolderProps)};
 

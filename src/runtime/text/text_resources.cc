@@ -22,8 +22,7 @@ void TCustomTextResources::Translate(TWtransl& translator) {
   }
   for (size_t i = 0; i < texts_.size(); ++i) {
     if (originals_[i].empty()) continue;
-    std::u16string text = port::AnsiToUtf16(originals_[i]);
-    *texts_[i] = port::Utf16ToAnsi(translator.TranslateString(text, this, {}));
+    *texts_[i] = translator.TranslateAnsi(originals_[i], this, {});
   }
   translatedFor_ = pair;
 }

@@ -74,6 +74,12 @@ std::string StripAccelerator(std::string_view s) {
   return out;
 }
 
+// Only regular files are read (a device or a pipe named in the list would
+// never end or never answer), and only up to a size no language file reaches.
+bool ReadLanguageFile(const std::string& path, std::string* bytes) {
+  return port::FileExists(path) && port::ReadFile(path, bytes, kMaxLanguageFileBytes);
+}
+
 std::vector<std::string> SplitPaths(std::string_view list) {
   std::vector<std::string> out;
   size_t i = 0;
@@ -121,14 +127,55 @@ TWtransl::TWtransl(TComponent* owner) : TComponent(owner) {
   ComponentProperties.AssignLines({"CAPTION", "HINT", "TEXT", "TITLE", "CAPTIONS"});
 }
 
-TWtransl::~TWtransl() { SaveCollected(); }
+std::string TWtransl::LoadedPair() const {
+  port::Guard g(lock_);
+  return loadedPair_;
+}
+
+size_t TWtransl::LoadCount() const {
+  port::Guard g(lock_);
+  return loadCount_;
+}
+
+int32_t TWtransl::Locale() const {
+  port::Guard g(lock_);
+  return header_.locale;
+}
+
+int32_t TWtransl::Charset() const {
+  port::Guard g(lock_);
+  return header_.charset;
+}
+
+uint32_t TWtransl::CodePage() const {
+  port::Guard g(lock_);
+  return header_.codePage;
+}
+
+TLngBiDiMode TWtransl::BiDiMode() const {
+  port::Guard g(lock_);
+  return header_.biDiMode;
+}
+
+TLngSaveMode TWtransl::SaveMode() const {
+  port::Guard g(lock_);
+  return header_.saveMode;
+}
+
+TWtransl::~TWtransl() {
+  try {
+    SaveCollected();
+  } catch (...) {
+    // Nothing may leave a destructor; the collected texts are lost then.
+  }
+}
 
 std::string TWtransl::GetLanguages(TStrings* list) {
   std::string def;
   bool listed = false;
   for (const std::string& path : SplitPaths(LanguageFile)) {
     std::string bytes;
-    if (!port::FileExists(path) || !port::ReadFile(path, &bytes) || bytes.size() > kMaxLanguageFileBytes) continue;
+    if (!ReadLanguageFile(path, &bytes)) continue;
     std::vector<std::pair<std::string, std::string>> langs;
     std::string d = ReadLanguagesSection(bytes, &langs);
     if (def.empty()) def = d;
@@ -154,7 +201,7 @@ void TWtransl::LoadTable(const std::string& source, const std::string& target) {
   if (target.empty()) return;
   for (const std::string& path : SplitPaths(LanguageFile)) {
     std::string bytes;
-    if (!port::ReadFile(path, &bytes) || bytes.size() > kMaxLanguageFileBytes) continue;
+    if (!ReadLanguageFile(path, &bytes)) continue;
     TLanguageFileHeader h;
     LoadLanguageData(bytes, source, target, table_, &h);
     if (h.locale > 0) header_.locale = h.locale;
@@ -202,7 +249,7 @@ bool TWtransl::TranslateText(std::string_view target, std::string& text, std::st
   port::Guard g(lock_);
   if (!BeginTranslation(target, source)) return false;
   if (OnBeforeTranslate) OnBeforeTranslate(*this);
-  text = port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(text), nullptr, {}));
+  text = TranslateAnsi(text, nullptr, {});
   if (OnAfterTranslate) OnAfterTranslate(*this);
   return true;
 }
@@ -244,6 +291,16 @@ std::u16string TWtransl::TranslateString(const std::u16string& text, TComponent*
       (!found && (mode == TLngSaveMode::Untranslated || mode == TLngSaveMode::UntranslatedObjects)))
     Collect(text, component, property);
   return result;
+}
+
+std::string TWtransl::TranslateAnsi(const std::string& text, TComponent* component, std::string_view property) {
+  // A failure on one text (a handler that throws, memory) leaves that text as
+  // it was; the others are still translated.
+  try {
+    return port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(text), component, property));
+  } catch (...) {
+    return text;
+  }
 }
 
 void TWtransl::Collect(const std::u16string& text, TComponent* component, std::string_view property) {
@@ -301,7 +358,7 @@ void TWtransl::TranslateProperties(TComponent& c) {
       // The original stays the source as long as nobody changed the text since.
       const std::string src = (m != memo.end() && m->second.second == cur) ? m->second.first : cur;
       if (src.empty() && m == memo.end()) continue;
-      std::string out = src.empty() ? src : port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(src), &c, p->name));
+      std::string out = src.empty() ? src : TranslateAnsi(src, &c, p->name);
       if (out != src || m != memo.end()) memo[p->name] = {src, out};
       if (out != cur) p->setText(c, out);
     } else if (p->kind == TPropKind::Strings) {
@@ -311,7 +368,7 @@ void TWtransl::TranslateProperties(TComponent& c) {
       src.SetText((m != memo.end() && m->second.second == cur) ? m->second.first : cur);
       std::vector<std::string> lines;
       for (const std::string& line : src.Lines())
-        lines.push_back(line.empty() ? line : port::Utf16ToAnsi(TranslateString(port::AnsiToUtf16(line), &c, p->name)));
+        lines.push_back(line.empty() ? line : TranslateAnsi(line, &c, p->name));
       TStrings out;
       out.AssignLines(lines);
       if (out.Text() != src.Text() || m != memo.end()) memo[p->name] = {src.Text(), out.Text()};

@@ -75,18 +75,22 @@ class TWtransl : public TComponent {
   // For custom handlers during a translation: the translation of one text, or
   // the text unchanged; collects untranslated texts when a save mode is set.
   std::u16string TranslateString(const std::u16string& text, TComponent* component, std::string_view property);
+  // The same for ANSI text; on any failure the text comes back unchanged.
+  std::string TranslateAnsi(const std::string& text, TComponent* component, std::string_view property);
   // The bare look-up with its fallbacks; false when there is no translation.
   bool LookupText(std::u16string_view text, std::u16string* result);
 
-  // "source>target" of the loaded table, empty before the first load.
-  std::string LoadedPair() const { return loadedPair_; }
-  size_t LoadCount() const { return loadCount_; }
+  // "source>target" of the loaded table, empty before the first load.  These
+  // read under the lock, so any thread may ask while another translates.
+  std::string LoadedPair() const;
+  size_t LoadCount() const;
+  int32_t Locale() const;
+  int32_t Charset() const;
+  uint32_t CodePage() const;
+  TLngBiDiMode BiDiMode() const;
+  TLngSaveMode SaveMode() const;
+  // The table itself: only while no other thread translates.
   const TWtranslLanguagesList& Table() const { return table_; }
-  int32_t Locale() const { return header_.locale; }
-  int32_t Charset() const { return header_.charset; }
-  uint32_t CodePage() const { return header_.codePage; }
-  TLngBiDiMode BiDiMode() const { return header_.biDiMode; }
-  TLngSaveMode SaveMode() const { return header_.saveMode; }
 
   // Writes the collected texts now (also done on destruction); gives the file
   // written, empty when nothing was.
@@ -100,7 +104,7 @@ class TWtransl : public TComponent {
   void CallCustomHandler(TComponent& c);
   void Collect(const std::u16string& text, TComponent* component, std::string_view property);
 
-  port::CriticalSection lock_;
+  mutable port::CriticalSection lock_;
   TWtranslLanguagesList table_;
   TLanguageFileHeader header_;
   std::string loadedPair_, sourceCode_, targetCode_;
