@@ -50,8 +50,17 @@ void TaPlugin::Create() {
   };
   OnShowOptionsDialog = [](kel::TkelPlugin&, TPluginCallRec*, bool& changed) { changed = true; };
 
+  // The message texts translate themselves when the translator reaches them
+  // in the data module's tree.
   TextResources = new kel::TTextResources(this);
   TextResources->SetName("TextResources");
+  if (Translator) {
+    auto previous = Translator->OnCustomTranslate;
+    Translator->OnCustomTranslate = [texts = TextResources, previous](kel::TWtransl& t, kel::TComponent& c) {
+      if (&c == texts) texts->Translate(t);
+      if (previous) previous(t, c);
+    };
+  }
   Unloaded = true;
   if (Translator && Translator->ComponentProperties.IndexOf("Filter") < 0)
     Translator->ComponentProperties.Add("Filter");
