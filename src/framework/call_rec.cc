@@ -13,10 +13,11 @@ namespace kel {
 namespace {
 
 // Wraps a raw list of the descriptor in place: kind 9, Value = address of
-// the held reference.
+// the held reference.  Kind 8 is taken on trust no more than kind 1: without
+// the list's signature the pointer is left alone, as DescriptorParams does.
 void WrapDescriptor(TPluginValue& value, ParamsRef& holder, IkelParamsListA*& var) {
-  bool raw = value.Kind == KEL_KIND_RAW_LIST ||
-             (value.Kind == KEL_KIND_OBJECT && IsRawParamsList(reinterpret_cast<const void*>(value.Value)));
+  bool raw = (value.Kind == KEL_KIND_RAW_LIST || value.Kind == KEL_KIND_OBJECT) &&
+             IsRawParamsList(reinterpret_cast<const void*>(value.Value));
   if (!raw || !value.Value) return;
   auto* list = reinterpret_cast<TkelParamsList*>(value.Value);
   holder = ParamsRef(TkelParamsListWrap::NewRefA(list), true);
