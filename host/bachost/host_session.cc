@@ -1,9 +1,17 @@
 #include "host_session.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace host {
+
+namespace {
+
+// Blocks the module hands to the host come from malloc on this platform.
+void FreeModuleBlock(void* block) { std::free(block); }
+
+}  // namespace
 
 HostValue Text(const std::string& utf8) {
   HostValue v;
@@ -89,7 +97,7 @@ CommandResult HostSession::Command(const std::string& command,
 }
 
 int32_t HostSession::ProcessData(uint8_t callTypes, const void* data, uint32_t size, int32_t dataSourceId,
-                                 TPluginCallRec* out) {
+                                 TPluginCallRec* out, ParsedRecord* delivered) {
   HostParamsList* list = HostParamsList::Create();
   IkelParamsListA* intf = list->Intf();
   TPluginCallRec rec = NewCallRec();
@@ -102,31 +110,47 @@ int32_t HostSession::ProcessData(uint8_t callTypes, const void* data, uint32_t s
     rec.Input.Size = size;
     rec.Input.Value = reinterpret_cast<uintptr_t>(data);
   }
+  HostParamsList* output = HostParamsList::Create();
+  IkelParamsListA* outputIntf = output->Intf();
+  rec.Output.Kind = KEL_KIND_LIST_INTF;
+  rec.Output.Value = reinterpret_cast<uintptr_t>(&outputIntf);
   int32_t r = x_.ProcessData(&rec);
+  if (delivered) {
+    *delivered = ParsedRecord();
+    delivered->items = ReadList(outputIntf);
+  }
+  // Any other buffer in Input now is a block the module allocated for us.
+  if (rec.Input.Kind == KEL_KIND_BUFFER && rec.Input.Value != 0 &&
+      rec.Input.Value != reinterpret_cast<uintptr_t>(data)) {
+    void* block = reinterpret_cast<void*>(rec.Input.Value);
+    if (delivered) delivered->rawText.assign(static_cast<const char*>(block), rec.Input.Size);
+    FreeModuleBlock(block);
+    rec.Input.Value = 0;
+  }
   if (out) *out = rec;
+  output->Release();
   list->Release();
   return r;
 }
 
 std::string HostSession::DrainLog() {
-  TPluginCallRec rec = NewCallRec();
-  rec.Instance = handle_;
+  // Ask with a one-byte buffer for the length, then again with a buffer of
+  // that length.  Lines added between the two calls make the second one too
+  // small: the module keeps them and reports the new length, so ask again.
   std::vector<char> buf(1);
-  rec.Input.Kind = KEL_KIND_BUFFER;
-  rec.Input.Size = 1;
-  rec.Input.Value = reinterpret_cast<uintptr_t>(buf.data());
-  int32_t n = x_.GetLogEx(&rec);
-  if (n > 0) return std::string(buf.data(), static_cast<size_t>(n));
-  uint32_t need = static_cast<uint32_t>(rec.Output.Value);
-  if (need == 0) return {};
-  buf.assign(need, 0);
-  rec = NewCallRec();
-  rec.Instance = handle_;
-  rec.Input.Kind = KEL_KIND_BUFFER;
-  rec.Input.Size = need;
-  rec.Input.Value = reinterpret_cast<uintptr_t>(buf.data());
-  n = x_.GetLogEx(&rec);
-  return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    TPluginCallRec rec = NewCallRec();
+    rec.Instance = handle_;
+    rec.Input.Kind = KEL_KIND_BUFFER;
+    rec.Input.Size = static_cast<uint32_t>(buf.size());
+    rec.Input.Value = reinterpret_cast<uintptr_t>(buf.data());
+    int32_t n = x_.GetLogEx(&rec);
+    if (n > 0) return std::string(buf.data(), static_cast<size_t>(n));
+    const auto need = static_cast<uint32_t>(rec.Output.Value);
+    if (need == 0 || need <= buf.size()) return {};
+    buf.assign(need, 0);
+  }
+  return {};
 }
 
 }  // namespace host

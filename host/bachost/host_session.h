@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host_params.h"
+#include "parsed_records.h"
 #include "plugin_library.h"
 
 namespace host {
@@ -49,9 +50,13 @@ class HostSession {
                         int32_t moduleIndex = 1, uint8_t callTypes = 0);
 
   // Hands a frame to the module (kind 4, or no input when data is null) with
-  // an empty parameter list.  *out receives the record after the call.
+  // an empty parameter list and an empty output list (kind 9).  *out
+  // receives the record after the call.  What the module delivered goes to
+  // *delivered: the output list's items, and the raw text of a block handed
+  // back in Input, which belongs to the host and is freed here
+  // (out->Input.Value is then 0).
   int32_t ProcessData(uint8_t callTypes, const void* data, uint32_t size, int32_t dataSourceId = 1,
-                      TPluginCallRec* out = nullptr);
+                      TPluginCallRec* out = nullptr, ParsedRecord* delivered = nullptr);
 
   // Drains the module log (two-call negotiation); the raw text with its
   // level characters.

@@ -93,8 +93,12 @@ void TkelPlugin::DeliverParsedData(TPluginCallRec* rec, TParsedDataList& list, c
                   std::memcmp(old + oldSize - kPacketSeparator.size(), kPacketSeparator.data(),
                               kPacketSeparator.size()) != 0;
     }
-    const size_t size = keep + (separator ? kPacketSeparator.size() : 0) + n;
-    if (size > std::numeric_limits<uint32_t>::max()) throw EkelError("Parsed data text is too long");
+    // Counted in 64 bits: on a 32-bit build a host's Size near 4 GiB plus the
+    // text would wrap size_t and make the block too small for the copies.
+    const uint64_t total = uint64_t{keep} + (separator ? kPacketSeparator.size() : 0) + uint64_t{n};
+    if (total > std::numeric_limits<uint32_t>::max())
+      throw EkelError("Parsed data text is too long");
+    const auto size = static_cast<size_t>(total);
     auto* block = static_cast<char*>(port::HostAlloc(size));
     if (!block) throw std::bad_alloc();
     char* at = block;

@@ -18,6 +18,7 @@
 #include "framework/parsed_data_list.h"
 #include "framework/parser_items.h"
 #include "framework/plugin_events.h"
+#include "framework/shared_text.h"
 #include "platform/port.h"
 #include "runtime/component/component.h"
 #include "runtime/rwlock.h"
@@ -112,7 +113,7 @@ class TkelPlugin : public TComponent {
   std::atomic<int32_t> ModuleIndex{0};
   std::string ItemsText;
   std::string Description;
-  std::string LogTitle;
+  TSharedText LogTitle;  // read by AddLog on any thread
   uint8_t ModuleType = 0;     // set of module types (bit n = type n)
   uint8_t ModuleOptions = 0;  // bit 2 makes LOAD read CONFIG-ID
   uint8_t ModuleInfoFlag = 1;

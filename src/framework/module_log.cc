@@ -12,11 +12,12 @@ constexpr uint32_t kNotifySendTimeoutMs = 1000;
 void TkelPlugin::AddLog(uint8_t level, const std::string& message, bool flag) {
   if (!Log || destroying_) return;
   try {
+    const std::string title = LogTitle.Get();
     std::string line;
-    line.reserve(1 + LogTitle.size() + 2 + message.size());
+    line.reserve(1 + title.size() + 2 + message.size());
     line.push_back(static_cast<char>(static_cast<uint8_t>(level + 1) | (flag ? 0x80 : 0)));
-    if (!LogTitle.empty()) {
-      line += LogTitle;
+    if (!title.empty()) {
+      line += title;
       line += ". ";
     }
     for (char c : message) line.push_back(c == '\r' || c == '\n' ? ' ' : c);

@@ -102,6 +102,23 @@ TEST_F(DataPath, EmptyInputListCountsAsNoInputAndRowsAreClosed) {
   EXPECT_EQ(+rec.Input.Value, 0u);  // untouched input is not handed back
 }
 
+TEST_F(DataPath, KindEightInputThatIsNoListIsNotTakenForOne) {
+  // A host that marks a plain buffer as a raw list: the module must not take
+  // the bytes for a list object (and count its items through them).
+  NewPlugin([](TkelPlugin&, TPluginCallRec* rec, int32_t& r) { r = rec->Input.Kind; });
+  TkelParamsList params;
+  uint8_t frame[64] = {};
+  TPluginCallRec rec = Rec();
+  rec.Instance = session.Handle();
+  rec.Params = &params;
+  rec.CallTypes = T(2);
+  rec.Input.Kind = KEL_KIND_RAW_LIST;
+  rec.Input.Size = sizeof frame;
+  rec.Input.Value = reinterpret_cast<uintptr_t>(frame);
+  EXPECT_EQ(DoProcessData(&rec), KEL_KIND_RAW_LIST);
+  EXPECT_EQ(session.DrainLog(), "\x03" "Data have been processed successfully\r\n");
+}
+
 TEST_F(DataPath, WithoutHandlerTypeFiveEchoesTheInput) {
   NewPlugin(nullptr);
   uint8_t frame[6] = {};
@@ -176,6 +193,26 @@ TEST_F(DataPath, ShortBufferGetsNoSeparatorAndReplaceStartsOver) {
   EXPECT_EQ(replaced, "zz");
   EXPECT_EQ(output.Count(), 1);  // cleared, then the one item
   port::HostFree(reinterpret_cast<void*>(rec.Input.Value));
+}
+
+TEST_F(DataPath, HostTakesAndFreesTheRawTextBlock) {
+  // The block handed back in Input belongs to the host after the call; the
+  // reference host copies and frees it (the leak checker watches this test).
+  NewPlugin([](TkelPlugin& p, TPluginCallRec* rec, int32_t& r) {
+    TParsedDataList list;
+    list.Add("X", Variant(int32_t{1}));
+    p.DeliverParsedData(rec, list, "raw text", false);
+    r = 1;
+  });
+  uint8_t frame[20] = {};
+  host::ParsedRecord delivered;
+  TPluginCallRec out;
+  EXPECT_EQ(session.ProcessData(T(2), frame, sizeof frame, 1, &out, &delivered), 1);
+  EXPECT_EQ(delivered.rawText, "raw text");
+  ASSERT_EQ(delivered.items.size(), 1u);
+  EXPECT_EQ(delivered.items[0].first, "X");
+  EXPECT_EQ(+out.Input.Value, 0u);  // freed by the host: not handed on
+  EXPECT_EQ(session.ProcessData(T(2), frame, sizeof frame), 1);
 }
 
 TEST_F(DataPath, SendParsedDataReachesTheHost) {

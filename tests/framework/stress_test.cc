@@ -93,6 +93,36 @@ TEST_F(Stress, ProcessDataLogAndCommandsTogether) {
   EXPECT_EQ(plugin->Log->Count(), 0);
 }
 
+TEST_F(Stress, LogTitleChangesWhileOtherThreadsLog) {
+  // The host may rename the log title while the module logs from its own
+  // threads: every line carries one whole title, old or new.
+  host::HostSession session(CoreExports());
+  ASSERT_EQ(session.Create(), 0);
+  auto plugin = ResolveHandle(session.Handle());
+  const std::string a(40, 'a'), b(400, 'b');
+  std::atomic<bool> stop{false};
+  std::thread logger([&] {
+    for (int i = 0; i < 2000; ++i) plugin->AddLog(2, "line " + std::to_string(i));
+    stop = true;
+  });
+  for (int i = 0; !stop; ++i)
+    session.Command("SET-MODULE-PARAMETER", {{"PARAM", host::Text("LogTitle")}, {"VALUE", host::Text(i & 1 ? a : b)}});
+  logger.join();
+  std::string text = session.DrainLog();
+  size_t at = 0, lines = 0;
+  while (at < text.size()) {
+    size_t end = text.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = text.substr(at + 1, end - at - 1);
+    const bool whole = line.rfind(a + ". line ", 0) == 0 || line.rfind(b + ". line ", 0) == 0 ||
+                       line.rfind("line ", 0) == 0;
+    EXPECT_TRUE(whole) << line;
+    ++lines;
+    at = end + 2;
+  }
+  EXPECT_EQ(lines, 2000u);
+}
+
 TEST_F(Stress, ProcessDataWaitsWhileTerminatingAndBusy) {
   host::HostSession session(CoreExports());
   std::mutex m;
