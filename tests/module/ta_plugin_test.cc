@@ -13,7 +13,7 @@ TEST(TaPlugin, IdentityAndStoredMap) {
   TaPlugin p(nullptr, 0);
   p.Create();
   EXPECT_EQ(p.Description, "Bacnet/IP");
-  EXPECT_EQ(p.LogTitle, "Bacnet/IP");
+  EXPECT_EQ(p.LogTitle.Get(), "Bacnet/IP");
   EXPECT_EQ(p.ModuleType, 3);
   EXPECT_FLOAT_EQ(p.ModuleVersion, 5.0f);
   EXPECT_EQ(p.EventsSupported, "PORT-OPEN");
