@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -115,7 +117,39 @@ static bool IsNotifyDescriptor(uintptr_t target) {
   return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
 }
 
+// A write to a pipe whose reader has gone raises SIGPIPE, which would end
+// the host process: the signal is blocked for the write and a SIGPIPE it
+// caused is taken back.
+static ssize_t WritePipeQuietly(int fd, const void* data, size_t size) {
+  sigset_t pipeSet, old, pending;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+  sigpending(&pending);
+  const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+  ssize_t w;
+  do {
+    w = ::write(fd, data, size);
+  } while (w < 0 && errno == EINTR);
+  const int saved = errno;
+  if (w < 0 && saved == EPIPE && !wasPending) {
+    timespec zero{0, 0};
+    sigtimedwait(&pipeSet, nullptr, &zero);
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  errno = saved;
+  return w;
+}
+
+// The module's notifications go out one at a time, so that a pipe found
+// writable is still writable when the message is written.
+static CriticalSection& NotifyLock() {
+  static CriticalSection lock;
+  return lock;
+}
+
 static bool WriteNotify(int fd, uint32_t message, uint32_t wparam, uint32_t lparam, int timeoutMs) {
+  Guard g(NotifyLock());
   pollfd p{fd, POLLOUT, 0};
   int r;
   do {
@@ -126,10 +160,8 @@ static bool WriteNotify(int fd, uint32_t message, uint32_t wparam, uint32_t lpar
   ssize_t w;
   do {
     w = ::send(fd, msg, sizeof msg, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (w < 0 && errno == ENOTSOCK) {
-      w = ::write(fd, msg, sizeof msg);
-    }
   } while (w < 0 && errno == EINTR);
+  if (w < 0 && errno == ENOTSOCK) w = WritePipeQuietly(fd, msg, sizeof msg);
   return w == static_cast<ssize_t>(sizeof msg);
 }
 
