@@ -134,7 +134,8 @@ bool ProcessOneMessage();
 
 // ---- Files and folders ----------------------------------------------------
 
-bool ReadFile(const std::string& path, std::string* contents);
+// False when the file cannot be read or holds more than maxBytes.
+bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes = SIZE_MAX);
 // Writes a temporary file beside path, flushes it and renames it over path.
 bool WriteFileAtomic(const std::string& path, std::string_view contents);
 bool FileExists(const std::string& path);
