@@ -6,6 +6,8 @@
 
 #include "module/data_source_cfg.h"
 #include "params/params_list.h"
+#include "platform/port.h"
+#include "platform/registry.h"
 #include "runtime/settings/ini_file.h"
 #include "runtime/settings/wreg.h"
 
@@ -83,5 +85,34 @@ void BM_ParseOneMegabyteIni(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_ParseOneMegabyteIni);
+
+// One section of about 90,000 keys: every key line looks up the keys before it.
+void BM_ParseOneMegabyteIniOneSection(benchmark::State& state) {
+  std::string text = "[Values]\r\n";
+  for (int k = 0; text.size() < (1u << 20); ++k) text += "Key" + std::to_string(k) + "=" + std::to_string(k) + "\r\n";
+  for (auto _ : state) {
+    kel::TIniFile ini(text);
+    benchmark::DoNotOptimize(ini);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ParseOneMegabyteIniOneSection);
+
+// A registry store of about 1 MB in one key, opened (every open reads it).
+void BM_OpenOneMegabyteRegistryStore(benchmark::State& state) {
+  std::string text = "BACNETIP-REGISTRY 1\n[Software\\Bench\\Big]\n";
+  for (int k = 0; text.size() < (1u << 20); ++k) text += "i Value" + std::to_string(k) + " " + std::to_string(k) + "\n";
+  std::string dir = BenchDir() + "/big-store";
+  std::filesystem::create_directories(dir);
+  setenv("BACNETIP_REGISTRY_DIR", dir.c_str(), 1);
+  port::WriteFileAtomic(dir + "/user.reg", text);
+  for (auto _ : state) {
+    port::Registry reg(port::kHKEY_CURRENT_USER);
+    benchmark::DoNotOptimize(reg.OpenKey("\\Software\\Bench\\Big", false));
+  }
+  setenv("BACNETIP_REGISTRY_DIR", BenchDir().c_str(), 1);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_OpenOneMegabyteRegistryStore);
 
 }  // namespace

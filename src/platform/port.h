@@ -134,9 +134,9 @@ bool ProcessOneMessage();
 
 // ---- Files and folders ----------------------------------------------------
 
-bool ReadFile(const std::string& path, std::string* contents);
-// The same, failing (contents untouched) when the file holds more than maxBytes.
-bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes);
+// False when the file cannot be read, is not a regular file, or holds more
+// than maxBytes.
+bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes = SIZE_MAX);
 // Writes a temporary file beside path, flushes it and renames it over path.
 bool WriteFileAtomic(const std::string& path, std::string_view contents);
 bool FileExists(const std::string& path);

@@ -77,3 +77,46 @@ TEST(PercentCodec, DecodesForeignText) {
 
 }  // namespace
 }  // namespace kel
+
+namespace kel {
+namespace {
+
+// Many keys and sections: lookups, deletes and rewrites stay consistent.
+TEST(IniFile, LargeFileStaysConsistent) {
+  std::string text = "[Big]\n";
+  for (int i = 0; i < 20000; ++i) text += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  for (int s = 0; s < 2000; ++s) text += "[S" + std::to_string(s) + "]\nx=" + std::to_string(s) + "\n";
+  text += "[big]\nK5=again\n";  // a repeated section and key merge
+  TIniFile ini(text);
+  EXPECT_EQ(ini.SectionKeys("BIG").size(), 20000u);
+  EXPECT_EQ(ini.ReadString("Big", "k5", ""), "again");
+  EXPECT_EQ(ini.ReadInteger("s1999", "X", 0), 1999);
+  EXPECT_TRUE(ini.DeleteKey("Big", "k0"));
+  EXPECT_EQ(ini.ReadInteger("Big", "k19999", 0), 19999);  // later keys found after a delete
+  ini.WriteString("Big", "k0", "back");
+  EXPECT_EQ(ini.SectionKeys("Big").back(), "k0");
+  EXPECT_TRUE(ini.EraseSection("S0"));
+  EXPECT_EQ(ini.ReadInteger("S1000", "x", 0), 1000);  // later sections found after an erase
+  ini.WriteInteger("S0", "x", 7);
+  EXPECT_EQ(ini.ReadInteger("s0", "x", 0), 7);
+}
+
+// Names the file format cannot hold are refused; the file stays readable.
+TEST(IniFile, OddNames) {
+  TIniFile ini;
+  EXPECT_TRUE(ini.WriteString("Odd]Sub", "Key", "1"));
+  EXPECT_TRUE(ini.WriteString("Sub", " padded ", "2"));
+  EXPECT_FALSE(ini.WriteString("Sub", "a=b", "3"));
+  EXPECT_FALSE(ini.WriteString("Sub", "[x", "4"));
+  EXPECT_FALSE(ini.WriteString("Sub", ";x", "5"));
+  EXPECT_FALSE(ini.WriteString("Sub", "", "6"));
+  EXPECT_FALSE(ini.WriteString("a\r\n[b", "k", "7"));
+  TIniFile back(ini.Text());
+  EXPECT_EQ(back.ReadString("Odd]Sub", "Key", ""), "1");
+  EXPECT_EQ(back.ReadString("Sub", " padded ", ""), "2");
+  EXPECT_EQ(back.SectionNames().size(), 2u);
+  EXPECT_EQ(back.SectionKeys("Sub").size(), 1u);
+}
+
+}  // namespace
+}  // namespace kel

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "platform/port.h"
 #include "temp_dir.h"
@@ -94,6 +95,31 @@ TEST_F(RegistryTest, DamagedStoreReadsWhatMakesSense) {
   ASSERT_TRUE(port::WriteFileAtomic(file, std::string("\x00\xFF\x10junk", 7)));
   Registry other(port::kHKEY_CURRENT_USER);
   EXPECT_FALSE(other.OpenKey("\\K", false));
+}
+
+TEST_F(RegistryTest, LargeStoreReadsWhole) {
+  std::string text = "BACNETIP-REGISTRY 1\n[K]\n";
+  for (int i = 0; i < 20000; ++i) text += "i v" + std::to_string(i) + " " + std::to_string(i) + "\n";
+  text += "[k]\ni V7 -7\n";  // a repeated key merges, a repeated value replaces
+  ASSERT_TRUE(port::WriteFileAtomic(dir_.File("user.reg"), text));
+  Registry reg(port::kHKEY_CURRENT_USER);
+  ASSERT_TRUE(reg.OpenKey("\\K", false));
+  EXPECT_EQ(reg.GetValueNames().size(), 20000u);
+  int32_t v = 0;
+  EXPECT_TRUE(reg.ReadInteger("v19999", &v));
+  EXPECT_EQ(v, 19999);
+  EXPECT_TRUE(reg.ReadInteger("v7", &v));
+  EXPECT_EQ(v, -7);
+}
+
+TEST_F(RegistryTest, StoreThatCannotBeReadIsNotReplaced) {
+  std::string file = dir_.File("user.reg");
+  ASSERT_TRUE(port::WriteFileAtomic(file, "BACNETIP-REGISTRY 1\n[K]\ni v 1\n"));
+  std::filesystem::resize_file(file, std::uintmax_t{1} << 30);  // sparse: takes no disk space
+  Registry reg(port::kHKEY_CURRENT_USER);
+  EXPECT_FALSE(reg.OpenKey("\\Other", true));
+  EXPECT_FALSE(reg.BeginUpdate());
+  EXPECT_EQ(std::filesystem::file_size(file), std::uintmax_t{1} << 30);
 }
 
 TEST_F(RegistryTest, MachineRootFailsWhereItCannotBeWritten) {

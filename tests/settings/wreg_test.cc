@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "params/params_list.h"
 #include "platform/port.h"
 #include "platform/registry.h"
@@ -224,6 +226,54 @@ TEST_F(WregTest, WrongTypeInRegistryIsSkippedAndDeleted) {
   port::Registry reg(port::kHKEY_CURRENT_USER);
   ASSERT_TRUE(reg.OpenKey("\\Software\\Test\\App", false));
   EXPECT_FALSE(reg.ValueExists("Left"));
+}
+
+TEST_F(WregTest, WrongTypeInIniIsSkipped) {
+  ASSERT_TRUE(port::WriteFileAtomic(dir_.File("settings.ini"),
+                                    "[Common]\r\nLeft=abc\r\nMin interval=1,5x\r\nRead=maybe\r\nTop=77\r\n"));
+  TProxyCodeObject proxy;
+  TWreg w;
+  UseIni(w);
+  for (auto l : {"Left,Left", "spMinInt.Value,Min interval", "chkReadDevProp.Checked,Read", "Top,Top"})
+    w.Components.Add(l);
+  EXPECT_TRUE(w.Load({&proxy, nullptr}));
+  EXPECT_EQ(proxy.Left, 326);  // kept, not turned into 0
+  EXPECT_EQ(proxy.spMinInt_Value, 0);
+  EXPECT_TRUE(proxy.chkReadDevProp_Checked);
+  EXPECT_EQ(proxy.Top, 77);
+}
+
+TEST_F(WregTest, OversizedIniFileIsNeitherReadNorReplaced) {
+  std::string file = dir_.File("settings.ini");
+  ASSERT_TRUE(port::WriteFileAtomic(file, "[Common]\r\nTop=1\r\n"));
+  std::filesystem::resize_file(file, std::uintmax_t{1} << 30);  // sparse: takes no disk space
+  TProxyCodeObject proxy;
+  TWreg w;
+  UseIni(w);
+  w.Components.Add("Top,Top");
+  EXPECT_FALSE(w.Load({&proxy, nullptr}));
+  EXPECT_FALSE(w.Save({&proxy, nullptr}));
+  EXPECT_EQ(std::filesystem::file_size(file), std::uintmax_t{1} << 30);
+}
+
+TEST_F(WregTest, DeepIniPathAndOddNames) {
+  std::string deep = dir_.path();
+  for (int i = 0; i < 3; ++i) deep += "/" + std::string(90, static_cast<char>('a' + i));
+  ASSERT_TRUE(port::CreateDirectories(deep));
+  TProxyCodeObject proxy;
+  proxy.Top = 5;
+  TWreg w;
+  w.INIFile = deep + "/settings (copy) #1.ini";
+  w.Components.Add("Left,Odd]Sub\\Left");
+  w.Components.Add("Top,Sub \\Top");
+  w.Components.Add("Width,Sub\\Wi=dth");  // a key an INI file cannot hold: not written
+  ASSERT_TRUE(w.Save({&proxy, nullptr}));
+  TProxyCodeObject in;
+  in.Left = in.Top = in.Width = 0;
+  ASSERT_TRUE(w.Load({&in, nullptr}));
+  EXPECT_EQ(in.Left, 326);
+  EXPECT_EQ(in.Top, 5);
+  EXPECT_EQ(in.Width, 0);
 }
 
 TEST_F(WregTest, RegistryDeleteRules) {

@@ -20,17 +20,22 @@ std::string GetEnv(const char* name) {
   return v ? v : "";
 }
 
-bool ReadFile(const std::string& path, std::string* contents) { return ReadFile(path, contents, SIZE_MAX); }
-
 bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO must not wait for a writer.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      (st.st_size > 0 && static_cast<uintmax_t>(st.st_size) > maxBytes)) {
+    ::close(fd);
+    return false;
+  }
   std::string data;
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || static_cast<size_t>(n) > maxBytes - data.size()) {
+    if (n < 0 || static_cast<size_t>(n) > maxBytes - data.size()) {  // failed, or grew while being read
       ::close(fd);
       return false;
     }
@@ -136,6 +141,15 @@ bool NamedLock::Acquire(uint32_t timeoutMs) {
     bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
               c == '-' || c == '_' || c == '.';
     safe.push_back(ok ? c : '_');
+  }
+  // A file name has at most 255 bytes: a long name keeps its start and gets
+  // a hash of the whole name in place of the rest.
+  if (safe.size() > 200) {
+    uint64_t h = 1469598103934665603ull;
+    for (char c : name_) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    safe = safe.substr(0, 180) + "-" + hex;
   }
   std::string path = TempDirectory() + "bacnetip-" + safe + ".lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);

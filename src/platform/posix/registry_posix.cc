@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "platform/port.h"
 #include "platform/registry.h"
@@ -39,6 +40,8 @@ struct Key {
 using Store = std::map<std::string, Key>;  // by lower-cased path
 
 const char kMagic[] = "BACNETIP-REGISTRY 1";
+// A store is small; a bigger file is left alone rather than read.
+constexpr size_t kMaxStoreSize = 64u << 20;
 
 std::string Escape(const std::string& s) {
   static const char hex[] = "0123456789ABCDEF";
@@ -83,6 +86,9 @@ bool Unescape(const std::string& s, std::string* out) {
 Store Parse(const std::string& text) {
   Store store;
   Key* current = nullptr;
+  // Value positions of every key by lower-cased name, so that a store with
+  // many values reads in time proportional to its size.
+  std::unordered_map<const Key*, std::unordered_map<std::string, size_t>> positions;
   size_t at = 0;
   bool first = true;
   while (at < text.size()) {
@@ -135,8 +141,10 @@ Store Parse(const std::string& text) {
     } else {
       continue;
     }
-    if (Value* old = current->Find(v.name)) *old = v;
-    else current->values.push_back(v);
+    auto& at = positions[current];
+    auto [it, added] = at.emplace(LowerAscii(v.name), current->values.size());
+    if (added) current->values.push_back(std::move(v));
+    else current->values[it->second] = std::move(v);
   }
   return store;
 }
@@ -243,11 +251,20 @@ struct Registry::Impl {
   Store store;
   std::unique_ptr<NamedLock> batch;  // held between BeginUpdate and EndUpdate
   bool dirty = false;
+  bool readable = true;  // false while the file is there but cannot be read
 
+  // A store file that is there but cannot be read reads as empty and is never
+  // written: writing it would replace every key of the root with ours.
   void Load() {
     if (batch) return;  // the batch's snapshot is the current state
     std::string text;
-    store = ReadFile(file, &text) ? Parse(text) : Store();
+    if (ReadFile(file, &text, kMaxStoreSize)) {
+      store = Parse(text);
+      readable = true;
+    } else {
+      store = Store();
+      readable = !FileExists(file);
+    }
   }
   // Reads the store again under the cross-process lock, applies change and
   // writes the store back atomically (or, inside a batch, marks it dirty).
@@ -261,7 +278,7 @@ struct Registry::Impl {
     NamedLock lock("registry-" + file);
     if (!lock.Acquire(10000)) return false;
     Load();
-    if (!change(store)) return false;
+    if (!readable || !change(store)) return false;
     return WriteStore(file, Serialize(store));
   }
 };
@@ -271,6 +288,7 @@ bool Registry::BeginUpdate() {
   auto lock = std::make_unique<NamedLock>("registry-" + impl_->file);
   if (!lock->Acquire(10000)) return false;
   impl_->Load();
+  if (!impl_->readable) return false;
   impl_->batch = std::move(lock);
   impl_->dirty = false;
   return true;

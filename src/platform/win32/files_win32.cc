@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/port.h"
@@ -15,18 +16,22 @@ std::string GetEnv(const char* name) {
   return v ? v : "";
 }
 
-bool ReadFile(const std::string& path, std::string* contents) { return ReadFile(path, contents, SIZE_MAX); }
-
 bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  if (GetFileType(h) != FILE_TYPE_DISK ||
+      (GetFileSizeEx(h, &size) && static_cast<unsigned long long>(size.QuadPart) > maxBytes)) {
+    CloseHandle(h);
+    return false;
+  }
   std::string data;
   char buf[65536];
   DWORD n = 0;
   bool ok = true;
   while ((ok = ::ReadFile(h, buf, sizeof buf, &n, nullptr) != 0) && n > 0) {
-    if (n > maxBytes - data.size()) {
+    if (n > maxBytes - data.size()) {  // grew while being read
       ok = false;
       break;
     }
@@ -108,6 +113,15 @@ bool NamedLock::Acquire(uint32_t timeoutMs) {
   if (held_) return true;
   std::string safe;
   for (char c : name_) safe.push_back(c == '\\' ? '_' : c);
+  // Object names are limited to MAX_PATH characters: a long name keeps its
+  // start and gets a hash of the whole name in place of the rest.
+  if (safe.size() > 200) {
+    unsigned long long hash = 1469598103934665603ull;
+    for (char c : name_) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", hash);
+    safe = safe.substr(0, 180) + "-" + hex;
+  }
   HANDLE h = CreateMutexA(nullptr, FALSE, safe.c_str());
   if (!h) return false;
   DWORD r = WaitForSingleObject(h, timeoutMs);

@@ -13,8 +13,16 @@ TIniWregStore::TIniWregStore(std::string path, std::string sectionPrefix)
 
 bool TIniWregStore::Begin() {
   if (!lock_.Acquire(30000)) return false;
+  // A file that is there but cannot be read (or is far too big to be a
+  // settings file) fails the operation: writing it back would replace it with
+  // only the keys of this operation.
   std::string text;
-  if (port::ReadFile(path_, &text)) ini_.Parse(text);
+  if (port::ReadFile(path_, &text, kMaxIniFileSize)) {
+    ini_.Parse(text);
+  } else if (port::FileExists(path_)) {
+    lock_.Release();
+    return false;
+  }
   return true;
 }
 
@@ -25,14 +33,14 @@ bool TIniWregStore::Locate(const TMapLine& line, TWregOperation op) {
 
 bool TIniWregStore::Exists(const std::string& name) { return ini_.ValueExists(section_, name); }
 
+// A value that is not a number of the kind is not read, so that the
+// property keeps its value instead of becoming 0.
 bool TIniWregStore::ReadInteger(const std::string& name, int32_t* value) {
-  *value = ini_.ReadInteger(section_, name, 0);
-  return true;
+  return ini_.TryReadInteger(section_, name, value);
 }
 
 bool TIniWregStore::ReadFloat(const std::string& name, double* value) {
-  *value = ini_.ReadFloat(section_, name, 0);
-  return true;
+  return ini_.TryReadFloat(section_, name, value);
 }
 
 bool TIniWregStore::ReadText(const std::string& name, std::string* value) {
@@ -40,18 +48,15 @@ bool TIniWregStore::ReadText(const std::string& name, std::string* value) {
 }
 
 bool TIniWregStore::WriteInteger(const std::string& name, int32_t value) {
-  ini_.WriteInteger(section_, name, value);
-  return true;
+  return ini_.WriteInteger(section_, name, value);
 }
 
 bool TIniWregStore::WriteFloat(const std::string& name, double value) {
-  ini_.WriteFloat(section_, name, value);
-  return true;
+  return ini_.WriteFloat(section_, name, value);
 }
 
 bool TIniWregStore::WriteText(const std::string& name, const std::string& value) {
-  ini_.WriteString(section_, name, value);
-  return true;
+  return ini_.WriteString(section_, name, value);
 }
 
 void TIniWregStore::DeleteValue(const std::string& name) { ini_.DeleteKey(section_, name); }

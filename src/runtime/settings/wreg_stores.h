@@ -2,6 +2,7 @@
 // One store serves one operation.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@ class TCustomWregStore : public TWregStore {
 // when it ends, under a system-wide lock named after the file.
 class TIniWregStore : public TWregStore {
  public:
+  // Settings files are small; a bigger file is left alone rather than read.
+  static constexpr size_t kMaxIniFileSize = 64u << 20;
   TIniWregStore(std::string path, std::string sectionPrefix);
   // Takes the lock and reads the file; false when the lock cannot be had.
   bool Begin();
