@@ -1,6 +1,7 @@
 #include "runtime/variant.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -47,13 +48,8 @@ bool ParseNumber(const std::string& text, double* d, int64_t* i, bool* isInt) {
     *isInt = true;
     return true;
   }
-  // Accept ',' as decimal separator as well as '.'.
-  for (char& c : t)
-    if (c == ',') c = '.';
-  errno = 0;
-  end = nullptr;
-  double f = std::strtod(t.c_str(), &end);
-  if (end && *end == '\0' && errno == 0 && std::isfinite(f)) {
+  double f = 0;
+  if (ParseDouble(t, &f)) {
     *d = f;
     *isInt = false;
     return true;
@@ -74,12 +70,14 @@ bool InRange(int64_t v, VarType to) {
   }
 }
 
-std::string FormatDouble(double d) {
+// Fifteen significant digits, as the text of a floating variant; the same
+// in every locale.
+std::string DoubleText(double d) {
   if (std::isnan(d)) return "NAN";
   if (std::isinf(d)) return d > 0 ? "INF" : "-INF";
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", d);
-  return buf;
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+  return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
 std::string FormatDate(double days) {
@@ -288,7 +286,7 @@ std::string Variant::ToAnsi() const {
     case VarType::R4:
     case VarType::R8:
     case VarType::Currency:
-      return FormatDouble(d_);
+      return DoubleText(d_);
     case VarType::Date:
       return FormatDate(d_);
     default:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/settings/percent_codec.h"
+#include "runtime/text/text_utils.h"
 
 namespace kel {
 namespace {
@@ -116,6 +117,29 @@ TEST(IniFile, OddNames) {
   EXPECT_EQ(back.ReadString("Sub", " padded ", ""), "2");
   EXPECT_EQ(back.SectionNames().size(), 2u);
   EXPECT_EQ(back.SectionKeys("Sub").size(), 1u);
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+TEST(StoredNumbers, ShortestRoundTripWithoutLocale) {
+  for (double d : {0.1, -2.5e-300, 1.0 / 3.0, 123456789.0, 0.0}) {
+    double back = -1;
+    ASSERT_TRUE(ParseDouble(FormatDouble(d), &back)) << FormatDouble(d);
+    EXPECT_EQ(back, d);
+  }
+  EXPECT_EQ(FormatDouble(0.1), "0.1");
+  double v = 0;
+  EXPECT_TRUE(ParseDouble("+1,5", &v));
+  EXPECT_EQ(v, 1.5);
+  EXPECT_FALSE(ParseDouble("1e400", &v));
+  EXPECT_FALSE(ParseDouble("inf", &v));
+  EXPECT_FALSE(ParseDouble("1.5x", &v));
+  EXPECT_FALSE(ParseDouble("", &v));
+  EXPECT_FALSE(ParseDouble("++1", &v));
 }
 
 }  // namespace

@@ -9,14 +9,7 @@
 
 namespace kel {
 
-std::string FloatText(double value) {
-  char buf[64];
-  for (int precision = 15; precision <= 17; ++precision) {
-    std::snprintf(buf, sizeof buf, "%.*g", precision, value);
-    if (std::strtod(buf, nullptr) == value) break;
-  }
-  return buf;
-}
+std::string FloatText(double value) { return FormatDouble(value); }
 
 namespace {
 
@@ -163,16 +156,7 @@ bool TIniFile::TryReadInteger(std::string_view section, std::string_view key, in
 bool TIniFile::TryReadFloat(std::string_view section, std::string_view key, double* value) const {
   std::string v;
   if (!Read(section, key, &v)) return false;
-  std::string t(TrimView(v));
-  for (char& c : t)
-    if (c == ',') c = '.';
-  if (t.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  double d = std::strtod(t.c_str(), &end);
-  if (errno || !end || *end || !std::isfinite(d)) return false;
-  *value = d;
-  return true;
+  return ParseDouble(TrimView(v), value);
 }
 
 int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int32_t def) const {

@@ -1,5 +1,8 @@
 #include "runtime/text/text_utils.h"
 
+#include <charconv>
+#include <cmath>
+
 namespace kel {
 
 bool SameTextAscii(std::string_view a, std::string_view b) {
@@ -93,6 +96,27 @@ std::string FormatText(std::string_view pattern, std::string_view arg) {
     out.push_back(pattern[i]);
   }
   return out;
+}
+
+bool ParseDouble(std::string_view s, double* value) {
+  std::string t(s);
+  for (char& c : t)
+    if (c == ',') c = '.';
+  const char* begin = t.data();
+  const char* end = t.data() + t.size();
+  if (begin != end && *begin == '+') ++begin;
+  if (begin == end || *begin == '+') return false;
+  double d = 0;
+  auto [at, ec] = std::from_chars(begin, end, d, std::chars_format::general);
+  if (ec != std::errc() || at != end || !std::isfinite(d)) return false;
+  *value = d;
+  return true;
+}
+
+std::string FormatDouble(double value) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
 }  // namespace kel

@@ -29,6 +29,14 @@ inline std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 int64_t StrToInt64Def(std::string_view s, int64_t def);
 int32_t StrToIntDef(std::string_view s, int32_t def);
 
+// Numbers as stored texts, independent of the process's locale (a host may
+// set one with a decimal comma).  ParseDouble takes "." or "," as the
+// decimal mark and an optional sign; it refuses trailing text and values
+// that are not finite.  FormatDouble writes the shortest text that reads
+// back as the same value.
+bool ParseDouble(std::string_view s, double* value);
+std::string FormatDouble(double value);
+
 // A message pattern with one "%s" filled in; "%%" gives "%" and any other
 // "%" stays as it is.  Patterns come from language files, so nothing in them
 // is ever taken as a format directive.
