@@ -88,8 +88,12 @@ bool DoGetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* nee
     if (!RecordReadable(rec)) return false;
     auto inst = ResolveRecord(rec);
     if (!inst) return false;
-    std::string d = port::AnsiToUtf8(inst->Description);
-    std::string c = port::AnsiToUtf8(inst->CustomCommandsText());
+    std::string d, c;
+    {
+      ReadGuard texts(inst->SettingsLock);
+      d = port::AnsiToUtf8(inst->Description);
+      c = port::AnsiToUtf8(inst->CustomCommandsText());
+    }
     const uint32_t header = sizeof(TPluginModuleInfo);
     uint32_t need = header + static_cast<uint32_t>(d.size() + c.size());
     if (needed) *needed = need;

@@ -160,7 +160,10 @@ bool SetModuleParameter(TkelPlugin& p, const std::string& name, const Variant& v
     p.LogTitle = value.ToAnsi();
     return true;
   }
+  // Texts that GetModuleInfo reads from any thread change under the write
+  // side of SettingsLock.
   if (is("Description")) {
+    WriteGuard g(p.SettingsLock);
     p.Description = value.ToAnsi();
     return true;
   }
@@ -169,6 +172,7 @@ bool SetModuleParameter(TkelPlugin& p, const std::string& name, const Variant& v
     return true;
   }
   if (is("CustomCommands")) {
+    WriteGuard g(p.SettingsLock);
     p.CustomCommands.SetText(value.ToAnsi());
     return true;
   }

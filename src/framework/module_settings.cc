@@ -159,6 +159,7 @@ void SetUpLanguage(TkelPlugin& p) {
 
 void TranslateAfterCreation(TkelPlugin& p) {
   if (!p.Translator || p.Translator->LanguageFile.empty()) return;
+  WriteGuard texts(p.SettingsLock);
   if (!p.Translated && !p.Language.empty()) {
     p.Translator->Translate(p.Language, &p, "EN");
     p.Translated = true;
@@ -167,11 +168,15 @@ void TranslateAfterCreation(TkelPlugin& p) {
 
 void SwitchLanguage(TkelPlugin& p, const std::string& language) {
   if (language.empty() || language == p.Language) return;
-  p.Language = language;
-  p.Translated = false;
-  if (p.Translator && !p.Translator->LanguageFile.empty()) {
-    p.Translator->Translate(p.Language, &p, "EN");
-    p.Translated = true;
+  {
+    // Processing threads read the texts under the read side.
+    WriteGuard texts(p.SettingsLock);
+    p.Language = language;
+    p.Translated = false;
+    if (p.Translator && !p.Translator->LanguageFile.empty()) {
+      p.Translator->Translate(p.Language, &p, "EN");
+      p.Translated = true;
+    }
   }
   if (p.OnLanguageChanged) {
     try {
@@ -185,6 +190,7 @@ void SwitchLanguage(TkelPlugin& p, const std::string& language) {
 }
 
 void TranslateComponent(TkelPlugin& p, TComponent* component) {
+  WriteGuard texts(p.SettingsLock);
   if (p.Language.empty()) p.Language = "NONE";
   if (p.Translator && component) p.Translator->Translate(p.Language, component, "EN");
 }

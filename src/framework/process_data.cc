@@ -82,6 +82,9 @@ void TkelPlugin::WaitWhileTerminatingBusy(uint32_t timeoutMs) {
 }
 
 int32_t ProcessDataCall(TkelPlugin& plugin, TPluginCallRec* rec) {
+  // The processing reads the instance's texts and settings: a language
+  // switch or a settings change waits for it (and it for them).
+  ReadGuard settings(plugin.SettingsLock);
   int32_t result = 0;
   PreparedRecord prepared(rec);
   DeliveryScope scope;
