@@ -201,18 +201,9 @@ struct ListMethods {
   }
   static uint32_t KEL_STDCALL Add(void* self, const char* name, const kel_variant* value,
                                   IkelParamsListItemA** out) {
-    if (out) *out = nullptr;
-    std::string n = name ? name : "";
-    if (n.find_first_not_of(" \t\r\n") == std::string::npos) return 0;
-    auto item = std::make_shared<HostItem>();
-    item->name = n;
-    item->key = Lower(n);
-    item->state = 2;
-    item->value = HostValue::FromVariant(value);
-    L(self)->items_.push_back(item);
-    if (out) *out = NewItemRef(item);
-    return 0;
+    return Insert(self, static_cast<int32_t>(L(self)->items_.size()), name, value, out);
   }
+  // A blank name adds nothing and gives no item, as in the module's lists.
   static uint32_t KEL_STDCALL Insert(void* self, int32_t pos, const char* name, const kel_variant* value,
                                      IkelParamsListItemA** out) {
     if (out) *out = nullptr;

@@ -130,54 +130,24 @@ size_t WideLen(const char16_t* p) {
 
 }  // namespace
 
-Variant Variant::Null() {
+Variant Variant::Make(VarType type, int64_t i, double d) {
   Variant v;
-  v.type_ = VarType::Null;
+  v.type_ = type;
+  v.i_ = i;
+  v.d_ = d;
   return v;
 }
-Variant Variant::FromI2(int16_t x) {
-  Variant v;
-  v.type_ = VarType::I2;
-  v.i_ = x;
-  return v;
-}
-Variant Variant::FromI1(int8_t x) {
-  Variant v;
-  v.type_ = VarType::I1;
-  v.i_ = x;
-  return v;
-}
-Variant Variant::FromUI1(uint8_t x) {
-  Variant v;
-  v.type_ = VarType::UI1;
-  v.i_ = x;
-  return v;
-}
-Variant Variant::FromUI2(uint16_t x) {
-  Variant v;
-  v.type_ = VarType::UI2;
-  v.i_ = x;
-  return v;
-}
-Variant Variant::FromR4(float x) {
-  Variant v;
-  v.type_ = VarType::R4;
-  v.d_ = x;
-  return v;
-}
+
+Variant Variant::Null() { return Make(VarType::Null, 0, 0); }
+Variant Variant::FromI2(int16_t x) { return Make(VarType::I2, x, 0); }
+Variant Variant::FromI1(int8_t x) { return Make(VarType::I1, x, 0); }
+Variant Variant::FromUI1(uint8_t x) { return Make(VarType::UI1, x, 0); }
+Variant Variant::FromUI2(uint16_t x) { return Make(VarType::UI2, x, 0); }
+Variant Variant::FromR4(float x) { return Make(VarType::R4, 0, x); }
 Variant Variant::FromCurrency(int64_t scaled) {
-  Variant v;
-  v.type_ = VarType::Currency;
-  v.i_ = scaled;
-  v.d_ = static_cast<double>(scaled) / 10000.0;
-  return v;
+  return Make(VarType::Currency, scaled, static_cast<double>(scaled) / 10000.0);
 }
-Variant Variant::FromDate(double days) {
-  Variant v;
-  v.type_ = VarType::Date;
-  v.d_ = days;
-  return v;
-}
+Variant Variant::FromDate(double days) { return Make(VarType::Date, 0, days); }
 Variant Variant::FromOleStr(std::u16string s) {
   Variant v;
   v.type_ = VarType::OleStr;

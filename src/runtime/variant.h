@@ -93,6 +93,8 @@ class Variant {
   bool operator!=(const Variant& o) const { return !(*this == o); }
 
  private:
+  static Variant Make(VarType type, int64_t i, double d);
+
   VarType type_ = VarType::Empty;
   int64_t i_ = 0;   // integers, booleans (0/1), currency (scaled)
   double d_ = 0.0;  // R4, R8, Date
