@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/test_event.h"
 #include "framework_fixture.h"
 
 namespace kel::testing {
@@ -38,12 +39,11 @@ TEST_F(Registry, CreateAndFreeFromSeveralThreads) {
 TEST_F(Registry, FreeWhileAnotherThreadUsesTheInstance) {
   // A call in progress keeps its instance alive; the free still succeeds and
   // later calls see an unknown handle.
-  std::atomic<bool> inHandler{false}, release{false};
+  testutil::Event inHandler, release;
   UseClass([&](TestPlugin& p) {
     p.OnCustomCommand = [&](TkelPlugin&, const std::string&, TPluginCallRec*, int32_t& r) {
-      inHandler = true;
-      while (!release) std::this_thread::yield();
-      r = 1;
+      inHandler.Set();
+      r = release.Wait() ? 1 : -9;
     };
   });
   uint32_t h = NewInstance();
@@ -53,12 +53,12 @@ TEST_F(Registry, FreeWhileAnotherThreadUsesTheInstance) {
     cmd.Add("COMMAND", Variant("WORK"));
     result = Command(h, cmd);
   });
-  while (!inHandler) std::this_thread::yield();
+  ASSERT_TRUE(inHandler.Wait());
   TPluginCallRec rec = Rec();
   rec.Instance = h;
   EXPECT_EQ(DoFreePluginInstance(&rec), 0);
   created_.clear();
-  release = true;
+  release.Set();
   user.join();
   EXPECT_EQ(result, 1);
   TkelParamsList cmd;

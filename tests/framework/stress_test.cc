@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "common/test_event.h"
 #include "framework_fixture.h"
 
 namespace kel::testing {
@@ -125,16 +125,11 @@ TEST_F(Stress, LogTitleChangesWhileOtherThreadsLog) {
 
 TEST_F(Stress, ProcessDataWaitsWhileTerminatingAndBusy) {
   host::HostSession session(CoreExports());
-  std::mutex m;
-  std::condition_variable cv;
-  bool inside = false, release = false;
+  testutil::Event inside, release;
   UseClass([&](TestPlugin& p) {
     p.OnProcessData = [&](TkelPlugin&, TPluginCallRec*, int32_t& r) {
-      std::unique_lock<std::mutex> l(m);
-      inside = true;
-      cv.notify_all();
-      cv.wait(l, [&] { return release; });
-      r = 1;
+      inside.Set();
+      r = release.Wait() ? 1 : -9;
     };
   });
   ASSERT_EQ(session.Create(), 0);
@@ -142,10 +137,7 @@ TEST_F(Stress, ProcessDataWaitsWhileTerminatingAndBusy) {
   uint8_t frame[4] = {};
   int32_t first = 0;
   std::thread a([&] { first = session.ProcessData(1u << 1, frame, 4); });
-  {
-    std::unique_lock<std::mutex> l(m);
-    cv.wait(l, [&] { return inside; });
-  }
+  ASSERT_TRUE(inside.Wait());
   ASSERT_EQ(session.Command("UNLOAD").code, 0);  // commands do not wait for processing
   std::atomic<bool> secondDone{false};
   int32_t second = 0;
@@ -158,11 +150,7 @@ TEST_F(Stress, ProcessDataWaitsWhileTerminatingAndBusy) {
   for (int i = 0; i < 10000000 && plugin->ProcessWaiters() == 0; ++i) std::this_thread::yield();
   EXPECT_EQ(plugin->ProcessWaiters(), 1);
   EXPECT_FALSE(secondDone);
-  {
-    std::lock_guard<std::mutex> l(m);
-    release = true;
-  }
-  cv.notify_all();
+  release.Set();
   a.join();
   b.join();
   EXPECT_EQ(first, 1);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "common/test_event.h"
 #include "runtime/thread_object.h"
 
 namespace kel {
@@ -15,28 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A one-shot event with a generous bound, so no test sleeps to wait.
-class Event {
- public:
-  void Set() {
-    std::lock_guard<std::mutex> g(m_);
-    set_ = true;
-    cv_.notify_all();
-  }
-  bool Wait(std::chrono::milliseconds bound = 10s) {
-    std::unique_lock<std::mutex> g(m_);
-    return cv_.wait_for(g, bound, [&] { return set_; });
-  }
-  bool IsSet() {
-    std::lock_guard<std::mutex> g(m_);
-    return set_;
-  }
-
- private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool set_ = false;
-};
+using testutil::Event;
 
 TEST(RWLock, ReadersShare) {
   TMREWSync lock;
@@ -84,15 +64,14 @@ TEST(RWLock, WriteIsRecursiveAndAllowsRead) {
 TEST(RWLock, ReadIsRecursiveEvenWithWriterWaiting) {
   TMREWSync lock;
   lock.BeginRead();
-  Event writerIn;
-  std::atomic<bool> writerStarted{false};
+  Event writerIn, writerStarted;
   std::thread w([&] {
-    writerStarted = true;
+    writerStarted.Set();
     lock.BeginWrite();
     writerIn.Set();
     lock.EndWrite();
   });
-  while (!writerStarted) std::this_thread::yield();
+  ASSERT_TRUE(writerStarted.Wait());
   EXPECT_FALSE(writerIn.Wait(50ms));  // writer waits for our read
   lock.BeginRead();                   // recursive read must not deadlock
   lock.EndRead();
