@@ -80,7 +80,15 @@ std::string DoubleText(double d) {
   return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
+// The dates an automation variant can hold: 0100-01-01 to 9999-12-31.
+constexpr double kFirstDate = -657434.0;
+constexpr double kEndOfDates = 2958466.0;
+
 std::string FormatDate(double days) {
+  // Outside the calendar (NaN, infinities, huge values from a host) the
+  // value has no date text; it reads as its number rather than as a date
+  // computed from an overflowed day count.
+  if (!(days >= kFirstDate && days < kEndOfDates)) return DoubleText(days);
   // Days since 1899-12-30; the fraction is the time of day.
   double whole = std::floor(days);
   double frac = days - whole;

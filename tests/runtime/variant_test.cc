@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/port.h"
 
 namespace kel {
@@ -75,6 +77,20 @@ TEST(Variant, DateText) {
   // 15 March 2024 is day 45366 after 30 December 1899.
   EXPECT_EQ(Variant::FromDate(45366.0).ToAnsi(), "2024-03-15");
   EXPECT_EQ(Variant::FromDate(0.5).ToAnsi(), "12:00:00");
+  // The ends of the calendar a date variant can hold.
+  EXPECT_EQ(Variant::FromDate(-657434.0).ToAnsi(), "0100-01-01");
+  EXPECT_EQ(Variant::FromDate(2958465.0).ToAnsi(), "9999-12-31");
+}
+
+TEST(Variant, DateOutsideCalendarReadsAsNumber) {
+  // A host may hand in any double as a date; the day count must not
+  // overflow while the text is made.
+  EXPECT_EQ(Variant::FromDate(5.87966e307).ToAnsi(), "5.87966e+307");
+  EXPECT_EQ(Variant::FromDate(-1e20).ToAnsi(), "-1e+20");
+  EXPECT_EQ(Variant::FromDate(2958466.0).ToAnsi(), "2958466");
+  EXPECT_EQ(Variant::FromDate(std::numeric_limits<double>::quiet_NaN()).ToAnsi(), "NAN");
+  EXPECT_EQ(Variant::FromDate(-std::numeric_limits<double>::infinity()).ToAnsi(), "-INF");
+  EXPECT_EQ(Variant::FromDate(1e300).ToUtf16(), u"1e+300");
 }
 
 }  // namespace
