@@ -32,7 +32,8 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
     size_t end = text.find('\n', at);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // Only a CR that ends a line before its LF is part of the line break.
+    if (end < text.size() && !line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.push_back(line);
     if (end == text.size()) break;
     at = end + 1;

@@ -40,7 +40,8 @@ std::string ParserItemsToText(const TParserItemList& items);
 // line with fewer than two fields, keeping the items read before it.
 TParserItemList ParserItemsFromText(std::string_view text);
 
-// Splits text into lines at LF, dropping a CR before it.
+// Splits text into lines at LF, dropping a CR right before an LF (a CR at
+// the very end of the text belongs to the last line).
 std::vector<std::string_view> SplitLines(std::string_view text);
 std::vector<std::string_view> SplitFields(std::string_view line, char separator);
 

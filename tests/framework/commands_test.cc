@@ -4,6 +4,7 @@
 
 #include "framework/custom_commands.h"
 #include "framework/data_sources.h"
+#include "framework/parser_items.h"
 #include "framework_fixture.h"
 
 namespace kel::testing {
@@ -241,6 +242,24 @@ TEST(CustomCommandText, ReadAndWrite) {
   EXPECT_EQ(list.GetText(), "x|y|z|1|0\r\np|q|r|0|1\r\n");
   list.SetText("x|y|z|1|0");  // appends
   EXPECT_EQ(list.Count(), 3);
+}
+
+}  // namespace
+}  // namespace kel::testing
+
+namespace kel::testing {
+namespace {
+
+// A CR at the very end of the item text belongs to the last field, so the
+// text form reads back as it was written.
+TEST(ParserItemText, TrailingCarriageReturnRoundTrips) {
+  TParserItemList items = ParserItemsFromText("Desc|NAME|0|attr\r");
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].Attribute, "attr\r");
+  std::string text = ParserItemsToText(items);
+  EXPECT_EQ(ParserItemsToText(ParserItemsFromText(text)), text);
+  EXPECT_EQ(ParserItemsFromText("Desc|NAME|0|attr\r\nD2|N2|0|\r\n").size(), 2u);
+  EXPECT_EQ(ParserItemsFromText("Desc|NAME|0|attr\r\nD2|N2|0|\r\n")[0].Attribute, "attr");
 }
 
 }  // namespace
