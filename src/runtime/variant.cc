@@ -308,7 +308,7 @@ bool Variant::ChangeType(VarType to) {
       break;
     case VarType::Currency: {
       double d = ToDouble(&ok);
-      if (ok && std::fabs(d) > 9.2e14) ok = false;
+      if (ok && !(std::fabs(d) <= 9.2e14)) ok = false;  // NaN and infinities too
       r.i_ = static_cast<int64_t>(std::llround(d * 10000.0));
       r.d_ = static_cast<double>(r.i_) / 10000.0;
       break;

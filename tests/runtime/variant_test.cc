@@ -71,6 +71,10 @@ TEST(Variant, ConversionsReportFailure) {
   EXPECT_EQ(v.Type(), VarType::I4);
   EXPECT_TRUE(v.ChangeType(VarType::R8));
   EXPECT_EQ(v.ToAnsi(), "70000");
+  // Not a number has no currency value: the conversion fails and keeps it.
+  Variant nan(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_FALSE(nan.ChangeType(VarType::Currency));
+  EXPECT_EQ(nan.Type(), VarType::R8);
 }
 
 TEST(Variant, DateText) {
