@@ -118,20 +118,26 @@ std::string GetModuleDataPath(TkelPlugin& p, const std::string& subFolder, bool 
   return path;
 }
 
-bool LoadSettings(TkelPlugin& p, const TStrings* components, const TWregRoot& target, const std::string& iniFile) {
+namespace {
+
+// One settings component for one load or save; SettingsBusy while it lives.
+bool RunSettings(TkelPlugin& p, const TStrings* components, const TWregRoot& target, const std::string& iniFile,
+                 bool save) {
   if (!components) return false;
   SettingsScope busy(p);
   TWreg w;
   Configure(w, p, *components, iniFile);
-  return w.Load(target);
+  return save ? w.Save(target) : w.Load(target);
+}
+
+}  // namespace
+
+bool LoadSettings(TkelPlugin& p, const TStrings* components, const TWregRoot& target, const std::string& iniFile) {
+  return RunSettings(p, components, target, iniFile, false);
 }
 
 bool SaveSettings(TkelPlugin& p, const TStrings* components, const TWregRoot& target, const std::string& iniFile) {
-  if (!components) return false;
-  SettingsScope busy(p);
-  TWreg w;
-  Configure(w, p, *components, iniFile);
-  return w.Save(target);
+  return RunSettings(p, components, target, iniFile, true);
 }
 
 void SetUpLanguage(TkelPlugin& p) {

@@ -16,6 +16,15 @@ using host::Text;
 class Commands : public FrameworkTest {
  protected:
   std::shared_ptr<TkelPlugin> Instance() { return ResolveHandle(session.Handle()); }
+  // Runs a command with the host's list exactly as given (no "RESULT" item
+  // is added, unlike HostSession::Command).
+  int32_t RunAsGiven(host::HostParamsList* list) {
+    IkelParamsListA* intf = list->Intf();
+    TPluginCallRec rec = Rec();
+    rec.Instance = session.Handle();
+    rec.Params = &intf;
+    return DoExecutePluginCommand(&rec);
+  }
   host::HostSession session{CoreExports()};
 };
 
@@ -31,11 +40,7 @@ TEST_F(Commands, MissingCommandGivesMinusOne) {
   ASSERT_EQ(session.Create(), 0);
   host::HostParamsList* list = host::HostParamsList::Create();
   list->SetText("RESULT", "x");
-  IkelParamsListA* intf = list->Intf();
-  TPluginCallRec rec = Rec();
-  rec.Instance = session.Handle();
-  rec.Params = &intf;
-  EXPECT_EQ(DoExecutePluginCommand(&rec), -1);
+  EXPECT_EQ(RunAsGiven(list), -1);
   list->Release();
 }
 
@@ -107,11 +112,7 @@ TEST_F(Commands, SetStateDataSources) {
   list->SetText("COMMAND", "SET-STATE");
   list->SetText("DATA-SOURCES-IN-CFG", "x;bad\r\n7; Port7 ;COM port 7\r\n\r\n-1;minus\n;;\n12;OnlyName\n\x01\xff garbage");
   list->SetText("DATA-SOURCE-LOAD", "7");
-  IkelParamsListA* intf = list->Intf();
-  TPluginCallRec rec = Rec();
-  rec.Instance = session.Handle();
-  rec.Params = &intf;
-  EXPECT_EQ(DoExecutePluginCommand(&rec), -1);
+  EXPECT_EQ(RunAsGiven(list), -1);
   list->Release();
   ASSERT_EQ(p->DataSources.size(), 2u);
   EXPECT_EQ(p->DataSources[0].Id, 7);
@@ -165,14 +166,10 @@ TEST_F(Commands, ItemsWithoutResultItem) {
   ASSERT_EQ(session.Create(), 0);
   host::HostParamsList* list = host::HostParamsList::Create();
   list->SetText("COMMAND", "ITEMS");
-  IkelParamsListA* intf = list->Intf();
-  TPluginCallRec rec = Rec();
-  rec.Instance = session.Handle();
-  rec.Params = &intf;
-  EXPECT_EQ(DoExecutePluginCommand(&rec), -1);
+  EXPECT_EQ(RunAsGiven(list), -1);
   list->SetText("COMMAND", "GET-MODULE-PARAMETER");
   list->SetText("PARAM", "Anything");
-  EXPECT_EQ(DoExecutePluginCommand(&rec), 0);
+  EXPECT_EQ(RunAsGiven(list), 0);
   EXPECT_EQ(list->Items().size(), 2u);  // nothing written
   list->Release();
 }
