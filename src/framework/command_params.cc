@@ -4,7 +4,7 @@ namespace kel {
 
 std::optional<Variant> CommandParams::Get(std::string_view name) const {
   Variant v = list_.GetValue(name);
-  if (v.IsEmptyOrNull()) return std::nullopt;
+  if (IsAbsentValue(v)) return std::nullopt;
   return v;
 }
 

@@ -15,6 +15,12 @@
 
 namespace kel {
 
+// A parameter value that counts as absent: empty, null, or an empty text.
+inline bool IsAbsentValue(const Variant& v) {
+  return v.IsEmptyOrNull() || (v.Type() == VarType::String && v.RawString().empty()) ||
+         (v.Type() == VarType::OleStr && v.RawOleStr().empty());
+}
+
 class CommandParams {
  public:
   explicit CommandParams(const ParamsRef& list) : list_(list) {}

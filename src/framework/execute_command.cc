@@ -5,6 +5,7 @@
 
 #include "framework/call_rec.h"
 #include "framework/command_dispatcher.h"
+#include "framework/command_params.h"
 #include "framework/exports_impl.h"
 #include "framework/kel_plugin.h"
 
@@ -26,9 +27,9 @@ int32_t DoExecutePluginCommand(TPluginCallRec* rec) {
     }
     ParamsRef params = book.ParamsIntf;
     Variant temp = params.GetValue("TEMPORARY-LOAD");
-    if (!temp.IsEmptyOrNull()) inst->IsTemporaryLoad = temp.ToBool();
+    if (!IsAbsentValue(temp)) inst->IsTemporaryLoad = temp.ToBool();
     Variant cmd = params.GetValue("COMMAND");
-    if (cmd.IsEmptyOrNull()) {
+    if (IsAbsentValue(cmd)) {
       RestoreCallRec(rec, book);
       return -1;
     }

@@ -1,6 +1,7 @@
 #include "framework/kel_plugin.h"
 
 #include "framework/call_rec.h"
+#include "framework/command_params.h"
 #include "framework/module_config_list.h"
 #include "framework/module_settings.h"
 #include "params/params_ref.h"
@@ -30,7 +31,7 @@ TkelPlugin::TkelPlugin(TPluginCallRec* rec, uint32_t moduleHandle) {
     ParamsRef params = CallRecParams(rec);
     if (params) {
       Variant t = params.GetValue("TEMPORARY-LOAD");
-      if (!t.IsEmptyOrNull()) IsTemporaryLoad = t.ToBool();
+      if (!IsAbsentValue(t)) IsTemporaryLoad = t.ToBool();
     }
   }
   Translated = false;

@@ -14,6 +14,13 @@ namespace kel {
 
 namespace {
 
+// A handle of the host: 32 bits on 32-bit builds, the whole pointer-sized
+// value on 64-bit ones.
+Variant HandleValue(uintptr_t h) {
+  if constexpr (sizeof(uintptr_t) > 4) return Variant(static_cast<uint64_t>(h));
+  else return Variant(static_cast<uint32_t>(h));
+}
+
 constexpr std::string_view kCustom = "Custom";
 
 // A "Custom" name: the key after the prefix (one " ", ":" or "_" dropped),
@@ -147,8 +154,8 @@ Variant GetModuleParameter(TkelPlugin& p, const std::string& name) {
   if (is("DataSourceLoadFor")) return Variant(p.DataSourceLoadFor);
   if (is("TerminateNow")) return Variant(p.TerminateNow.load());
   if (is("IsTemporaryLoad")) return Variant(p.IsTemporaryLoad);
-  if (is("ParentApp")) return Variant(static_cast<uint32_t>(p.ParentApp));
-  if (is("OWNER-FORM")) return Variant(static_cast<uint32_t>(p.OwnerForm));
+  if (is("ParentApp")) return HandleValue(p.ParentApp);
+  if (is("OWNER-FORM")) return HandleValue(p.OwnerForm);
   if (auto c = ParseCustom(name)) return ReadCustom(p, *c);
   if (is("TESTTRANSL")) return Variant(TestTranslation());
   return Variant();

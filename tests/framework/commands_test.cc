@@ -44,6 +44,43 @@ TEST_F(Commands, MissingCommandGivesMinusOne) {
   list->Release();
 }
 
+// An empty text is an absent parameter, for the command name too.
+TEST_F(Commands, EmptyParametersCountAsAbsent) {
+  int events = 0;
+  UseClass([&](TestPlugin& p) {
+    p.OnEvent = [&](TkelPlugin&, const std::string&, TPluginCallRec*, int32_t& r) {
+      ++events;
+      r = 0;
+    };
+  });
+  ASSERT_EQ(session.Create(), 0);
+  host::HostParamsList* list = host::HostParamsList::Create();
+  list->SetText("COMMAND", "");
+  EXPECT_EQ(RunAsGiven(list), -1);
+  list->Release();
+  EXPECT_EQ(session.Command("EVENT", {{"EVENT-TYPE", Text("")}}).code, -1);
+  EXPECT_EQ(session.Command("SET-STATE", {{"RESULT", Text("")}}).code, -1);
+  EXPECT_EQ(session.Command("GET-MODULE-PARAMETER", {{"PARAM", Text("")}}).code, -2);
+  EXPECT_EQ(session.Command("SET-ITEMS", {{"ITEMS", Text("")}}).code, -1);
+  EXPECT_EQ(events, 0);
+  EXPECT_EQ(session.Command("EVENT", {{"EVENT-TYPE", Text("X")}}).code, 0);
+  EXPECT_EQ(events, 1);
+}
+
+// A 64-bit host's module handle is kept whole and reported whole.
+TEST_F(Commands, HostHandleKeepsAllItsBits) {
+  if (sizeof(uintptr_t) < 8) GTEST_SKIP() << "32-bit build";
+  ASSERT_EQ(session.Create(), 0);
+  // The host's own dlopen handle: on these systems it lies above 4 GiB.
+  const auto handle = reinterpret_cast<int64_t>(port::LoadedLib(""));
+  ASSERT_GT(static_cast<uint64_t>(handle), 0xFFFFFFFFull);
+  ASSERT_EQ(session.Command("LOAD", {{"HANDLE", host::Int64(handle)}}).code, 0);
+  EXPECT_EQ(Instance()->ParentApp, static_cast<uintptr_t>(handle));
+  auto r = session.Command("GET-MODULE-PARAMETER", {{"PARAM", Text("ParentApp")}});
+  EXPECT_EQ(r.result.ToText(), std::to_string(handle));
+  session.Command("UNLOAD");
+}
+
 TEST_F(Commands, LoadAndUnloadCount) {
   int loads = 0, unloads = 0;
   UseClass([&](TestPlugin& p) {
