@@ -63,9 +63,34 @@ uint32_t CurrentThreadId();
 void YieldThread();
 void SleepMs(uint32_t milliseconds);
 
-// Millisecond tick counts since an arbitrary start.
+// Millisecond tick counts since an arbitrary start.  TickCount64 may be
+// called only where HasTickCount64 is true (the system has a 64-bit count;
+// looked up once).
 uint32_t TickCount32();
 uint64_t TickCount64();
+bool HasTickCount64();
+
+// ---- Timers ---------------------------------------------------------------
+
+// A repeating timer that calls tick(context) on one thread, never re-entered.
+// Windows: a window timer (identifier 1) on a message-only window of the
+// thread that creates it; the tick arrives through that thread's message
+// loop.  A change made on another thread is posted to the window as message
+// kTimerMessageEnable (wParam 1 run, 0 stop) and applied by the owner thread.
+// POSIX: a thread of the timer's own; changes take effect at once.
+struct TimerCore;
+constexpr uint32_t kTimerMessageEnable = 2064;
+constexpr uint32_t kTimerMessageFree = 2065;
+// Null when the system refuses (no window, no thread).
+TimerCore* CreateTimerCore(void (*tick)(void* context), void* context);
+// Runs the timer every intervalMs while run is set; each change restarts the
+// interval.  False when the system has no timer left to give.
+bool SetTimerCore(TimerCore* core, bool run, uint32_t intervalMs);
+// Stops and frees the timer from any thread, its own tick included, without
+// deadlock: a tick running on another thread is waited for; no tick starts
+// after this returns.  On Windows a foreign thread sends the disable and
+// free messages, waiting at most 5000 ms for each.
+void DestroyTimerCore(TimerCore* core);
 
 // ---- Text -----------------------------------------------------------------
 // 8-bit text is in the ANSI code page: the system's on Windows, UTF-8 elsewhere.
