@@ -22,9 +22,16 @@ void TCustomTextResources::Translate(TWtransl& translator) {
   }
   for (size_t i = 0; i < texts_.size(); ++i) {
     if (originals_[i].empty()) continue;
-    *texts_[i] = translator.TranslateAnsi(originals_[i], this, {});
+    std::string text = translator.TranslateAnsi(originals_[i], this, {});
+    port::Guard g(lock_);
+    texts_[i]->swap(text);
   }
   translatedFor_ = pair;
+}
+
+std::string TCustomTextResources::Get(const std::string& field) const {
+  port::Guard g(lock_);
+  return field;
 }
 
 const TClassInfo& TTextResources::StaticClass() {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port.h"
 #include "runtime/component/component.h"
 
 namespace kel {
@@ -25,12 +26,15 @@ class TCustomTextResources : public TComponent {
   // later language change translates the originals, not a translation.
   void Translate(TWtransl& translator);
   bool Translated() const { return !translatedFor_.empty(); }
+  // A copy of one of the text fields, safe while another thread translates.
+  std::string Get(const std::string& field) const;
 
  protected:
   // Derived classes register their text fields in their constructor.
   void AddText(std::string* field) { texts_.push_back(field); }
 
  private:
+  mutable port::CriticalSection lock_;  // the texts while they are replaced
   std::vector<std::string*> texts_;
   std::vector<std::string> originals_;
   std::string translatedFor_;  // the language pair of the last translation
