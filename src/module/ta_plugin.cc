@@ -1,9 +1,12 @@
 #include "module/ta_plugin.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "framework/instance_registry.h"
 #include "framework/module_settings.h"
+#include "module/request_config.h"
+#include "module/serial_port_dm.h"
 #include "runtime/text/text_utils.h"
 
 namespace bacnet_module {
@@ -23,6 +26,12 @@ TaPlugin::TaPlugin(TPluginCallRec* rec, uint32_t moduleHandle) : kel::TkelPlugin
   for (const char* line : kOptionsPersistenceMap) Properties->Strings.Add(line);
 }
 
+TaPlugin::~TaPlugin() {
+  // The communication modules go first: their timers may tick until they
+  // are stopped, and a tick uses the instance's log and texts.
+  FreePortModules(PortModules());
+}
+
 void TaPlugin::Create() {
   Description = "Bacnet/IP";
   LogTitle = "Bacnet/IP";
@@ -31,24 +40,19 @@ void TaPlugin::Create() {
   ModuleVersion = 5.0f;
   EventsSupported = "PORT-OPEN";
 
-  OnLoad = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) {
-    FreeConfig();
-    Config = new TDataSourceCfg(this);
-    Config->SetName("Config");
-    Unloaded = false;
-    LoadConfiguration(false);
-  };
-  OnUnload = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) {
-    Unloaded = true;
-    FreeConfig();
-  };
-  OnLoadSettingsNow = [this](kel::TkelPlugin&) {
-    if (Config) LoadConfiguration(true);
-  };
-  OnSaveSettingsNow = [this](kel::TkelPlugin&) {
-    if (Config) SaveConfiguration();
-  };
   OnShowOptionsDialog = [](kel::TkelPlugin&, TPluginCallRec*, bool& changed) { changed = true; };
+  OnEvent = [this](kel::TkelPlugin&, const std::string& event, TPluginCallRec* rec, int32_t& result) {
+    result = kelPluginEvent(event, rec);
+  };
+  OnLoad = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) { kelPluginLoad(); };
+  OnUnload = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) { kelPluginUnload(); };
+  OnSaveSettingsNow = [this](kel::TkelPlugin&) { kelPluginSaveSettingsNow(); };
+  OnLoadSettingsNow = [this](kel::TkelPlugin&) { kelPluginLoadSettingsNow(); };
+  OnChangeState = [this](kel::TkelPlugin&, uint8_t) { kelPluginChangeState(); };
+  OnProcessData = [this](kel::TkelPlugin&, TPluginCallRec* rec, int32_t& result) {
+    result = kelPluginProcessData(rec);
+  };
+  OnBeforeGetParserItems = [this](kel::TkelPlugin&) { kelPluginBeforeGetParserItems(); };
 
   // The message texts translate themselves when the translator reaches them
   // in the data module's tree.
@@ -66,13 +70,62 @@ void TaPlugin::Create() {
     Translator->ComponentProperties.Add("Filter");
 }
 
-void TaPlugin::LoadConfiguration(bool) {
-  if (!Config) return;
-  try {
-    kel::LoadSettings(*this, &Properties->Strings, kel::TWregRoot{Config, nullptr}, "");
-  } catch (const std::exception& e) {
-    AddLog(0, kel::FormatText(TextResources->TextConfigLoadError, e.what()));
+std::string TaPlugin::Text(const std::string& field) const {
+  return TextResources ? TextResources->Get(field) : field;
+}
+
+// ---- Communication modules ---------------------------------------------------
+
+TSerialPortDM* TaPlugin::FindPortModule(int32_t dataSourceId) const {
+  for (size_t i = ComponentCount(); i-- > 0;) {
+    TComponent* c = Components(i);
+    if (c->InheritsFrom(TSerialPortDM::StaticClass())) {
+      auto* m = static_cast<TSerialPortDM*>(c);
+      if (m->DataSourceId == dataSourceId) return m;
+    }
   }
+  return nullptr;
+}
+
+std::vector<TSerialPortDM*> TaPlugin::PortModules() const {
+  std::vector<TSerialPortDM*> modules;
+  for (size_t i = 0; i < ComponentCount(); ++i) {
+    TComponent* c = Components(i);
+    if (c->InheritsFrom(TSerialPortDM::StaticClass())) modules.push_back(static_cast<TSerialPortDM*>(c));
+  }
+  return modules;
+}
+
+void TaPlugin::FreePortModules(std::vector<TSerialPortDM*> modules) {
+  if (modules.empty()) return;
+  {
+    // Received frames find the modules under the read side.
+    kel::WriteGuard g(SettingsLock);
+    for (TSerialPortDM* m : modules) RemoveComponent(m);
+  }
+  // Outside the lock: stopping a timer waits for a tick that may be handing
+  // a record to the host.
+  for (TSerialPortDM* m : modules) TSerialPortDM::Free(m);
+}
+
+// ---- Configuration -------------------------------------------------------------
+
+void TaPlugin::LoadConfiguration(TDataSourceCfg* cfg, bool updateTimers) {
+  // Commands, and the reload the options dialog asks for, take turns here.
+  port::Guard commands(CommandLock);
+  kel::LoadSettings(*this, &Properties->Strings, kel::TWregRoot{cfg, nullptr}, "");
+  try {
+    ReloadAllModules(cfg);
+  } catch (const std::exception& e) {
+    AddLog(0, kel::FormatText(Text(TextResources->TextConfigLoadError), e.what()));
+  }
+  if (updateTimers)
+    for (TSerialPortDM* m : PortModules()) m->UpdateTimer();
+}
+
+void TaPlugin::ReloadAllModules(TDataSourceCfg* cfg) {
+  port::Guard commands(CommandLock);
+  for (TSerialPortDM* m : PortModules()) BuildRequestList(*this, cfg, m->RequestList, m);
 }
 
 bool TaPlugin::SaveConfiguration() {
@@ -81,13 +134,85 @@ bool TaPlugin::SaveConfiguration() {
 }
 
 void TaPlugin::FreeConfig() {
-  delete Config;  // leaves the data module's components as it goes
-  Config = nullptr;
+  TDataSourceCfg* old = nullptr;
+  {
+    kel::WriteGuard g(SettingsLock);
+    old = Config;
+    Config = nullptr;
+  }
+  delete old;  // leaves the data module's components as it goes
 }
 
-void RegisterModuleClass() {
-  kel::RegisterPluginClass(
-      [](TPluginCallRec* rec, uint32_t moduleHandle) -> kel::TkelPlugin* { return new TaPlugin(rec, moduleHandle); });
+// ---- Event handlers ------------------------------------------------------------
+
+void TaPlugin::kelPluginLoad() {
+  FreeConfig();
+  auto* cfg = new TDataSourceCfg(this);
+  cfg->SetName("Config");
+  {
+    kel::WriteGuard g(SettingsLock);
+    Config = cfg;
+  }
+  Unloaded = false;
+  LoadConfiguration(Config, false);
+}
+
+void TaPlugin::kelPluginUnload() {
+  Unloaded = true;
+  ReloadAllModules(nullptr);
+  FreeConfig();
+}
+
+void TaPlugin::kelPluginChangeState() {
+  port::Guard commands(CommandLock);
+  std::vector<TSerialPortDM*> toFree = PortModules();
+  const bool anyEnabled =
+      std::any_of(TypeEnabled.begin(), TypeEnabled.end(), [](const std::atomic<bool>& e) { return e.load(); });
+  {
+    kel::WriteGuard g(SettingsLock);
+    if (anyEnabled) {
+      for (const kel::TConfigDataSource& source : DataSources) {
+        if (!DataSourceLoadFor.empty() && !kel::SameTextAscii(source.Text, DataSourceLoadFor)) continue;
+        if (TSerialPortDM* kept = FindPortModule(source.Id)) {
+          toFree.erase(std::remove(toFree.begin(), toFree.end(), kept), toFree.end());
+          continue;
+        }
+        auto* m = new TSerialPortDM(this);
+        m->DataSourceId = source.Id;
+        m->DataSourceName = source.Name;
+        m->DataSourceFullName = source.FullName;
+      }
+    }
+  }
+  FreePortModules(std::move(toFree));
+  if (Config) LoadConfiguration(Config, true);
+}
+
+void TaPlugin::kelPluginLoadSettingsNow() {
+  port::Guard commands(CommandLock);
+  if (Config) LoadConfiguration(Config, true);
+}
+
+void TaPlugin::kelPluginSaveSettingsNow() {
+  if (Config) SaveConfiguration();
+}
+
+void TaPlugin::kelPluginBeforeGetParserItems() {
+  ClearParserItems();
+  AddStandardParserItems(false);
+  AddParserItem("REMOTE_ADDRESS", "Remote address", "", 0);
+  AddParserItem("DEV_INSTANCE", "Device instance", "", 8);
+  AddParserItem("REQUEST_DESC", "Request description", "", 0);
+  TRequestList items;
+  try {
+    BuildRequestList(*this, Config, items, nullptr);
+  } catch (const std::exception&) {
+    // a configuration over the item limit declares the items made before it
+  }
+  const auto& list = items.LockRead();
+  for (const TRequestItem* item : list)
+    if (!item->Name.empty()) AddParserItem(item->Name, item->Description, "0", 17);
+  items.UnlockRead();
 }
 
 }  // namespace bacnet_module

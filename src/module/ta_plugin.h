@@ -1,8 +1,13 @@
 // The BACnet/IP module's own instance class: the data module that carries the
-// module's identity, its options and its message texts.
+// module's identity, its options, its message texts and one communication
+// module per host data source it serves.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "framework/kel_plugin.h"
 #include "module/data_source_cfg.h"
@@ -11,30 +16,61 @@
 
 namespace bacnet_module {
 
+class TSerialPortDM;
+
 class TaPlugin : public kel::TkelPlugin {
  public:
   TaPlugin(TPluginCallRec* rec, uint32_t moduleHandle);
+  ~TaPlugin() override;
   static const kel::TClassInfo& StaticClass();
   const kel::TClassInfo& ClassInfo() const override { return StaticClass(); }
 
   // Sets the module's identity, makes its components and assigns its handlers.
   void Create() override;
 
-  // Reads the persisted options into Config (through the Properties map).
-  void LoadConfiguration(bool updateTimers);
+  // The communication module of a data source (the last one made wins), or
+  // null.  Caller holds a side of SettingsLock.
+  TSerialPortDM* FindPortModule(int32_t dataSourceId) const;
+  // Every communication module, in the order they were made.  Caller holds a
+  // side of SettingsLock.
+  std::vector<TSerialPortDM*> PortModules() const;
+  // Reads the persisted options into cfg and rebuilds every request list; a
+  // failure of the rebuild is logged.  With updateTimers every timer is
+  // re-armed afterwards.
+  void LoadConfiguration(TDataSourceCfg* cfg, bool updateTimers);
+  // Rebuilds every request list from cfg (null empties them).
+  void ReloadAllModules(TDataSourceCfg* cfg);
   // Writes Config through the Properties map.
   bool SaveConfiguration();
 
+  // The texts of the message resources, copied under their lock (any thread).
+  std::string Text(const std::string& field) const;
+
   kel::TkelStrHolder* Properties = nullptr;       // owned component; the persistence map
   kel::TTextResources* TextResources = nullptr;   // owned component
-  TDataSourceCfg* Config = nullptr;               // owned component while loaded
-  bool Unloaded = true;
+  TDataSourceCfg* Config = nullptr;               // owned component while loaded; under SettingsLock
+  std::atomic<bool> Unloaded{true};
+
+  // The handlers of the framework's events.
+  void kelPluginLoad();
+  void kelPluginUnload();
+  void kelPluginChangeState();
+  void kelPluginLoadSettingsNow();
+  void kelPluginSaveSettingsNow();
+  void kelPluginBeforeGetParserItems();
+  int32_t kelPluginProcessData(TPluginCallRec* rec);
+  int32_t kelPluginEvent(const std::string& event, TPluginCallRec* rec);
 
  private:
   void FreeConfig();
+  void FreePortModules(std::vector<TSerialPortDM*> modules);
 };
 
 // Registers TaPlugin as the class CreatePluginInstance makes.
 void RegisterModuleClass();
+
+// The answer to the "GetDataTypeList" event: the object types the options
+// form offers, as "name==Dxx" entries joined with "||".
+std::string DataTypeListText();
 
 }  // namespace bacnet_module

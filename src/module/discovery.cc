@@ -1,0 +1,75 @@
+// Discovery: devices named by pattern (a broadcast endpoint, or any device at
+// an endpoint) are found with Who-Is; every new device that answers with
+// I-Am and matches gets its own polled copies of the pattern's items.
+#include <unordered_map>
+#include <vector>
+
+#include "module/serial_port_dm.h"
+#include "module/ta_plugin.h"
+
+namespace bacnet_module {
+
+bool IsPatternConnection(const bacnet::TDeviceConnInfo& c) {
+  return c.EndPoint.IsBroadcast || c.Instance == bacnet::AnyInstance;
+}
+
+int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
+  if (!IsPatternConnection(item.Connection)) return 0;
+  TDiscoverRequest* found = nullptr;
+  {
+    const auto& running = DiscoveryList.LockRead();
+    for (TDiscoverRequest* d : running)
+      if (bacnet::SameEndPoint(d->Connection.EndPoint, item.Connection.EndPoint)) {
+        found = d;
+        break;
+      }
+    if (found && !found->Stopwatch.Expired(kDiscoveryRepeatMs)) {
+      DiscoveryList.UnlockRead();
+      return 2;
+    }
+    DiscoveryList.UnlockRead();
+  }
+  bacnet::TDeviceConnInfo conn;
+  {
+    auto& running = DiscoveryList.LockList();
+    if (!found) {
+      found = new TDiscoverRequest{item.Connection, {}};
+      running.push_back(found);
+    }
+    found->Stopwatch.Restart();
+    conn = found->Connection;
+    DiscoveryList.UnlockList();
+  }
+  Stack.SendWhoIs(conn);
+  return 1;
+}
+
+void TSerialPortDM::DeviceFound(bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo& conn) {
+  TRequestListWrite w(RequestList);
+  const TRequestList::List& items = w.Items();
+  const size_t count = items.size();  // copies appended below are not visited
+  // Each matching pattern group gets one new group for this device, so that
+  // its values leave as one record that names this device only.
+  std::unordered_map<uint32_t, uint32_t> groupOf;
+  uint32_t nextGroup = RequestList.MaxGroupId();
+  std::vector<TRequestItem*> copies;
+  for (size_t i = 0; i < count; ++i) {
+    const TRequestItem& pattern = *items[i];
+    if (!IsPatternConnection(pattern.Connection)) continue;
+    if (!bacnet::MatchEndPoint(pattern.Connection, conn)) continue;
+    if (count + copies.size() >= kMaxRequestItems) break;
+    auto [it, isNew] = groupOf.try_emplace(pattern.GroupId, 0);
+    if (isNew) it->second = ++nextGroup;
+    auto* copy = new TRequestItem;
+    copy->Assign(pattern);
+    copy->Connection = conn;
+    copy->GroupId = it->second;
+    copy->Pending = false;
+    copy->Retries = 0;
+    copy->Stopwatch.Clear();
+    copies.push_back(copy);
+  }
+  for (TRequestItem* copy : copies) RequestList.Append(copy);
+}
+
+}  // namespace bacnet_module

@@ -1,0 +1,22 @@
+// One running discovery of a communication module: the endpoint a Who-Is
+// went to and when.
+#pragma once
+
+#include "bacnet/bacnet_endpoint.h"
+#include "runtime/timing/kel_timeout.h"
+
+namespace bacnet_module {
+
+// A Who-Is to one endpoint is repeated at most this often.
+constexpr uint32_t kDiscoveryRepeatMs = 30000;
+
+struct TDiscoverRequest {
+  bacnet::TDeviceConnInfo Connection;
+  kel::TkelTimeout Stopwatch;  // clear until the first Who-Is
+};
+
+// Whether an item names its devices by pattern: a broadcast endpoint, or
+// any device ("*") at any endpoint.
+bool IsPatternConnection(const bacnet::TDeviceConnInfo& c);
+
+}  // namespace bacnet_module

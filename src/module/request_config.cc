@@ -1,0 +1,186 @@
+#include "module/request_config.h"
+
+#include <limits>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "module/data_source_cfg.h"
+#include "module/request_list.h"
+#include "module/serial_port_dm.h"
+#include "module/ta_plugin.h"
+#include "runtime/errors.h"
+#include "runtime/text/text_utils.h"
+#include "runtime/xml/xml_tree.h"
+
+namespace bacnet_module {
+
+namespace {
+
+using kel::TzovXMLNode;
+
+constexpr const char* kRootName = "MODBUSRTUQUERY";
+constexpr int32_t kDefaultPollInterval = 1000;
+constexpr int32_t kDefaultTimeout = 1500;
+constexpr uint16_t kMaxObjectType = 19;
+constexpr uint32_t kMaxObjectInstance = 0x3FFFFF;
+constexpr uint32_t kPresentValue = 85;
+
+// The element itself when its name is name, else its first descendant of
+// that name (depth first, document order).
+const TzovXMLNode* Look(const TzovXMLNode* start, std::string_view name) {
+  return kel::XmlFindValueNode(start, name, true);
+}
+
+// Milliseconds for count units, held in 32 signed bits: larger products are
+// limited to the largest value, negative intervals count as 0.
+int32_t IntervalMs(int32_t count, std::string_view units) {
+  int64_t factor = 1;
+  if (units == "S") factor = 1000;
+  else if (units == "M") factor = 60000;
+  else if (units == "H") factor = 3600000;
+  const int64_t ms = int64_t{count} * factor;
+  if (ms < 0) return 0;
+  if (ms > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(ms);
+}
+
+// The object type of a data-type code such as "D0D": the second and third
+// characters as a hexadecimal number, 0 when they do not form one.
+uint32_t DataTypeCode(std::string_view code) {
+  const std::string_view digits = code.size() > 1 ? code.substr(1, 2) : std::string_view();
+  if (digits.empty()) return 0;
+  uint32_t v = 0;
+  for (char c : digits) {
+    uint32_t d;
+    if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
+    else return 0;
+    v = v * 16 + d;
+  }
+  return v;
+}
+
+// The device instances of an "Instance" text: entries split at ";" and ",";
+// a number is that device, anything else (also an empty entry between two
+// separators) any device; 0 and repeated values are skipped; no entry at
+// all gives device 1.
+std::vector<uint32_t> DeviceInstances(std::string_view text) {
+  std::vector<std::string_view> entries;
+  size_t at = 0;
+  while (true) {
+    const size_t cut = text.find_first_of(";,", at);
+    entries.push_back(text.substr(at, cut == std::string_view::npos ? std::string_view::npos : cut - at));
+    if (cut == std::string_view::npos) break;
+    at = cut + 1;
+  }
+  // Nothing before the first or after the last separator is an entry.
+  if (!entries.empty() && kel::TrimView(entries.back()).empty()) entries.pop_back();
+  if (!entries.empty() && kel::TrimView(entries.front()).empty()) entries.erase(entries.begin());
+  std::vector<uint32_t> result;
+  std::unordered_set<uint32_t> seen;
+  for (std::string_view e : entries) {
+    const auto v = static_cast<uint32_t>(kel::StrToIntDef(kel::TrimView(e), static_cast<int32_t>(bacnet::AnyInstance)));
+    if (v == 0 || !seen.insert(v).second) continue;
+    result.push_back(v);
+  }
+  if (entries.empty()) result.push_back(1);
+  return result;
+}
+
+struct TResponseItem {
+  std::string Name;
+  uint16_t ObjectType;
+  uint32_t ObjectInstance;
+};
+
+// The kept response items of a request, in document order.
+std::vector<TResponseItem> ResponseItems(const TzovXMLNode* request) {
+  std::vector<TResponseItem> items;
+  const TzovXMLNode* response = Look(request, "Response");
+  if (!response) return items;
+  for (const TzovXMLNode* item : response->Children()) {
+    const TzovXMLNode* type = Look(item, "DataType");
+    if (!type) continue;
+    const uint32_t objectType = DataTypeCode(type->Text);
+    if (objectType > kMaxObjectType) continue;
+    // An instance that no object can have would read another object
+    // under this item's name: such an item is dropped.
+    const int64_t instance = kel::XmlReadInteger(item, "Instance", 0, true);
+    if (instance < 0 || instance > kMaxObjectInstance) continue;
+    items.push_back(TResponseItem{kel::XmlReadText(item, "Name", "ITEM", true), static_cast<uint16_t>(objectType),
+                                  static_cast<uint32_t>(instance)});
+  }
+  return items;
+}
+
+// The values a request gives every one of its items.
+void ReadTemplate(const TzovXMLNode* request, int32_t position, TRequestItem& t) {
+  t.Description = kel::XmlReadCaption(request, "Request", position);
+  t.Enabled = kel::XmlReadBool(request, "Enabled", false, true);
+  t.Connection.EndPoint = bacnet::ParseEndPoint(kel::XmlReadText(request, "EP", "", true));
+  t.Poll = kel::XmlReadBool(request, "MethodPoll", false, true);
+  t.PollInterval = IntervalMs(kel::XmlReadInteger(request, "PollInterval", kDefaultPollInterval, true),
+                              kel::XmlReadText(request, "PollUnits", "", true));
+  const int32_t timeout = kel::XmlReadInteger(request, "Timeout", kDefaultTimeout, true);
+  t.Timeout = timeout < 0 ? 0 : timeout;
+}
+
+}  // namespace
+
+void ReadRequestConfig(std::string_view xml, const std::function<void(std::unique_ptr<TRequestItem>)>& add) {
+  kel::TzovXMLTree tree;
+  tree.LoadFromText(xml);
+  const TzovXMLNode* root = Look(&tree, kRootName);
+  if (!root) return;
+  uint32_t group = 0;
+  size_t made = 0;
+  int32_t position = 0;
+  for (const TzovXMLNode* request : root->Children()) {
+    ++position;
+    TRequestItem t;
+    ReadTemplate(request, position, t);
+    const std::vector<uint32_t> instances = DeviceInstances(kel::XmlReadText(request, "Instance", "1", true));
+    const std::vector<TResponseItem> items = ResponseItems(request);
+    if (items.empty()) continue;
+    for (uint32_t instance : instances) {
+      ++group;
+      int32_t index = 0;
+      for (const TResponseItem& r : items) {
+        if (made >= kMaxRequestItems)
+          throw kel::EkelError("More than " + std::to_string(kMaxRequestItems) + " request items");
+        auto item = std::make_unique<TRequestItem>();
+        item->Assign(t);
+        item->Connection.Instance = instance;
+        item->GroupId = group;
+        item->GroupSize = static_cast<uint32_t>(items.size());
+        item->IndexInGroup = ++index;
+        item->Name = r.Name;
+        item->ObjectInstance = r.ObjectInstance;
+        item->ObjectType = r.ObjectType;
+        add(std::move(item));
+        ++made;
+      }
+    }
+  }
+}
+
+void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, TSerialPortDM* module) {
+  if (module) module->PrepareRebuild();
+  list.Reset();
+  if (!cfg) return;
+  if (module && (owner.Unloaded || !(owner.TypeEnabled[0] || owner.TypeEnabled[1]))) return;
+  if (module) module->ReadDeviceProperties = cfg->chkReadDevProp_Checked;
+  try {
+    ReadRequestConfig(cfg->lblParams_Caption,
+                      [&](std::unique_ptr<TRequestItem> item) { list.Append(item.release()); });
+  } catch (...) {
+    // The items made before the failure stay, ready to be polled.
+    if (module) module->ResetRequests(false);
+    throw;
+  }
+  if (module) module->ResetRequests(false);
+}
+
+}  // namespace bacnet_module

@@ -1,0 +1,24 @@
+#include "module/request_item.h"
+
+namespace bacnet_module {
+
+void TRequestItem::Assign(const TRequestItem& s) {
+  Enabled = s.Enabled;
+  Pending = s.Pending;
+  Description = s.Description;
+  Poll = s.Poll;
+  PollInterval = s.PollInterval;
+  Timeout = s.Timeout;
+  Retries = s.Retries;
+  DevicePropertyPending = s.DevicePropertyPending;
+  GroupId = s.GroupId;
+  IndexInGroup = s.IndexInGroup;
+  GroupSize = s.GroupSize;
+  ObjectInstance = s.ObjectInstance;
+  Name = s.Name;
+  ObjectType = s.ObjectType;
+  Connection = s.Connection;
+  Stopwatch = s.Stopwatch;
+}
+
+}  // namespace bacnet_module

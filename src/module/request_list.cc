@@ -1,0 +1,27 @@
+#include "module/request_list.h"
+
+namespace bacnet_module {
+
+void TRequestList::Append(TRequestItem* item) {
+  TRequestListWrite w(*this);
+  const auto index = static_cast<int32_t>(w.Items().size());
+  w.Items().push_back(item);
+  const uint32_t id = item->GroupId;
+  if (id >= groupStart_.size()) groupStart_.resize(static_cast<size_t>(id) + 1, -1);
+  if (groupStart_[id] < 0) groupStart_[id] = index;
+  if (id > maxGroupId_) maxGroupId_ = id;
+}
+
+void TRequestList::Reset() {
+  TRequestListWrite w(*this);
+  Clear();
+  groupStart_.clear();
+  groupStart_.shrink_to_fit();
+  maxGroupId_ = 0;
+}
+
+int32_t TRequestList::GroupStart(uint32_t groupId) const {
+  return groupId < groupStart_.size() ? groupStart_[groupId] : -1;
+}
+
+}  // namespace bacnet_module

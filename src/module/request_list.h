@@ -1,0 +1,65 @@
+// The request list of a communication module: the items it polls, owned,
+// under the list's reader/writer lock, with an index from group number to
+// the group's first item.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "module/request_item.h"
+#include "runtime/thread_object.h"
+
+namespace bacnet_module {
+
+// Most items one communication module holds (configured and discovered).
+constexpr size_t kMaxRequestItems = 1000000;
+
+class TRequestList : public kel::TThreadObjectList<TRequestItem> {
+ public:
+  TRequestList() : kel::TThreadObjectList<TRequestItem>(true) {}
+
+  // Appends under the write lock and indexes the item's group.
+  void Append(TRequestItem* item);
+  // Frees every item and forgets the index.
+  void Reset();
+  // The index of the first item of the group, -1 when there is none.
+  // Caller holds a side of the lock.
+  int32_t GroupStart(uint32_t groupId) const;
+  // The highest group number in the list (0 when empty).  Caller holds a
+  // side of the lock.
+  uint32_t MaxGroupId() const { return maxGroupId_; }
+
+ private:
+  std::vector<int32_t> groupStart_;  // by group number
+  uint32_t maxGroupId_ = 0;
+};
+
+// Holds the write side of a request list for a scope.
+class TRequestListWrite {
+ public:
+  explicit TRequestListWrite(TRequestList& list) : list_(list), items_(list.LockList()) {}
+  ~TRequestListWrite() { list_.UnlockList(); }
+  TRequestListWrite(const TRequestListWrite&) = delete;
+  TRequestListWrite& operator=(const TRequestListWrite&) = delete;
+  TRequestList::List& Items() { return items_; }
+
+ private:
+  TRequestList& list_;
+  TRequestList::List& items_;
+};
+
+// Holds the read side of a request list for a scope.
+class TRequestListRead {
+ public:
+  explicit TRequestListRead(TRequestList& list) : list_(list), items_(list.LockRead()) {}
+  ~TRequestListRead() { list_.UnlockRead(); }
+  TRequestListRead(const TRequestListRead&) = delete;
+  TRequestListRead& operator=(const TRequestListRead&) = delete;
+  const TRequestList::List& Items() const { return items_; }
+
+ private:
+  TRequestList& list_;
+  const TRequestList::List& items_;
+};
+
+}  // namespace bacnet_module

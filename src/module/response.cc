@@ -1,0 +1,113 @@
+// Answers of a communication module: a received frame matched to the request
+// in flight, its value stored, and a finished group turned into one record.
+#include <string>
+
+#include "bacnet/bacnet_enums.h"
+#include "module/serial_port_dm.h"
+#include "module/ta_plugin.h"
+#include "runtime/text/text_utils.h"
+
+namespace bacnet_module {
+
+int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
+  // The timer is not stopped while a frame is processed: the request list's
+  // lock keeps the tick out, and stopping and re-arming it for every frame
+  // would postpone the tick for as long as frames keep arriving.
+  int32_t count = 0;
+  {
+    kel::ReadGuard settings(Owner->SettingsLock);
+    // The fields of the request in flight change here, so two host threads
+    // handing in frames of one data source take turns.
+    TRequestListWrite w(RequestList);
+    const uint8_t expected = Current ? Current->InvokeId : 0;
+    const bacnet::TDeviceConnInfo none;
+    bacnet::TProperty holder;
+    std::string raw;
+    const int32_t code = Stack.ProcessReceived(expected, Current ? Current->Connection : none, holder, &raw);
+    if (code > 0) {
+      list.AddPacket(raw);
+      // An I-Am is no answer: devices send them at any time.  A request that
+      // is no longer out (answered, or given up) takes no late or repeated
+      // answer.
+      TRequestItem* item = Current;
+      if (item && code != bacnet::kPduUnconfirmedRequest && item->Pending) {
+        item->Stopwatch.Start();
+        if (code == bacnet::kPduComplexAck) {
+          if (item->DevicePropertyPending) {
+            item->Stopwatch.Clear();  // the item's own read follows at once
+            bacnet::TDeviceWriteLock devices(Stack.Data.Devices);
+            bacnet::TDevice* device = Stack.FindDevice(item->Connection, item->Connection.Instance);
+            if (device && device->BasicPropertyIndex < bacnet::TDevice::kBasicPropertyCount) {
+              bacnet::TDeviceBasicProperty& slot = device->BasicProperties[device->BasicPropertyIndex];
+              slot.Value = holder.Value;
+              slot.HasValue = true;
+              ++device->BasicPropertyIndex;
+            }
+          } else {
+            item->Value = holder.Value;
+          }
+        } else if (code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort) {
+          Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), holder.ErrorText()));
+        }
+        item->Pending = false;
+        item->Retries = 0;
+        if (!item->DevicePropertyPending && item->IndexInGroup == static_cast<int32_t>(item->GroupSize))
+          count = DeliverGroup(item->GroupId, list, false);
+      }
+    }
+  }
+  if (count > 0 && list.Count() > 0) list.AddNewRow();
+  UpdateTimer();
+  return count;
+}
+
+int32_t TSerialPortDM::DeliverGroup(uint32_t groupId, kel::TParsedDataList& list, bool toHost) {
+  int32_t count = 0;
+  int32_t added = 0;
+  bacnet::TDeviceConnInfo conn;
+  {
+    TRequestListWrite w(RequestList);
+    const TRequestList::List& items = w.Items();
+    const int32_t start = RequestList.GroupStart(groupId);
+    if (start < 0) return 0;
+    size_t end = static_cast<size_t>(start);
+    while (end < items.size() && items[end]->GroupId == groupId) ++end;
+    if (end == static_cast<size_t>(start)) return 0;
+    // The group's last item is the one whose answer or time-out ended it.
+    const TRequestItem& last = *items[end - 1];
+    for (size_t i = static_cast<size_t>(start); i < end; ++i) {
+      const TRequestItem& item = *items[i];
+      if (item.Value.IsEmptyOrNull()) continue;
+      if (added == 0) {
+        conn = item.Connection;
+        count += Owner->FillStandardItems(&list, "", "", static_cast<uint32_t>(DataSourceId), 0, DataSourceName,
+                                          DataSourceFullName, "");
+        list.Add("REMOTE_ADDRESS", kel::Variant(last.Connection.EndPoint.Address + ":" +
+                                                std::to_string(last.Connection.EndPoint.Port)));
+        list.Add("DEV_ID", kel::Variant(static_cast<uint32_t>(last.Connection.Instance)));
+        list.Add("REQUEST_DESC", kel::Variant(last.Description));
+        count += 3;
+      }
+      list.Add(item.Name, item.Value);
+      ++count;
+      ++added;
+    }
+  }
+  if (ReadDeviceProperties && added > 0) {
+    bacnet::TDeviceReadLock devices(Stack.Data.Devices);
+    if (const bacnet::TDevice* device = Stack.FindDevice(conn, conn.Instance)) {
+      for (const bacnet::TDeviceBasicProperty& slot : device->BasicProperties) {
+        if (!slot.HasValue) continue;
+        list.Add(slot.ItemName, slot.Value);
+        ++count;
+      }
+    }
+  }
+  if (toHost && added > 0) {
+    Owner->SendParsedData(DataSourceId, 0, list);
+    list.Clear();
+  }
+  return count;
+}
+
+}  // namespace bacnet_module

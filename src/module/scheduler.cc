@@ -1,0 +1,214 @@
+// The tick of a communication module: it picks the next due request, sends
+// it through the host, resends after time-outs and gives up after the last
+// retry.  At most one request of a module is out at a time.
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "bacnet/bacnet_enums.h"
+#include "framework/instance_registry.h"
+#include "module/serial_port_dm.h"
+#include "module/ta_plugin.h"
+#include "platform/port.h"
+
+namespace bacnet_module {
+
+namespace {
+
+// Marks the thread inside a module's tick, and frees the module afterwards
+// when something the tick called freed it.
+class TickScope {
+ public:
+  TickScope(std::atomic<uint32_t>& thread) : thread_(thread) { thread_ = port::CurrentThreadId(); }
+  ~TickScope() { thread_ = 0; }
+  TickScope(const TickScope&) = delete;
+  TickScope& operator=(const TickScope&) = delete;
+
+ private:
+  std::atomic<uint32_t>& thread_;
+};
+
+}  // namespace
+
+void TSerialPortDM::TimerTick() {
+  // The instance stays alive for the whole tick, even when the host frees it
+  // from a callback; a tick that finds it being freed does nothing.
+  std::shared_ptr<kel::TkelPlugin> keep;
+  if (Owner && Owner->ModulePluginHandle != 0) {
+    keep = kel::ResolveHandle(Owner->ModulePluginHandle);
+    if (!keep) return;
+  }
+  {
+    TickScope scope(tickThread_);
+    RunTick();
+  }
+  if (freeAfterTick_) delete this;
+}
+
+void TSerialPortDM::RunTick() {
+  Timer->SetEnabled(false);
+  if (!Owner || !Owner->TypeEnabled[0]) return;  // off until something re-arms it
+  struct Rearm {
+    TSerialPortDM* m;
+    ~Rearm() {
+      if (m->freeAfterTick_) return;
+      try {
+        m->UpdateTimer();
+      } catch (...) {
+      }
+    }
+  } rearm{this};
+
+  if (ResetRequested.exchange(false)) {
+    ResetRequests(true);
+    return;
+  }
+  TRequestListWrite w(RequestList);
+  TRequestList::List& items = w.Items();
+  if (!Pause.IsClear()) {
+    if (!Pause.Expired()) return;
+    Pause.Clear();
+  }
+  const auto count = static_cast<int32_t>(items.size());
+  int32_t from = 0;
+  int32_t candidate = static_cast<int32_t>(Timer->Tag());
+  if (candidate < 0 || candidate >= count) candidate = SearchDue(items, from);
+  while (true) {
+    bool again = false;
+    if (candidate >= 0 && candidate < count) {
+      TRequestItem& item = *items[static_cast<size_t>(candidate)];
+      bool send = false;
+      if (item.Pending) {
+        if (!item.Stopwatch.Expired(static_cast<uint32_t>(item.Timeout))) {
+          // the answer is still awaited
+        } else if (item.DevicePropertyPending) {
+          send = true;  // a property read is asked again without counting
+        } else if (item.Retries < kMaxRetries) {
+          ++item.Retries;
+          send = true;
+        } else {
+          LogTimeout(item);
+          item.Retries = 0;
+          item.Pending = false;
+          from = candidate + 1;
+          again = true;
+          if (item.IndexInGroup == static_cast<int32_t>(item.GroupSize))
+            DeliverGroup(item.GroupId, GroupResults, true);
+        }
+      } else if ((item.Poll || item.Stopwatch.IsClear()) &&
+                 item.Stopwatch.Expired(static_cast<uint32_t>(item.PollInterval))) {
+        send = true;
+      } else {
+        from = candidate + 1;
+        again = true;
+      }
+      if (send) {
+        item.Pending = true;
+        item.DevicePropertyPending = false;
+        item.Stopwatch.Start();
+        const int32_t code = SendRequest(item);
+        AfterSend(item, code, candidate, from, again);
+      }
+    }
+    if (!again) break;
+    candidate = SearchDue(items, from);
+  }
+  Timer->SetTag(candidate);
+}
+
+int32_t TSerialPortDM::SearchDue(const TRequestList::List& items, int32_t from) {
+  const auto count = static_cast<int32_t>(items.size());
+  for (int32_t i = from < 0 ? 0 : from; i < count; ++i) {
+    TRequestItem& item = *items[static_cast<size_t>(i)];
+    if (item.Enabled && item.Stopwatch.Expired(static_cast<uint32_t>(item.PollInterval))) return i;
+  }
+  return -1;
+}
+
+void TSerialPortDM::AfterSend(TRequestItem& item, int32_t code, int32_t candidate, int32_t& from, bool& again) {
+  if (code >= 0) return;
+  if (code == kSendDeviceProperty) {
+    item.DevicePropertyPending = true;
+    return;
+  }
+  if (code == kSendDiscovering) {
+    from = candidate + 1;
+    again = true;
+  } else if (code == kSendTimedOut) {
+    LogTimeout(item);
+  }
+  item.Stopwatch.Clear();
+  item.Pending = false;
+  if (code >= -99 && code <= -1) Pause.StartWith(kSendFailurePauseMs);
+}
+
+void TSerialPortDM::LogTimeout(const TRequestItem& item) {
+  if (!Owner) return;
+  std::string text = Owner->Text(Owner->TextResources ? Owner->TextResources->TextRequestTimeout : std::string());
+  text += ": " + item.Description + " (" + item.Connection.EndPoint.Address + ":" +
+          std::to_string(item.Connection.EndPoint.Port) + ")";
+  Owner->AddLog(1, text);
+}
+
+int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
+  Current = nullptr;
+  bool known = false;
+  {
+    bacnet::TDeviceReadLock devices(Stack.Data.Devices);
+    known = Stack.FindDevice(item.Connection, item.Connection.Instance) != nullptr;
+  }
+  // The Who-Is of a discovery goes out with no lock of the device table held.
+  if (!known && StartDiscovery(item) != 0) return kSendDiscovering;
+  bacnet::TDeviceConnInfo conn;
+  uint16_t property = 0;
+  bool readProperty = false;
+  {
+    bacnet::TDeviceWriteLock devices(Stack.Data.Devices);
+    bacnet::TDevice* device = Stack.FindDevice(item.Connection, item.Connection.Instance);
+    if (!device) device = Stack.RegisterDevice(item.Connection, item.Connection.Instance, nullptr, nullptr);
+    // Registered meanwhile by another thread (an I-Am): that one is used.
+    if (!device) device = Stack.FindDevice(item.Connection, item.Connection.Instance);
+    if (!device) return -1;
+    if (ReadDeviceProperties) {
+      uint8_t& index = device->BasicPropertyIndex;
+      if (index < bacnet::TDevice::kBasicPropertyCount) {
+        const bacnet::TDeviceBasicProperty& slot = device->BasicProperties[index];
+        if (slot.HasValue || slot.Attempts >= kBasicPropertyAttempts) ++index;
+      }
+      if (index < bacnet::TDevice::kBasicPropertyCount) {
+        bacnet::TDeviceBasicProperty& slot = device->BasicProperties[index];
+        ++slot.Attempts;
+        property = slot.PropertyId;
+        readProperty = true;
+      }
+    }
+    conn = device->ConnInfo;
+    device->NextInvokeId();
+  }
+  if (!readProperty) {
+    const int32_t r = Stack.ReadProperty(conn, item.ObjectInstance, item.ObjectType, bacnet::kPropPresentValue);
+    if (r >= 0) {
+      Current = &item;
+      item.InvokeId = static_cast<uint8_t>(r);
+    }
+    return r;
+  }
+  const int32_t r = Stack.ReadProperty(conn, 0, bacnet::kObjectDevice, property);
+  if (r < 0) return r;
+  Current = &item;
+  item.InvokeId = static_cast<uint8_t>(r);
+  return kSendDeviceProperty;
+}
+
+int32_t TSerialPortDM::SendFrame(bacnet::TBACnetStack&, bacnet::TBacBytes frame, const bacnet::TDeviceConnInfo& conn,
+                                 int32_t length) {
+  if (length < 1) return -2;
+  if (!Owner) return -1;
+  std::string message = "<<TO:" + conn.EndPoint.Address + ":" + std::to_string(conn.EndPoint.Port) + ">>";
+  const size_t n = static_cast<size_t>(length) < frame.size() ? static_cast<size_t>(length) : frame.size();
+  message.append(reinterpret_cast<const char*>(frame.data()), n);
+  return Owner->SendRawData(Owner->ModuleIndex.load(), DataSourceId, 0, message.data(),
+                            static_cast<int32_t>(message.size()));
+}
+
+}  // namespace bacnet_module

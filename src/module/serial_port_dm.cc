@@ -1,0 +1,101 @@
+#include "module/serial_port_dm.h"
+
+#include <exception>
+#include <string>
+
+#include "module/ta_plugin.h"
+#include "platform/port.h"
+
+namespace bacnet_module {
+
+const kel::TClassInfo& TSerialPortDM::StaticClass() {
+  static const kel::TClassInfo info{"TSerialPortDM", &kel::TComponent::StaticClass(), nullptr, 0};
+  return info;
+}
+
+TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(owner) {
+  Timer = new kel::TkelTimerEx(this);
+  Timer->SetEnabled(false);
+  Timer->SetTag(-1);
+  Timer->SetInterval(kTickIntervalMs);
+  Timer->OnError = [this](const std::string& message) {
+    if (Owner) Owner->AddLog(0, message);
+  };
+  Timer->SetOnTimer([this](kel::TkelTimerEx&) { TimerTick(); });
+  Stack.OnSend = [this](bacnet::TBACnetStack& s, bacnet::TBacBytes frame, const bacnet::TDeviceConnInfo& conn,
+                        int32_t length) { return SendFrame(s, frame, conn, length); };
+  Stack.OnDeviceFound = [this](bacnet::TBACnetStack& s, const bacnet::TDeviceConnInfo& conn) {
+    DeviceFound(s, conn);
+  };
+  Stack.OnError = [this](bacnet::TBACnetStack&, const std::string& message) {
+    if (Owner) Owner->AddLog(0, message);
+  };
+}
+
+TSerialPortDM::~TSerialPortDM() {
+  // The timer stops first: no tick may run while the rest goes.
+  try {
+    Timer->SetOnTimer(nullptr);
+  } catch (...) {
+  }
+  try {
+    Timer->SetEnabled(false);
+  } catch (...) {
+  }
+  delete Timer;  // waits for a tick running on another thread
+  Timer = nullptr;
+  {
+    TRequestListWrite w(RequestList);
+    Current = nullptr;
+  }
+}
+
+void TSerialPortDM::Free(TSerialPortDM* module) {
+  if (!module) return;
+  if (module->tickThread_.load() == port::CurrentThreadId()) {
+    // Freed by something its own tick called (the host answering a
+    // delivery with a state change): the tick frees it on its way out.
+    module->Timer->SetOnTimer(nullptr);
+    module->Timer->SetEnabled(false);
+    module->freeAfterTick_ = true;
+    return;
+  }
+  delete module;
+}
+
+void TSerialPortDM::UpdateTimer() {
+  const bool run = Owner && Owner->TypeEnabled[0] && RequestList.Count() > 0;
+  if (Timer) Timer->SetEnabled(run);
+}
+
+void TSerialPortDM::ResetRequests(bool withPause) {
+  struct Rearm {
+    TSerialPortDM* m;
+    ~Rearm() {
+      try {
+        m->UpdateTimer();
+      } catch (...) {
+      }
+    }
+  } rearm{this};
+  Timer->SetEnabled(false);
+  TRequestListWrite w(RequestList);
+  if (withPause) Pause.StartWith(kPortOpenPauseMs);
+  Timer->SetTag(-1);
+  DiscoveryList.Clear();
+  for (TRequestItem* item : w.Items()) {
+    item->Pending = false;
+    item->Stopwatch.Clear();
+    item->Retries = 0;
+  }
+}
+
+void TSerialPortDM::PrepareRebuild() {
+  Timer->SetEnabled(false);
+  TRequestListWrite w(RequestList);
+  Current = nullptr;
+  DiscoveryList.Clear();
+  Stack.Data.Devices.Clear();
+}
+
+}  // namespace bacnet_module

@@ -1,0 +1,107 @@
+// The communication module of one host data source: its request list, the
+// tick that sends the requests, the handling of the answers, discovery and
+// the BACnet stack that builds and decodes the frames.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "bacnet/bacnet_stack.h"
+#include "framework/parsed_data_list.h"
+#include "module/discovery.h"
+#include "module/request_list.h"
+#include "runtime/component/component.h"
+#include "runtime/thread_object.h"
+#include "runtime/timing/kel_timeout.h"
+#include "runtime/timing/timer_ex.h"
+
+namespace bacnet_module {
+
+class TaPlugin;
+
+// Result codes of SendRequest besides the invoke identifier (0..255).
+constexpr int32_t kSendDiscovering = -100;
+constexpr int32_t kSendDeviceProperty = -101;
+constexpr int32_t kSendTimedOut = -102;
+
+constexpr uint32_t kTickIntervalMs = 50;
+constexpr uint32_t kSendFailurePauseMs = 5000;
+constexpr uint32_t kPortOpenPauseMs = 15000;
+constexpr int32_t kMaxRetries = 2;
+constexpr uint8_t kBasicPropertyAttempts = 3;
+
+class TSerialPortDM : public kel::TComponent {
+ public:
+  // Made on the thread whose timer ticks it (the one delivering the state
+  // change).
+  explicit TSerialPortDM(TaPlugin* owner);
+  ~TSerialPortDM() override;
+  static const kel::TClassInfo& StaticClass();
+  const kel::TClassInfo& ClassInfo() const override { return StaticClass(); }
+
+  // Frees the module from any thread.  From inside its own tick the module
+  // is freed when the tick returns.
+  static void Free(TSerialPortDM* module);
+
+  // ---- Scheduler ---------------------------------------------------------
+  // The timer runs while the owner polls (module type 0) and the list has
+  // items.  A running pause is kept.
+  void UpdateTimer();
+  // Every request idle and due at once, discoveries forgotten; with pause,
+  // nothing is sent for the next 15000 ms.
+  void ResetRequests(bool withPause);
+  // One tick: picks the due request and sends it, resends, gives up.
+  void TimerTick();
+  // Sends one frame for item; the invoke identifier or a negative code.
+  // Caller holds the request list's write lock.
+  int32_t SendRequest(TRequestItem& item);
+  // The stack's send handler: the frame to the host, after "<<TO:addr:port>>".
+  int32_t SendFrame(bacnet::TBACnetStack& stack, bacnet::TBacBytes frame, const bacnet::TDeviceConnInfo& conn,
+                    int32_t length);
+  // Before the list is built again: timer off, discoveries and devices
+  // forgotten, no request in flight.
+  void PrepareRebuild();
+
+  // ---- Answers -----------------------------------------------------------
+  // Processes one queued frame; the number of values added to list.
+  int32_t ProcessResponse(kel::TParsedDataList& list);
+  // Adds the record of a group to list; with toHost, sends it to the host
+  // and clears list.  The number of values added.
+  int32_t DeliverGroup(uint32_t groupId, kel::TParsedDataList& list, bool toHost);
+
+  // ---- Discovery ---------------------------------------------------------
+  // 0: the item's device is named exactly; 1: a Who-Is went out now; 2: one
+  // for the item's endpoint is younger than 30000 ms.
+  int32_t StartDiscovery(const TRequestItem& item);
+  // The stack's handler for a device an I-Am added: copies of the matching
+  // pattern items for it, one group of its own per pattern group.
+  void DeviceFound(bacnet::TBACnetStack& stack, const bacnet::TDeviceConnInfo& conn);
+
+  TRequestList RequestList;
+  TaPlugin* Owner;
+  kel::TkelTimerEx* Timer;  // owned component; its Tag is the request in hand
+  TRequestItem* Current = nullptr;  // under the request list's lock
+  int32_t DataSourceId = 0;
+  std::string DataSourceName;
+  std::string DataSourceFullName;
+  bacnet::TBACnetStack Stack;
+  kel::TkelTimeout Pause;  // under the request list's lock
+  kel::TThreadObjectList<TDiscoverRequest> DiscoveryList{true};
+  std::atomic<bool> ResetRequested{false};
+  kel::TParsedDataList GroupResults;  // under the request list's lock
+  std::atomic<bool> ReadDeviceProperties{false};
+
+ private:
+  // The time-out warning for item.
+  void LogTimeout(const TRequestItem& item);
+  // A frame sent with code, as the tick handles it.
+  void AfterSend(TRequestItem& item, int32_t code, int32_t candidate, int32_t& from, bool& again);
+  int32_t SearchDue(const TRequestList::List& items, int32_t from);
+  void RunTick();
+
+  std::atomic<uint32_t> tickThread_{0};  // the thread inside TimerTick, 0 when none
+  std::atomic<bool> freeAfterTick_{false};
+};
+
+}  // namespace bacnet_module

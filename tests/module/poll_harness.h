@@ -1,0 +1,127 @@
+// A host for the polling module inside the test program: the module is made
+// through the exports with host-side parameter lists, its clock and its
+// ticks are the test's, and a small test device of its own (written from the
+// protocol's octet layouts, not from the module's code) answers the frames
+// the module hands to DataLogger_SendDataEx.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bacnetip/plugin_abi.h"
+#include "host_params.h"
+#include "parsed_records.h"
+
+namespace bacnet_module {
+class TaPlugin;
+class TSerialPortDM;
+}  // namespace bacnet_module
+
+namespace polltest {
+
+// The test's clock: milliseconds that move only when the test says so.
+void UseFakeClock(uint64_t start = 1000000);
+void Advance(uint64_t ms);
+uint64_t Now();
+
+// One ReadProperty or Who-Is as the module sent it.
+struct SentFrame {
+  std::string address;  // from the "<<TO:" envelope
+  uint16_t port = 0;
+  std::vector<uint8_t> octets;
+  bool whoIs = false;
+  uint8_t invokeId = 0;
+  uint16_t objectType = 0;
+  uint32_t objectInstance = 0;
+  uint32_t propertyId = 0;
+  // Routed requests: the destination network and station address.
+  uint16_t dnet = 0;
+  std::vector<uint8_t> dadr;
+};
+// Parses the envelope and the frame; false when it is neither request.
+bool ParseSent(const std::string& message, SentFrame& out);
+
+// Frames a device sends back.
+std::vector<uint8_t> RealAck(const SentFrame& req, float value);
+std::vector<uint8_t> TextAck(const SentFrame& req, const std::string& text);
+std::vector<uint8_t> ErrorAnswer(const SentFrame& req, uint8_t errorClass, uint8_t errorCode);
+std::vector<uint8_t> IAm(uint32_t deviceInstance);
+// An answer from a device behind a router: the NPDU names the source network
+// and station address.
+std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr);
+
+// What one ProcessData call gave the host.
+struct Delivered {
+  int32_t code = 0;
+  host::NamedValues items;  // the output list, row markers included
+  std::string rawText;
+};
+
+class PollHost {
+ public:
+  PollHost();
+  ~PollHost();
+
+  // Creates and loads an instance whose stored options hold xml.
+  void Start(const std::string& xml, bool readDeviceProperties = false);
+  // SET-STATE with the given data sources ("id;name;full name" lines).
+  int32_t SetState(const std::string& sources, int32_t result = 1, uint8_t callTypes = 0b11);
+  int32_t Command(const std::string& command, const std::vector<std::pair<std::string, host::HostValue>>& params = {});
+  void Unload();
+  void Free();
+
+  bacnet_module::TaPlugin* Plugin();
+  bacnet_module::TSerialPortDM* Module(int32_t dataSourceId = 1);
+  // One tick of a data source's module.
+  void Tick(int32_t dataSourceId = 1);
+
+  // A frame received from address:port through the data source.
+  Delivered Receive(const std::vector<uint8_t>& frame, const std::string& peer, int32_t dataSourceId = 1);
+
+  // What the module handed over, oldest first.
+  std::vector<SentFrame> TakeSent();
+  std::vector<host::ParsedRecord> TakeKind9();
+  std::string TakeLog();
+  // Make DataLogger_SendDataEx answer with this result for kind 129.
+  std::atomic<int32_t> SendResult{0};
+  uint32_t Handle() const { return handle_; }
+
+ private:
+  int32_t OnSendData(int32_t moduleIndex, int32_t dataSourceId, int32_t kind, void* data, int32_t count);
+
+  uint32_t handle_ = 0;
+  std::string ini_;
+  std::mutex m_;
+  std::vector<SentFrame> sent_;
+  std::vector<host::ParsedRecord> kind9_;
+};
+
+// The values of a record (the items between the standard ones and the row
+// marker), by name.
+std::map<std::string, host::HostValue> ByName(const host::NamedValues& items);
+std::vector<std::string> Names(const host::NamedValues& items);
+
+// A request of the configuration XML.
+struct RequestXml {
+  std::string caption;
+  std::string endpoint = "192.168.1.30:47808";
+  std::string instances = "7";
+  bool poll = true;
+  int32_t interval = 1000;
+  std::string units = "MS";
+  int32_t timeout = 1500;
+  bool enabled = true;
+  // "D00:1=NAME" entries.
+  std::vector<std::string> items;
+};
+std::string ConfigXml(const std::vector<RequestXml>& requests);
+
+}  // namespace polltest
