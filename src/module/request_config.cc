@@ -32,6 +32,23 @@ const TzovXMLNode* Look(const TzovXMLNode* start, std::string_view name) {
   return kel::XmlFindValueNode(start, name, true);
 }
 
+// As Look, but never inside skip's subtree: a request's own values are not
+// taken from its response items (an item's Instance is an object, not the
+// request's device).
+const TzovXMLNode* LookOutside(const TzovXMLNode* start, std::string_view name, const TzovXMLNode* skip) {
+  if (kel::SameTextAscii(start->Name, name)) return start;
+  std::vector<const TzovXMLNode*> stack;
+  for (size_t i = start->ChildCount(); i-- > 0;) stack.push_back(start->Child(i));
+  while (!stack.empty()) {
+    const TzovXMLNode* n = stack.back();
+    stack.pop_back();
+    if (n == skip) continue;
+    if (kel::SameTextAscii(n->Name, name)) return n;
+    for (size_t i = n->ChildCount(); i-- > 0;) stack.push_back(n->Child(i));
+  }
+  return nullptr;
+}
+
 // Milliseconds for count units, held in 32 signed bits: larger products are
 // limited to the largest value, negative intervals count as 0.
 int32_t IntervalMs(int32_t count, std::string_view units) {
@@ -129,7 +146,8 @@ void ReadTemplate(const TzovXMLNode* request, int32_t position, TRequestItem& t)
 
 }  // namespace
 
-void ReadRequestConfig(std::string_view xml, const std::function<void(std::unique_ptr<TRequestItem>)>& add) {
+void ReadRequestConfig(std::string_view xml, const std::function<void(std::unique_ptr<TRequestItem>)>& add,
+                       size_t limit) {
   kel::TzovXMLTree tree;
   tree.LoadFromText(xml);
   const TzovXMLNode* root = Look(&tree, kRootName);
@@ -141,15 +159,15 @@ void ReadRequestConfig(std::string_view xml, const std::function<void(std::uniqu
     ++position;
     TRequestItem t;
     ReadTemplate(request, position, t);
-    const std::vector<uint32_t> instances = DeviceInstances(kel::XmlReadText(request, "Instance", "1", true));
+    const TzovXMLNode* instanceNode = LookOutside(request, "Instance", Look(request, "Response"));
+    const std::vector<uint32_t> instances = DeviceInstances(instanceNode ? instanceNode->Text : std::string("1"));
     const std::vector<TResponseItem> items = ResponseItems(request);
     if (items.empty()) continue;
     for (uint32_t instance : instances) {
       ++group;
       int32_t index = 0;
       for (const TResponseItem& r : items) {
-        if (made >= kMaxRequestItems)
-          throw kel::EkelError("More than " + std::to_string(kMaxRequestItems) + " request items");
+        if (made >= limit) throw kel::EkelError("More than " + std::to_string(limit) + " request items");
         auto item = std::make_unique<TRequestItem>();
         item->Assign(t);
         item->Connection.Instance = instance;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "module/request_item.h"
+#include "module/request_list.h"
 
 namespace bacnet_module {
 
@@ -18,9 +19,10 @@ class TSerialPortDM;
 
 // Reads the configuration and hands over its items in list order: for every
 // request, every accepted device instance, every kept response item.  Group
-// numbers count from 1.  Raises kel::EkelError after handing over
-// kMaxRequestItems items when the configuration would make more.
-void ReadRequestConfig(std::string_view xml, const std::function<void(std::unique_ptr<TRequestItem>)>& add);
+// numbers count from 1.  Raises kel::EkelError after handing over limit
+// items when the configuration would make more.
+void ReadRequestConfig(std::string_view xml, const std::function<void(std::unique_ptr<TRequestItem>)>& add,
+                       size_t limit = kMaxRequestItems);
 
 // Rebuilds list from cfg.  With a module: its timer is disabled, its
 // discovery list and device table emptied, and its requests reset at the
