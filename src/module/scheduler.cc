@@ -72,7 +72,18 @@ void TSerialPortDM::RunTick() {
   const auto count = static_cast<int32_t>(items.size());
   int32_t from = 0;
   int32_t candidate = static_cast<int32_t>(Timer->Tag());
-  if (candidate < 0 || candidate >= count) candidate = SearchDue(items, from);
+  if (candidate < 0 || candidate >= count) {
+    candidate = SearchDue(items, from);
+  } else if (const TRequestItem& inHand = *items[static_cast<size_t>(candidate)];
+             !inHand.Pending && !inHand.Stopwatch.IsClear()) {
+    // Answered (or given up): the others come first, even when this one is
+    // due again already (an interval shorter than the tick would otherwise
+    // keep it the only request ever sent).
+    const int32_t answered = candidate;
+    from = answered + 1;
+    candidate = SearchDue(items, from);
+    if (candidate < 0) candidate = SearchDue(items, 0, answered + 1);
+  }
   while (true) {
     bool again = false;
     if (candidate >= 0 && candidate < count) {
@@ -116,8 +127,9 @@ void TSerialPortDM::RunTick() {
   Timer->SetTag(candidate);
 }
 
-int32_t TSerialPortDM::SearchDue(const TRequestList::List& items, int32_t from) {
-  const auto count = static_cast<int32_t>(items.size());
+int32_t TSerialPortDM::SearchDue(const TRequestList::List& items, int32_t from, int32_t to) {
+  const auto size = static_cast<int32_t>(items.size());
+  const int32_t count = to < 0 || to > size ? size : to;
   for (int32_t i = from < 0 ? 0 : from; i < count; ++i) {
     TRequestItem& item = *items[static_cast<size_t>(i)];
     if (item.Enabled && item.Stopwatch.Expired(static_cast<uint32_t>(item.PollInterval))) return i;

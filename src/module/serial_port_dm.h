@@ -97,7 +97,8 @@ class TSerialPortDM : public kel::TComponent {
   void LogTimeout(const TRequestItem& item);
   // A frame sent with code, as the tick handles it.
   void AfterSend(TRequestItem& item, int32_t code, int32_t candidate, int32_t& from, bool& again);
-  int32_t SearchDue(const TRequestList::List& items, int32_t from);
+  // The first due item of from..to-1 (to < 0: to the end); -1 when none.
+  int32_t SearchDue(const TRequestList::List& items, int32_t from, int32_t to = -1);
   void RunTick();
 
   std::atomic<uint32_t> tickThread_{0};  // the thread inside TimerTick, 0 when none

@@ -153,7 +153,7 @@ std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, co
   return Finish(f);
 }
 
-PollHost::PollHost() {
+PollHost::PollHost(bool manualTicks) {
   // Settings never reach the user's own registry emulation.
   static const std::string registry = [] {
     std::string dir = port::TempDirectory() + "bacnetip-poll-registry-" + std::to_string(getpid());
@@ -162,7 +162,7 @@ PollHost::PollHost() {
     return dir;
   }();
   kel::InitializeFramework();
-  kel::TkelTimerEx::SetManualTicks(true);
+  kel::TkelTimerEx::SetManualTicks(manualTicks);
   bacnet_module::RegisterModuleClass();
   host::LinkEntryPoints();
   host::SetSendDataSink([this](int32_t mi, int32_t ds, int32_t kind, void* data, int32_t count) {
@@ -179,13 +179,15 @@ PollHost::~PollHost() {
   port::RemoveFile(ini_);
 }
 
-int32_t PollHost::OnSendData(int32_t, int32_t, int32_t kind, void* data, int32_t count) {
+int32_t PollHost::OnSendData(int32_t, int32_t dataSourceId, int32_t kind, void* data, int32_t count) {
   std::lock_guard<std::mutex> g(m_);
   if (kind == KEL_DATA_KIND_SEND) {
     SentFrame f;
     std::string message(static_cast<const char*>(data), static_cast<size_t>(count));
     EXPECT_TRUE(ParseSent(message, f)) << "not a request the module should send";
-    sent_.push_back(f);
+    f.dataSourceId = dataSourceId;
+    if (OnSent) OnSent(f);
+    else sent_.push_back(f);
     return SendResult.load();
   }
   if (kind == KEL_DATA_KIND_PARSED) kind9_.push_back(host::ReadParsedRecord(static_cast<TPluginCallRec*>(data)));

@@ -34,6 +34,7 @@ uint64_t Now();
 
 // One ReadProperty or Who-Is as the module sent it.
 struct SentFrame {
+  int32_t dataSourceId = 0;  // the data source the module sent it through
   std::string address;  // from the "<<TO:" envelope
   uint16_t port = 0;
   std::vector<uint8_t> octets;
@@ -67,8 +68,13 @@ struct Delivered {
 
 class PollHost {
  public:
-  PollHost();
+  // With manualTicks the test ticks the modules itself; otherwise their
+  // timers run on their own threads.
+  explicit PollHost(bool manualTicks = true);
   ~PollHost();
+  // Called for every frame the module sends (on the sending thread), besides
+  // keeping it for TakeSent.
+  std::function<void(const SentFrame&)> OnSent;
 
   // Creates and loads an instance whose stored options hold xml.
   void Start(const std::string& xml, bool readDeviceProperties = false);

@@ -235,6 +235,22 @@ TEST_F(Polling, RefusedSendPausesTheModuleForFiveSecondsQuietly) {
   EXPECT_EQ(host.TakeLog(), "");
 }
 
+TEST_F(Polling, IntervalZeroStillServesEveryItemInTurn) {
+  RequestXml r;
+  r.interval = 0;
+  r.items = {"D00:1=A", "D00:2=B", "D00:3=C"};
+  Start({r});
+  std::vector<uint32_t> order;
+  for (int i = 0; i < 8; ++i) {
+    host.Tick();
+    for (const SentFrame& f : host.TakeSent()) {
+      order.push_back(f.objectInstance);
+      host.Receive(RealAck(f, 1.0f), kPeer);
+    }
+  }
+  EXPECT_EQ(order, (std::vector<uint32_t>{1, 2, 3, 1, 2, 3, 1, 2}));
+}
+
 TEST_F(Polling, DisabledRequestIsNeverSentAndNeverBlocks) {
   RequestXml off;
   off.enabled = false;

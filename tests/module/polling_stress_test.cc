@@ -1,0 +1,154 @@
+// Polling under load from every side at once: real timers ticking against a
+// device that answers at once, answers handed in on two host threads, state
+// changes adding and removing data sources, LOAD and UNLOAD, and finally
+// the instance freed while it polls.  Run under ThreadSanitizer too.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "poll_harness.h"
+#include "runtime/timing/kel_timeout.h"
+
+namespace polltest {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Ends the test program if the test hangs: a deadlock must fail, not wait.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds bound) {
+    thread_ = std::thread([this, bound] {
+      std::unique_lock<std::mutex> l(m_);
+      if (!cv_.wait_for(l, bound, [this] { return done_; })) {
+        std::fprintf(stderr, "watchdog: the test did not finish in time (deadlock?)\n");
+        std::abort();
+      }
+    });
+  }
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> g(m_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// The network between the module and its devices: frames sent wait here
+// until one of the host's receiving threads answers them.
+class Network {
+ public:
+  void Put(const SentFrame& f) {
+    std::lock_guard<std::mutex> g(m_);
+    frames_.push_back(f);
+    cv_.notify_one();
+  }
+  bool Take(SentFrame& f) {
+    std::unique_lock<std::mutex> l(m_);
+    cv_.wait_for(l, 20ms, [this] { return !frames_.empty() || closed_; });
+    if (frames_.empty()) return !closed_;
+    f = frames_.front();
+    frames_.pop_front();
+    return true;
+  }
+  void Close() {
+    std::lock_guard<std::mutex> g(m_);
+    closed_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<SentFrame> frames_;
+  bool closed_ = false;
+};
+
+TEST(PollingStress, EverythingAtOnceThenFreedWhilePolling) {
+  Watchdog watchdog(std::chrono::seconds(120));
+  kel::SetTimeoutClock(kel::TTickClock{});  // the system's clock
+  PollHost host(false);
+  Network net;
+  std::atomic<int> sentCount{0};
+  host.OnSent = [&](const SentFrame& f) { ++sentCount; net.Put(f); };
+  RequestXml a;
+  a.interval = 0;
+  a.timeout = 200;
+  a.instances = "7;8";
+  a.items = {"D00:1=A1", "D00:2=A2", "D00:3=LAST"};
+  RequestXml b = a;
+  b.endpoint = "192.168.1.31";
+  b.instances = "9";
+  b.items = {"D02:1=B1", "D02:2=LAST"};
+  host.Start(ConfigXml({a, b}));
+  ASSERT_EQ(host.SetState("1;A;a\r\n2;B;b\r\n"), 0);
+
+  // Every answer carries a value never used before, so a record delivered
+  // twice shows up as a repeated value of its group's last item.
+  std::atomic<uint32_t> serial{0};
+  std::mutex rowsLock;
+  std::multiset<double> lastValues;
+  std::atomic<int> rows{0};
+  std::atomic<bool> stop{false};
+  auto receiver = [&] {
+    SentFrame f;
+    while (net.Take(f)) {
+      if (f.octets.empty()) continue;
+      const float value = static_cast<float>(serial.fetch_add(1) + 1);
+      const std::string peer = f.address + ":" + std::to_string(f.port);
+      // The answer comes back through the data source the request left by.
+      Delivered d = host.Receive(RealAck(f, value), peer, f.dataSourceId);
+      auto v = ByName(d.items);
+      if (v.count("LAST")) {
+        std::lock_guard<std::mutex> g(rowsLock);
+        lastValues.insert(v["LAST"].d);
+        ++rows;
+      }
+      f = SentFrame();
+    }
+  };
+  std::thread r1(receiver), r2(receiver);
+  std::thread commands([&] {
+    const char* sets[] = {"1;A;a\r\n", "1;A;a\r\n2;B;b\r\n", "2;B;b\r\n", "1;A;a\r\n2;B;b\r\n"};
+    for (int i = 0; i < 24 && !stop; ++i) {
+      host.SetState(sets[i % 4]);
+      if (i % 6 == 5) {
+        host.Command("UNLOAD");
+        host.Command("LOAD");
+        host.SetState(sets[1]);
+      }
+      std::this_thread::sleep_for(15ms);
+    }
+  });
+  commands.join();
+  // Polling runs at full speed now; wait for a good number of records.
+  for (int i = 0; i < 400 && rows.load() < 40; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_GE(rows.load(), 10) << "polling made progress; frames sent " << sentCount.load() << " answers " << serial.load() << "\n" << host.TakeLog();
+  // Freed while its timers tick and answers are on their way.
+  host.Free();
+  stop = true;
+  net.Close();
+  r1.join();
+  r2.join();
+  std::lock_guard<std::mutex> g(rowsLock);
+  for (double v : lastValues) EXPECT_EQ(lastValues.count(v), 1u) << "an answer delivered twice: " << v;
+}
+
+}  // namespace
+}  // namespace polltest
