@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -150,6 +151,16 @@ std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, co
   f.push_back(static_cast<uint8_t>(sadr.size()));
   f.insert(f.end(), sadr.begin(), sadr.end());
   f.insert(f.end(), frame.begin() + 6, frame.end());
+  return Finish(f);
+}
+
+std::vector<uint8_t> Forwarded(const std::vector<uint8_t>& frame, const std::string& origin, uint16_t port) {
+  std::vector<uint8_t> f = {0x81, 0x04, 0x00, 0x00};
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  std::sscanf(origin.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d);
+  for (unsigned o : {a, b, c, d}) f.push_back(static_cast<uint8_t>(o));
+  Put16(f, port);
+  f.insert(f.end(), frame.begin() + 4, frame.end());
   return Finish(f);
 }
 

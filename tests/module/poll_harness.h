@@ -59,6 +59,10 @@ std::vector<uint8_t> IAm(uint32_t deviceInstance);
 // and station address.
 std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr);
 
+// The same frame relayed by a broadcast management device: a Forwarded-NPDU
+// naming the original sender.
+std::vector<uint8_t> Forwarded(const std::vector<uint8_t>& frame, const std::string& origin, uint16_t port);
+
 // What one ProcessData call gave the host.
 struct Delivered {
   int32_t code = 0;

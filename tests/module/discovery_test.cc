@@ -1,0 +1,208 @@
+// Devices named by pattern: a Who-Is to the endpoint, and every new device
+// that answers with I-Am and matches gets polled copies of the request's
+// items, delivered as one record per device.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "module/serial_port_dm.h"
+#include "poll_harness.h"
+
+namespace polltest {
+namespace {
+
+const char kSource[] = "1;UDP1;BACnet/IP port 47808\r\n";
+
+class Discovery : public ::testing::Test {
+ protected:
+  void SetUp() override { UseFakeClock(); }
+  void Start(const std::vector<RequestXml>& requests, bool deviceProperties = false) {
+    host.Start(ConfigXml(requests), deviceProperties);
+    ASSERT_EQ(host.SetState(kSource), 0);
+  }
+  // Ticks until count frames went out or ticks run out; answers each
+  // ReadProperty with a value when answer is set.
+  std::vector<SentFrame> Poll(int ticks, bool answer, std::vector<Delivered>* rows = nullptr) {
+    std::vector<SentFrame> all;
+    for (int i = 0; i < ticks; ++i) {
+      host.Tick();
+      for (const SentFrame& f : host.TakeSent()) {
+        all.push_back(f);
+        if (!answer || f.whoIs) continue;
+        std::vector<uint8_t> reply =
+            f.propertyId == 85 ? RealAck(f, static_cast<float>(f.objectInstance)) : TextAck(f, "dev" + f.address);
+        if (!f.dadr.empty()) reply = Routed(reply, f.dnet, f.dadr);
+        Delivered d = host.Receive(reply, f.address + ":" + std::to_string(f.port));
+        if (rows && !d.items.empty()) rows->push_back(d);
+      }
+    }
+    return all;
+  }
+  int WhoIsCount(const std::vector<SentFrame>& frames) {
+    int n = 0;
+    for (const SentFrame& f : frames) n += f.whoIs;
+    return n;
+  }
+  PollHost host;
+};
+
+RequestXml Pattern(const std::string& endpoint, const std::string& instances) {
+  RequestXml r;
+  r.endpoint = endpoint;
+  r.instances = instances;
+  r.items = {"D00:1=TEMP", "D02:2=SET"};
+  return r;
+}
+
+TEST_F(Discovery, BroadcastPatternGivesEveryNewDeviceItsOwnRecord) {
+  Start({Pattern("192.168.1.255", "*")});
+  auto sent = Poll(1, false);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(sent[0].whoIs);
+  EXPECT_EQ(sent[0].address, "192.168.1.255");
+  EXPECT_EQ(sent[0].port, 47808);
+  host.Receive(IAm(5), "192.168.1.20:47808");
+  host.Receive(IAm(9), "192.168.1.21:47808");
+  host.Receive(IAm(5), "192.168.1.20:47808");  // known: adds nothing
+  EXPECT_EQ(host.Module()->RequestList.Count(), 2 + 4);
+  std::vector<Delivered> rows;
+  sent = Poll(6, true, &rows);
+  EXPECT_EQ(WhoIsCount(sent), 0) << "one Who-Is per 30000 ms";
+  ASSERT_EQ(rows.size(), 2u);
+  std::set<std::string> seen;
+  for (const Delivered& d : rows) {
+    auto v = ByName(d.items);
+    ASSERT_EQ(Names(d.items).size(), 4u + 3 + 2 + 1);
+    const std::string who = v["REMOTE_ADDRESS"].ToText() + "/" + v["DEV_ID"].ToText();
+    seen.insert(who);
+    EXPECT_DOUBLE_EQ(v["TEMP"].d, 1.0);
+    EXPECT_DOUBLE_EQ(v["SET"].d, 2.0);
+  }
+  EXPECT_EQ(seen, (std::set<std::string>{"192.168.1.20:47808/5", "192.168.1.21:47808/9"}));
+  // The pattern keeps discovery running: another Who-Is after 30000 ms.
+  Advance(30000);
+  EXPECT_EQ(WhoIsCount(Poll(3, true)), 1);
+}
+
+TEST_F(Discovery, PatternWithAnInstanceTakesOnlyThatDevice) {
+  Start({Pattern("192.168.1.255", "9")});
+  Poll(1, false);
+  host.Receive(IAm(5), "192.168.1.20:47808");
+  host.Receive(IAm(9), "192.168.1.21:47808");
+  host.Receive(IAm(9), "10.0.0.21:47808");  // outside the pattern's subnet
+  std::vector<Delivered> rows;
+  Poll(6, true, &rows);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(ByName(rows[0].items)["REMOTE_ADDRESS"].ToText(), "192.168.1.21:47808");
+}
+
+TEST_F(Discovery, TwoRequestsShareOneDiscoveryAndASilentNetworkCostsOneWhoIsPer30s) {
+  Start({Pattern("192.168.1.255", "*"), Pattern("192.168.1.255:47808", "3")});
+  for (int period = 0; period < 3; ++period) {
+    auto sent = Poll(20, false);
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(WhoIsCount(sent), 1);
+    Advance(29999);
+    EXPECT_TRUE(Poll(5, false).empty());
+    Advance(1);
+  }
+  EXPECT_EQ(host.TakeLog(), "");
+}
+
+TEST_F(Discovery, UnicastEndpointWithAnyDeviceIsResolvedAtThatAddressOnly) {
+  Start({Pattern("192.168.1.40", "*")});
+  auto sent = Poll(1, false);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(sent[0].whoIs);
+  EXPECT_EQ(sent[0].address, "192.168.1.40");
+  host.Receive(IAm(12), "192.168.1.41:47808");  // answers from another address: not this pattern
+  host.Receive(IAm(11), "192.168.1.40:47808");
+  std::vector<Delivered> rows;
+  Poll(6, true, &rows);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(ByName(rows[0].items)["DEV_ID"].ToInt(), 11);
+}
+
+TEST_F(Discovery, RoutedAndRelayedDevicesArePolledUnderTheirOwnAddress) {
+  Start({Pattern("192.168.1.255", "*")});
+  Poll(1, false);
+  // A device on network 5 behind the router 192.168.1.2, with a six-octet
+  // station address, and one on another subnet whose I-Am a broadcast
+  // manager relays.
+  const std::vector<uint8_t> station = {0x00, 0x10, 0x20, 0x30, 0x40, 0x50};
+  host.Receive(Routed(IAm(100), 5, station), "192.168.1.2:47808");
+  host.Receive(Forwarded(IAm(200), "192.168.1.77", 47808), "192.168.1.1:47808");
+  std::vector<Delivered> rows;
+  auto sent = Poll(6, true, &rows);
+  std::set<std::string> targets;
+  for (const SentFrame& f : sent) {
+    if (f.whoIs) continue;
+    if (f.dadr.empty()) {
+      targets.insert(f.address);
+    } else {
+      EXPECT_EQ(f.address, "192.168.1.2");
+      EXPECT_EQ(f.dnet, 5);
+      EXPECT_EQ(f.dadr, station);
+      targets.insert("routed");
+    }
+  }
+  EXPECT_EQ(targets, (std::set<std::string>{"192.168.1.77", "routed"}));
+  ASSERT_EQ(rows.size(), 2u);
+  std::set<int64_t> devices;
+  for (const Delivered& d : rows) devices.insert(ByName(d.items)["DEV_ID"].ToInt());
+  EXPECT_EQ(devices, (std::set<int64_t>{100, 200}));
+}
+
+TEST_F(Discovery, EachDeviceCarriesItsOwnBasicProperties) {
+  Start({Pattern("192.168.1.255", "*")}, true);
+  Poll(1, false);
+  host.Receive(IAm(5), "192.168.1.20:47808");
+  host.Receive(IAm(9), "192.168.1.21:47808");
+  std::vector<Delivered> rows;
+  Poll(40, true, &rows);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const Delivered& d : rows) {
+    auto v = ByName(d.items);
+    EXPECT_EQ(v["DEV_OBJECT_NAME"].ToText(), "dev" + v["REMOTE_ADDRESS"].ToText().substr(0, 12));
+    EXPECT_EQ(v.count("DEV_DESCRIPTION"), 1u);
+  }
+}
+
+TEST_F(Discovery, OnceOnlyRequestWhosePropertyReadFailsWaitsForTheNextReset) {
+  RequestXml r;
+  r.poll = false;
+  r.items = {"D00:1=T"};
+  Start({r}, true);
+  host.Tick();
+  auto sent = host.TakeSent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].propertyId, 77u);
+  host.Receive(ErrorAnswer(sent[0], 2, 32), "192.168.1.30:47808");
+  Advance(100000);
+  EXPECT_TRUE(Poll(5, true).empty()) << "its own value is not read before the next reset";
+}
+
+TEST_F(Discovery, AThousandDevicesAnsweringOneWhoIs) {
+  RequestXml r = Pattern("10.1.255.255", "*");
+  r.interval = 60000;
+  Start({r});
+  Poll(1, false);
+  for (int i = 0; i < 1000; ++i) {
+    const std::string address = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+    host.Receive(IAm(static_cast<uint32_t>(1000 + i)), address + ":47808");
+    host.Receive(IAm(static_cast<uint32_t>(1000 + i)), address + ":47808");  // repeated
+  }
+  host.Receive(IAm(7), "10.2.0.1:47808");       // no pattern matches: a device, no items
+  host.Receive({0x81, 0x0A, 0x00, 0x07, 0x01, 0x00, 0x10}, "10.1.0.9:47808");  // malformed
+  EXPECT_EQ(host.Module()->RequestList.Count(), 2 + 2000);
+  EXPECT_EQ(host.Module()->Stack.Data.Devices.Count(), 1001);
+  std::vector<Delivered> rows;
+  Poll(2100, true, &rows);
+  EXPECT_EQ(rows.size(), 1000u) << "one record per device per cycle";
+  std::set<int64_t> devices;
+  for (const Delivered& d : rows) devices.insert(ByName(d.items)["DEV_ID"].ToInt());
+  EXPECT_EQ(devices.size(), 1000u);
+}
+
+}  // namespace
+}  // namespace polltest
