@@ -24,7 +24,6 @@ constexpr int32_t kDefaultPollInterval = 1000;
 constexpr int32_t kDefaultTimeout = 1500;
 constexpr uint16_t kMaxObjectType = 19;
 constexpr uint32_t kMaxObjectInstance = 0x3FFFFF;
-constexpr uint32_t kPresentValue = 85;
 
 // The element itself when its name is name, else its first descendant of
 // that name (depth first, document order).
