@@ -20,24 +20,25 @@ class TRequestItem {
   // Copies every field but Value and InvokeId.
   void Assign(const TRequestItem& source);
 
+  // The fields the tick's search reads lie together at the front.
+  kel::TkelTimeout Stopwatch;  // time of the last send or answer
   bool Enabled = false;
   bool Pending = false;
-  std::string Description;
-  bool Poll = false;
+  bool Poll = false;         // true: again every PollInterval; false: once
+  bool DevicePropertyPending = false;
   int32_t PollInterval = 0;  // milliseconds
   int32_t Timeout = 0;       // milliseconds
   int32_t Retries = 0;
-  bool DevicePropertyPending = false;
   uint32_t GroupId = 0;
-  int32_t IndexInGroup = 0;
+  int32_t IndexInGroup = 0;  // 1-based
   uint32_t GroupSize = 0;
   uint32_t ObjectInstance = 0;
-  std::string Name;
   uint16_t ObjectType = 0;
-  kel::Variant Value;
   uint8_t InvokeId = 0;
+  std::string Description;
+  std::string Name;
+  kel::Variant Value;
   bacnet::TDeviceConnInfo Connection;
-  kel::TkelTimeout Stopwatch;
 };
 
 }  // namespace bacnet_module

@@ -130,9 +130,13 @@ void TSerialPortDM::RunTick() {
 int32_t TSerialPortDM::SearchDue(const TRequestList::List& items, int32_t from, int32_t to) {
   const auto size = static_cast<int32_t>(items.size());
   const int32_t count = to < 0 || to > size ? size : to;
+  const bool wide = kel::TkelTimeout::HasWideClock();
+  const uint64_t now = wide ? kel::TkelTimeout::WideNow() : 0;
   for (int32_t i = from < 0 ? 0 : from; i < count; ++i) {
     TRequestItem& item = *items[static_cast<size_t>(i)];
-    if (item.Enabled && item.Stopwatch.Expired(static_cast<uint32_t>(item.PollInterval))) return i;
+    if (!item.Enabled) continue;
+    const auto interval = static_cast<uint32_t>(item.PollInterval);
+    if (wide ? item.Stopwatch.ExpiredAt(interval, now) : item.Stopwatch.Expired(interval)) return i;
   }
   return -1;
 }

@@ -43,6 +43,18 @@ struct TkelTimeout {
   // start (a record started with a fixed duration keeps its own).
   bool Expired(uint32_t d);
   bool Expired() { return Now() >= Deadline; }
+  // As Expired(d) with the clock read once by the caller (for a scan of many
+  // records); only where the clock is 64 bits wide (HasWideClock).
+  bool ExpiredAt(uint32_t d, uint64_t now) {
+    if (IsClear()) return true;
+    if (!Armed) {
+      Duration = d;
+      Deadline = StartTime + d;
+    }
+    return now >= Deadline;
+  }
+  static bool HasWideClock() { return TimeoutClock().tick64 != nullptr; }
+  static uint64_t WideNow() { return TimeoutClock().tick64(); }
 };
 
 }  // namespace kel
