@@ -152,10 +152,16 @@ bool Generate(Building& b, const GenerateSpec& spec, std::string& error) {
     }
     return some;
   };
+  // Addresses already taken: devices, routers, BBMDs, the broadcast address.
+  std::set<uint32_t> taken = {b.broadcast.ip, spec.router.ip};
+  for (const auto& d : b.devices) {
+    taken.insert(d.address.ip);
+    taken.insert(d.via.ip);
+  }
   uint32_t instance = spec.firstInstance;
   uint32_t ip = spec.firstAddress.ip;
   for (uint32_t i = 0; i < spec.local; ++i) {
-    while ((ip & 0xFF) == 0 || (ip & 0xFF) == 255) ++ip;
+    while ((ip & 0xFF) == 0 || (ip & 0xFF) == 255 || taken.count(ip)) ++ip;
     SimDevice d = NamedDevice(instance++);
     d.address = {ip++, spec.firstAddress.port};
     d.objects = objectsFor(d.instance);

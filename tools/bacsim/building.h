@@ -88,7 +88,8 @@ struct GenerateSpec {
 };
 
 // Appends generated devices. Local ones take consecutive addresses from
-// firstAddress, skipping host octets 0 and 255; routed ones take station
+// firstAddress, skipping host octets 0 and 255 and addresses in use (the
+// router's among them); routed ones take station
 // addresses of 1, 2 and 6 octets in turn. A building whose devices leave
 // 127.0.0.x gets the broadcast address 127.0.255.255 (a /16) unless it has
 // one already outside 127.0.0.x.

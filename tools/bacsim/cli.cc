@@ -16,7 +16,7 @@ const char kUsage[] =
     "  --first-instance N     first device instance of generated devices (default 100000)\n"
     "  --router A             router of generated routed devices (default 127.0.0.254)\n"
     "  --network N            network of generated routed devices (default 5)\n"
-    "  --port P               port of addresses given without one (default 47808)\n"
+    "  --port P               port of addresses given without one (default 47808; wins over the file's)\n"
     "  --broadcast A[:P]|none the simulated subnet's broadcast address (default 127.0.0.255,\n"
     "                         127.0.255.255 when generated devices leave 127.0.0.x)\n"
     "  --delay MS             every answer leaves MS milliseconds late\n"
@@ -107,6 +107,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     } else if (arg == "--port") {
       if (!number(65535, n)) return false;
       o.defaults.port = static_cast<uint16_t>(n);
+      o.defaults.portGiven = true;
     } else if (arg == "--broadcast") {
       if (!value(t)) return false;
       o.broadcast = t;

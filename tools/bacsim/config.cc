@@ -224,7 +224,7 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   if (!r.Known(root, "building", {"port", "broadcast", "defaults", "devices", "generate"})) return false;
   Building out;
   uint16_t port = overrides.port;
-  if (!r.Integer(root, "port", "building", port, 0, 65535)) return false;
+  if (!overrides.portGiven && !r.Integer(root, "port", "building", port, 0, 65535)) return false;
   out.broadcast.port = port;
   if (const Json* bc = root.Find("broadcast")) {
     if (bc->type == Json::kBool && !bc->boolean) {

@@ -15,6 +15,7 @@ namespace bacsim {
 struct ParseDefaults {
   std::optional<uint32_t> delayMs, dropEvery, errorEvery;
   uint16_t port = kDefaultPort;
+  bool portGiven = false;  // the command line's port wins over the file's
 };
 
 // Reads a building file into b (replacing its devices). A "generate" entry

@@ -1,0 +1,1 @@
+int bacsim_placeholder2;
