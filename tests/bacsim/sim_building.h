@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "building.h"
+#include "names.h"
 #include "responder.h"
 #include "sim_hex.h"
 
