@@ -11,8 +11,11 @@ namespace bacsim {
 
 namespace {
 
-constexpr size_t kMaxDevices = 100000;
-constexpr size_t kMaxObjectsPerDevice = 10000;
+size_t ObjectCount(const Building& b) {
+  size_t n = 0;
+  for (const auto& d : b.devices) n += d.objects.size();
+  return n;
+}
 
 double AnalogAt(const SimObject& o, double t) {
   if (o.period <= 0) return o.base;
@@ -141,6 +144,10 @@ bool Generate(Building& b, const GenerateSpec& spec, std::string& error) {
     error = "too many devices (at most " + std::to_string(kMaxDevices) + ")";
     return false;
   }
+  if (ObjectCount(b) + (size_t{spec.local} + spec.routed) * 10 * spec.objectsPerType > kMaxObjects) {
+    error = "too many objects (at most " + std::to_string(kMaxObjects) + "; fewer objects per type?)";
+    return false;
+  }
   if (spec.routed > 65535) {
     error = "too many routed devices (at most 65535)";
     return false;
@@ -208,6 +215,10 @@ std::string DeviceLabel(const SimDevice& d) {
 bool Validate(const Building& b, bool allowNonLoopback, std::string& error) {
   if (b.devices.size() > kMaxDevices) {
     error = "too many devices (at most " + std::to_string(kMaxDevices) + ")";
+    return false;
+  }
+  if (ObjectCount(b) > kMaxObjects) {
+    error = "too many objects (at most " + std::to_string(kMaxObjects) + ")";
     return false;
   }
   auto bindable = [&](const Endpoint& e, const std::string& what) {

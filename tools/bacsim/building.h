@@ -13,6 +13,10 @@ namespace bacsim {
 
 constexpr uint16_t kDefaultPort = 47808;
 constexpr uint32_t kMaxInstance = 4194302;  // 4194303 addresses "this device"
+// Bounds of one building, so that no file or option takes unbounded memory.
+constexpr size_t kMaxDevices = 100000;
+constexpr size_t kMaxObjectsPerDevice = 10000;
+constexpr size_t kMaxObjects = 500000;
 
 struct SimObject {
   uint16_t type = 0;

@@ -46,7 +46,7 @@ class FileReader {
 
   bool Known(const Json& o, const std::string& where, std::initializer_list<const char*> keys) {
     if (o.type != Json::kObject) return Fail(where, "expected an object");
-    for (const auto& [k, v] : o.members) {
+    for (const std::string& k : o.keys) {
       bool ok = false;
       for (const char* key : keys) ok = ok || k == key;
       if (!ok) return Fail(where, "unknown member \"" + k + "\"");
@@ -186,6 +186,7 @@ class FileReader {
     }
     if (const Json* objects = j.Find("objects")) {
       if (objects->type != Json::kArray) return Fail(where, "objects must be an array");
+      if (objects->items.size() > kMaxObjectsPerDevice) return Fail(where, "too many objects");
       for (size_t i = 0; i < objects->items.size(); ++i) {
         SimObject o;
         if (!Object(objects->items[i], where + " object " + std::to_string(i + 1), d.instance, o)) return false;
@@ -246,11 +247,14 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   if (overrides.errorEvery) knobs.errorEvery = *overrides.errorEvery;
   if (const Json* devices = root.Find("devices")) {
     if (devices->type != Json::kArray) return r.Fail("building", "devices must be an array");
+    size_t objects = 0;
     for (size_t i = 0; i < devices->items.size(); ++i) {
       SimDevice d;
       if (!r.Device(devices->items[i], "device " + std::to_string(i + 1), port, knobs, d)) return false;
+      objects += d.objects.size();
       out.devices.push_back(std::move(d));
-      if (out.devices.size() > 100000) return r.Fail("building", "too many devices");
+      if (out.devices.size() > kMaxDevices) return r.Fail("building", "too many devices");
+      if (objects > kMaxObjects) return r.Fail("building", "too many objects");
     }
   }
   if (const Json* g = root.Find("generate")) {

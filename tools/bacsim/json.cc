@@ -6,8 +6,8 @@
 namespace bacsim {
 
 const Json* Json::Find(std::string_view key) const {
-  for (const auto& [k, v] : members) {
-    if (k == key) return &v;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == key) return &values[i];
   }
   return nullptr;
 }
@@ -87,7 +87,8 @@ class Parser {
       SkipSpace();
       Json member;
       if (!Parse(member, depth + 1)) return false;
-      v.members.emplace_back(std::move(key), std::move(member));
+      v.keys.push_back(std::move(key));
+      v.values.push_back(std::move(member));
       SkipSpace();
       if (p_ < t_.size() && t_[p_] == ',') {
         ++p_;

@@ -4,7 +4,6 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace bacsim {
@@ -15,8 +14,9 @@ struct Json {
   bool boolean = false;
   double number = 0;
   std::string text;
-  std::vector<Json> items;                           // array
-  std::vector<std::pair<std::string, Json>> members;  // object, in file order
+  std::vector<Json> items;        // array
+  std::vector<std::string> keys;  // object: member names in file order,
+  std::vector<Json> values;       // and their values
 
   const Json* Find(std::string_view key) const;
 };
