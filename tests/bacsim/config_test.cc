@@ -158,6 +158,14 @@ TEST(SimConfig, GeneratedBuildingsSpreadOverASlash16) {
   ASSERT_TRUE(Generate(many, r, error));
   EXPECT_TRUE(Validate(many, false, error)) << error;
   EXPECT_EQ(many.broadcast, Ep("127.0.0.255"));
+  // A broadcast address the file names stays; one it leaves open follows the devices.
+  Building file;
+  ASSERT_TRUE(ParseBuilding("{\"broadcast\": \"127.0.0.255\", \"generate\": {\"devices\": 300}}", {}, file, error));
+  EXPECT_EQ(file.broadcast, Ep("127.0.0.255"));
+  ASSERT_TRUE(ParseBuilding("{\"generate\": {\"devices\": 300}}", {}, file, error));
+  EXPECT_EQ(file.broadcast, Ep("127.0.255.255"));
+  ASSERT_TRUE(ParseBuilding("{\"generate\": {\"devices\": 3, \"first_address\": \"127.0.0.20\"}}", {}, file, error));
+  EXPECT_EQ(file.broadcast, Ep("127.0.0.255"));
 }
 
 TEST(SimCli, OptionsAndTheirErrors) {

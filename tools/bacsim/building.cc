@@ -190,12 +190,10 @@ bool Generate(Building& b, const GenerateSpec& spec, std::string& error) {
     d.objects = objectsFor(d.instance);
     b.devices.push_back(std::move(d));
   }
-  if (b.broadcast.ip == Building{}.broadcast.ip) {
-    for (const auto& d : b.devices) {
-      if (d.attachment != Attachment::kRouted && (d.address.ip >> 8) != (b.broadcast.ip >> 8)) {
-        b.broadcast.ip = (spec.firstAddress.ip & 0xFFFF0000) | 0xFFFF;
-        break;
-      }
+  if (spec.local > 0 && b.broadcast.ip == Building{}.broadcast.ip) {
+    const SimDevice& last = b.devices[b.devices.size() - 1 - spec.routed];
+    if ((last.address.ip >> 8) != (b.broadcast.ip >> 8) || (spec.firstAddress.ip >> 8) != (b.broadcast.ip >> 8)) {
+      b.broadcast.ip = (spec.firstAddress.ip & 0xFFFF0000) | 0xFFFF;
     }
   }
   return true;

@@ -94,9 +94,10 @@ struct GenerateSpec {
 // Appends generated devices. Local ones take consecutive addresses from
 // firstAddress, skipping host octets 0 and 255 and addresses in use (the
 // router's among them); routed ones take station
-// addresses of 1, 2 and 6 octets in turn. A building whose devices leave
-// 127.0.0.x gets the broadcast address 127.0.255.255 (a /16) unless it has
-// one already outside 127.0.0.x.
+// addresses of 1, 2 and 6 octets in turn. When the generated devices leave
+// 127.0.0.x and the broadcast address is the default 127.0.0.255, it becomes
+// the /16 of the first address (127.0.255.255); callers that were given a
+// broadcast address set it again afterwards.
 bool Generate(Building& b, const GenerateSpec& spec, std::string& error);
 
 // Checks a building before it is served: unique instances and addresses,

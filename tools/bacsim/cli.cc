@@ -175,15 +175,6 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
   } else {
     b.broadcast.port = cli.defaults.port;
   }
-  if (!cli.broadcast.empty() && cli.broadcast != "none") {
-    auto ep = ParseEndpoint(cli.broadcast, cli.defaults.port);
-    if (!ep) {
-      error = "--broadcast: \"" + cli.broadcast + "\" is not an IPv4 address[:port]";
-      return false;
-    }
-    b.broadcast = *ep;
-    b.hasBroadcast = true;
-  }
   if (cli.generateGiven) {
     GenerateSpec g = cli.generate;
     // Ports given with the addresses win; others take --port.
@@ -198,7 +189,17 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
       if (cli.defaults.errorEvery) k.errorEvery = *cli.defaults.errorEvery;
     }
   }
-  if (cli.broadcast == "none") b.hasBroadcast = false;
+  if (cli.broadcast == "none") {
+    b.hasBroadcast = false;
+  } else if (!cli.broadcast.empty()) {
+    auto ep = ParseEndpoint(cli.broadcast, cli.defaults.port);
+    if (!ep) {
+      error = "--broadcast: \"" + cli.broadcast + "\" is not an IPv4 address[:port]";
+      return false;
+    }
+    b.broadcast = *ep;
+    b.hasBroadcast = true;
+  }
   if (!Validate(b, cli.allowNonLoopback, error)) return false;
   out = std::move(b);
   return true;

@@ -263,7 +263,9 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
     spec.router.port = port;
     if (!r.Generation(*g, port, spec)) return false;
     const size_t before = out.devices.size();
+    const Endpoint broadcast = out.broadcast;
     if (!Generate(out, spec, error)) return false;
+    if (root.Find("broadcast")) out.broadcast = broadcast;  // the file's own stays
     for (size_t i = before; i < out.devices.size(); ++i) out.devices[i].knobs = knobs;
   }
   b = std::move(out);
