@@ -1,0 +1,145 @@
+// The simulator's answers read by an independent BACnet dissector
+// (Wireshark's, through tshark): each must decode as the frame it is meant to
+// be, with no malformed or expert warning. Skipped without tshark.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bacnet/pcap_writer.h"
+#include "sim_building.h"
+
+using namespace bacsim;
+using namespace bacsim_test;
+
+namespace {
+
+bool HaveTshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+std::vector<std::vector<std::string>> Fields(const std::string& pcap, const std::vector<std::string>& names) {
+  std::string cmd = "tshark -r " + pcap + " -T fields -E separator='|' -E occurrence=a -E aggregator=','";
+  for (const auto& n : names) cmd += " -e " + n;
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(RunCommand(cmd));
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> row;
+    std::string cell;
+    std::istringstream cells(line);
+    while (std::getline(cells, cell, '|')) row.push_back(cell);
+    row.resize(names.size());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+struct Case {
+  const char* name;
+  const char* socket;
+  std::string request;
+  // Expected tshark field values of the (first) answer, by field name.
+  std::vector<std::pair<std::string, std::string>> expect;
+};
+
+std::string F(const std::string& payload) { return ToHex(BuildBvll(bvlc::kOriginalUnicast, Hex(payload))); }
+std::string RoutedRp(const std::string& mac, const std::string& oid, const std::string& property) {
+  const size_t len = Hex(mac).size();
+  char dlen[4];
+  std::snprintf(dlen, sizeof dlen, "%02zX", len);
+  return F("01 24 00 05 " + std::string(dlen) + " " + mac + " FF 00 05 07 0C 0C " + oid + " " + property);
+}
+
+TEST(SimTshark, AnswersDecodeAsMeant) {
+  if (!HaveTshark()) GTEST_SKIP() << "tshark not installed";
+  const std::vector<Case> cases = {
+      {"I-Am", "127.0.0.2", F("01 00 10 08"),
+       {{"bacapp.unconfirmed_service", "0"}, {"bacapp.instance_number", "1001"}, {"bacapp.vendor_identifier", "999"}}},
+      {"Real present value", "127.0.0.2", F("01 04 00 05 07 0C 0C 00 00 00 01 19 55"),
+       {{"bacapp.type", "3"}, {"bacapp.invoke_id", "7"}, {"bacapp.confirmed_service", "12"},
+        {"bacapp.present_value.real", "21.5"}}},
+      {"Enumerated present value", "127.0.0.2", F("01 04 00 05 08 0C 0C 00 C0 00 01 19 55"),
+       {{"bacapp.invoke_id", "8"}, {"bacapp.objectType", "3"}, {"bacapp.present_value.enum_index", "1"}}},
+      {"Unsigned present value", "127.0.0.2", F("01 04 00 05 09 0C 0C 04 C0 00 01 19 55"),
+       {{"bacapp.objectType", "19"}, {"bacapp.present_value.uint", "2"}}},
+      {"device object-name", "127.0.0.2", F("01 04 00 05 0A 0C 0C 02 00 03 E9 19 4D"),
+       {{"bacapp.objectType", "8"}, {"bacapp.instance_number", "1001"}, {"bacapp.string_character_set", "0"},
+        {"bacapp.object_name", "Dev-1001"}}},
+      {"Error unknown-object", "127.0.0.2", F("01 04 00 05 0B 0C 0C 00 00 00 09 19 55"),
+       {{"bacapp.type", "5"}, {"bacapp.error_class", "1"}, {"bacapp.error_code", "31"}}},
+      {"Error unknown-property", "127.0.0.2", F("01 04 00 05 0C 0C 0C 00 00 00 01 19 C8"),
+       {{"bacapp.error_class", "2"}, {"bacapp.error_code", "32"}}},
+      {"Reject unrecognized-service", "127.0.0.2", F("01 04 00 05 0D 0E 0C 00 00 00 01 1E 09 55 1F"),
+       {{"bacapp.type", "6"}, {"bacapp.reject_reason", "9"}}},
+      {"Abort segmentation-not-supported", "127.0.0.2", F("01 04 08 05 0E 00 04 0C 0C 00 00 00 01 19 55"),
+       {{"bacapp.type", "7"}, {"bacapp.abort_reason", "4"}}},
+      {"routed, one-octet station", "127.0.0.10", RoutedRp("0C", "00 00 00 01", "19 55"),
+       {{"bacnet.snet", "5"}, {"bacnet.slen", "1"}, {"bacnet.sadr_mstp", "12"}, {"bacapp.present_value.real", "21.5"}}},
+      {"routed, two-octet station", "127.0.0.10", RoutedRp("00 2A", "00 00 00 01", "19 55"),
+       {{"bacnet.snet", "5"}, {"bacnet.slen", "2"}, {"bacnet.sadr_tmp", "002a"}}},
+      {"routed, six-octet station", "127.0.0.10", RoutedRp("7F 00 00 09 BA C0", "02 00 07 D3", "19 4B"),
+       {{"bacnet.snet", "5"}, {"bacnet.slen", "6"}, {"bacnet.sadr_eth", "7f:00:00:09:ba:c0"},
+        {"bacapp.instance_number", "2003,2003"}}},
+      {"routed I-Am", "127.0.0.10", F("01 20 FF FF 00 FF 10 08"),
+       {{"bacnet.snet", "5"}, {"bacapp.unconfirmed_service", "0"}, {"bacapp.instance_number", "2001"}}},
+      {"relayed through the BBMD", "127.0.1.5", F("01 04 00 05 0F 0C 0C 00 00 00 01 19 55"),
+       {{"bvlc.function", "0x04"}, {"bvlc.fwd_ip", "127.0.1.5"}, {"bvlc.fwd_port", "47808"},
+        {"bacapp.present_value.real", "21.5"}}},
+      {"BVLC-Result NAK", "127.0.0.2", "81 05 00 06 00 3C", {{"bvlc.function", "0x00"}, {"bvlc.result", "0x0030"}}},
+      {"I-Am-Router-To-Network", "127.0.0.255", F("01 80 00"), {{"bacnet.mesgtyp", "0x01"}, {"bacnet.dnet", "5"}}},
+      {"Reject-Message-To-Network", "127.0.0.10", RoutedRp("0C", "00 00 00 01", "19 55").replace(21, 2, "09"),
+       {{"bacnet.mesgtyp", "0x03"}, {"bacnet.rejectreason", "1"}, {"bacnet.dnet", "9"}}},
+  };
+  const char* dir = std::getenv("TMPDIR");
+  const std::string path = std::string(dir && *dir ? dir : "/tmp") + "/bacsim_answers_" +
+                           std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                           std::to_string(getpid()) + ".pcap";
+  {
+    bacnet_test::PcapWriter w(path);
+    ASSERT_TRUE(w.ok());
+    for (const auto& c : cases) {
+      Responder r(TestBuilding());
+      auto answers = Ask(r, c.socket, c.request);
+      ASSERT_FALSE(answers.empty()) << c.name;
+      const Endpoint from = Ep(answers[0].from.c_str());
+      const Endpoint to = Ep(answers[0].to.c_str());
+      w.Udp(static_cast<uint8_t>(from.ip), from.port, static_cast<uint8_t>(to.ip), to.port, Hex(answers[0].hex));
+    }
+  }
+  // Each field once: tshark prints a field named twice only once.
+  std::vector<std::string> names = {"_ws.malformed", "_ws.expert.severity"};
+  auto column = [&](const std::string& field) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (names[i] == field) return i;
+    }
+    names.push_back(field);
+    return names.size() - 1;
+  };
+  for (const auto& c : cases) {
+    for (const auto& [field, value] : c.expect) column(field);
+  }
+  const auto rows = Fields(path, names);
+  ASSERT_EQ(rows.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(rows[i][0], "") << cases[i].name << ": malformed";
+    EXPECT_EQ(rows[i][1], "") << cases[i].name << ": expert info";
+    for (const auto& [field, value] : cases[i].expect) {
+      EXPECT_EQ(rows[i][column(field)], value) << cases[i].name << ": " << field;
+    }
+  }
+  if (!std::getenv("BACSIM_KEEP_PCAP")) std::remove(path.c_str());
+}
+
+}  // namespace

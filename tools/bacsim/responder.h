@@ -1,0 +1,110 @@
+// The devices' behaviour: what each datagram that reaches one of bacsim's
+// sockets is answered with. No sockets here: the server feeds datagrams in
+// and sends what comes out, so every answer can be checked in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "building.h"
+#include "frame.h"
+
+namespace bacsim {
+
+enum class Role {
+  kBroadcast,  // the simulated subnet's broadcast address
+  kDevice,     // a local or relayed device's own address
+  kRouter,     // a router to the networks of routed devices
+  kBbmd,       // a broadcast manager relaying for devices on another subnet
+};
+
+struct SocketSpec {
+  Endpoint endpoint;
+  Role role = Role::kDevice;
+  size_t index = 0;  // device, router or BBMD number
+};
+
+struct Incoming {
+  size_t socket = 0;
+  Endpoint from;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
+struct Outgoing {
+  size_t socket = 0;  // which socket sends it
+  Endpoint to;
+  Bytes data;
+  uint32_t delayMs = 0;
+};
+
+struct ResponderOptions {
+  bool iamBroadcast = false;  // I-Am to the broadcast address instead of the Who-Is sender
+  uint32_t iamSpreadMs = 0;   // I-Ams answering one Who-Is spread over this time
+  bool verbose = false;       // also log what is ignored
+};
+
+// Largest APDU the devices send (and accept): 1476 octets, as on B/IP.
+constexpr size_t kMaxApdu = 1476;
+
+class Responder {
+ public:
+  explicit Responder(Building b, ResponderOptions options = {});
+
+  const std::vector<SocketSpec>& Sockets() const { return sockets_; }
+  const Building& GetBuilding() const { return building_; }
+  // The endpoint a socket was actually bound to (port 0 binds any port).
+  void SetBound(size_t socket, const Endpoint& actual);
+
+  // Answers one datagram; seconds is the time the present values are taken
+  // at. Appends the frames to send and one log line per request answered.
+  void Handle(const Incoming& in, double seconds, std::vector<Outgoing>& out, std::vector<std::string>& log);
+
+ private:
+  struct Router {
+    Endpoint endpoint;
+    size_t socket = 0;
+    std::vector<uint16_t> networks;
+  };
+  struct Bbmd {
+    Endpoint endpoint;
+    size_t socket = 0;
+    std::vector<size_t> devices;
+  };
+  struct Request;  // one APDU on its way to one device
+
+  void HandleBvllManagement(const Incoming& in, const SocketSpec& s, uint8_t function, std::vector<Outgoing>& out,
+                            std::vector<std::string>& log);
+  void HandleNetworkMessage(const Incoming& in, const SocketSpec& s, const Npdu& n, const Endpoint& sender,
+                            std::vector<Outgoing>& out, std::vector<std::string>& log);
+  // The devices a frame reaches and whether it reached them as a broadcast;
+  // false when it is not for any of them.
+  bool Targets(const Incoming& in, const SocketSpec& s, const Npdu& n, bool bvllBroadcast, const Endpoint& sender,
+               bool& broadcast, std::vector<size_t>& devices, std::vector<Outgoing>& out,
+               std::vector<std::string>& log);
+  void WhoIs(const std::vector<size_t>& devices, const Request& rq, std::vector<Outgoing>& out,
+             std::vector<std::string>& log);
+  void Confirmed(size_t device, const Request& rq, double seconds, std::vector<Outgoing>& out,
+                 std::vector<std::string>& log);
+  // Wraps an APDU from a device into the frame that reaches dest.
+  Outgoing Reply(size_t device, const Request& rq, const Bytes& apdu, bool broadcast = false) const;
+  void Ignored(const Incoming& in, const char* why, std::vector<std::string>& log) const;
+
+  Building building_;
+  ResponderOptions options_;
+  std::vector<SocketSpec> sockets_;
+  std::vector<size_t> deviceSocket_;  // local and relayed devices
+  std::vector<size_t> deviceBbmd_;    // relayed devices
+  std::vector<Router> routers_;
+  std::vector<size_t> deviceRouter_;  // routed devices
+  std::map<uint16_t, size_t> networkRouter_;
+  std::map<std::pair<uint16_t, Bytes>, size_t> stations_;
+  std::vector<Bbmd> bbmds_;
+  std::vector<uint64_t> requests_;    // confirmed requests seen per device
+};
+
+}  // namespace bacsim
