@@ -97,6 +97,9 @@ bool TryParseDottedQuad(std::string_view text, std::array<uint8_t, 4>& out) {
 }
 
 bool SameHostAddress(std::string_view a, std::string_view b) {
+  // Equal texts name the same host either way; only different texts need
+  // reading as addresses ("192.168.001.020" is "192.168.1.20").
+  if (a == b) return true;
   std::array<uint8_t, 4> qa{}, qb{};
   if (TryParseDottedQuad(a, qa) && TryParseDottedQuad(b, qb)) return qa == qb;
   return a == b;

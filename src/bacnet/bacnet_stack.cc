@@ -170,7 +170,7 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
       if (located == TLocateResult::Truncated) return -1;  // dropped: the holder stays as it was
       result.Tag = kTagNull;
       if (located == TLocateResult::Located) {
-        kel::Variant v;
+        kel::Variant v;  // a value that fails leaves the result's
         uint8_t tag = 0;
         if (DecodeApplicationValue(frame, pos, v, &tag)) {
           result.Tag = tag;

@@ -135,7 +135,7 @@ TTagHeader DecodeTagHeader(TBacBytes frame, int32_t& pos) {
 
 bool DecodeApplicationValue(TBacBytes frame, int32_t& pos, kel::Variant& value, uint8_t* tagNumber,
                             uint32_t* lvt) {
-  value = kel::Variant::Null();
+  value.SetNull();
   const TTagHeader h = DecodeTagHeader(frame, pos);
   if (h.Length == 0) return false;
   const int64_t remaining = Remaining(frame, pos);
@@ -150,19 +150,19 @@ bool DecodeApplicationValue(TBacBytes frame, int32_t& pos, kel::Variant& value, 
     case kTagNull:
       return true;
     case kTagBoolean:
-      value = kel::Variant(h.Lvt == 1);
+      value.SetBool(h.Lvt == 1);
       return true;
     case kTagUnsigned:
     case kTagEnumerated:
     case kTagObjectIdentifier:
-      value = kel::Variant(DecodeUnsigned(frame, pos, h.Lvt));
+      value.SetUI4(DecodeUnsigned(frame, pos, h.Lvt));
       return true;
     case kTagSigned:
-      value = kel::Variant(DecodeSigned(frame, pos, h.Lvt));
+      value.SetI4(DecodeSigned(frame, pos, h.Lvt));
       return true;
     case kTagReal: {
       const uint32_t bits = DecodeUnsigned(frame, pos, h.Lvt);
-      value = kel::Variant(static_cast<double>(std::bit_cast<float>(bits)));
+      value.SetR8(static_cast<double>(std::bit_cast<float>(bits)));
       return true;
     }
     case kTagDouble: {
@@ -170,7 +170,7 @@ bool DecodeApplicationValue(TBacBytes frame, int32_t& pos, kel::Variant& value, 
       if (len != 8) return false;
       uint64_t bits = 0;
       for (int i = 0; i < 8; ++i) bits = (bits << 8) | content[i];
-      value = kel::Variant(std::bit_cast<double>(bits));
+      value.SetR8(std::bit_cast<double>(bits));
       return true;
     }
     case kTagOctetString:

@@ -24,8 +24,12 @@ class TDataItem {
   int32_t Size() const { return size_; }
 
  private:
+  // Frames are mostly short: those fit in the item itself, without a block
+  // of their own to allocate and free.
+  static constexpr int32_t kInlineSize = 64;
   uint8_t* data_ = nullptr;
   int32_t size_ = 0;
+  uint8_t inline_[kInlineSize];
 };
 
 // Pop is O(1): consumed slots stay at the head as empty entries until the read

@@ -56,6 +56,13 @@ class Variant {
   Variant(const char* s);
   Variant(std::string_view s);
 
+  // In-place setters: no temporary is made (the decoders' hot path).
+  void SetNull() { SetScalar(VarType::Null, 0, 0); }
+  void SetBool(bool v) { SetScalar(VarType::Bool, v ? 1 : 0, 0); }
+  void SetUI4(uint32_t v) { SetScalar(VarType::UI4, v, 0); }
+  void SetI4(int32_t v) { SetScalar(VarType::I4, v, 0); }
+  void SetR8(double v) { SetScalar(VarType::R8, 0, v); }
+
   VarType Type() const { return type_; }
   bool IsEmpty() const { return type_ == VarType::Empty; }
   bool IsNull() const { return type_ == VarType::Null; }
@@ -94,6 +101,13 @@ class Variant {
 
  private:
   static Variant Make(VarType type, int64_t i, double d);
+  void SetScalar(VarType type, int64_t i, double d) {
+    type_ = type;
+    i_ = i;
+    d_ = d;
+    if (!s8_.empty()) s8_.clear();
+    if (!s16_.empty()) s16_.clear();
+  }
 
   VarType type_ = VarType::Empty;
   int64_t i_ = 0;   // integers, booleans (0/1), currency (scaled)

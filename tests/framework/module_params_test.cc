@@ -137,14 +137,18 @@ class ModuleSettings : public FrameworkTest {
     bacnet_module::RegisterModuleClass();
     dir_ = std::filesystem::temp_directory_path() / ("bacnetip-settings-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
+    const char* before = getenv("BACNETIP_REGISTRY_DIR");
+    savedDir_ = before ? before : "";
     setenv("BACNETIP_REGISTRY_DIR", dir_.c_str(), 1);
     ini_ = (dir_ / "options.ini").string();
   }
   void TearDown() override {
     FrameworkTest::TearDown();
-    unsetenv("BACNETIP_REGISTRY_DIR");
+    if (savedDir_.empty()) unsetenv("BACNETIP_REGISTRY_DIR");
+    else setenv("BACNETIP_REGISTRY_DIR", savedDir_.c_str(), 1);
     std::filesystem::remove_all(dir_);
   }
+  std::string savedDir_;
   bacnet_module::TaPlugin* Plugin(host::HostSession& s) {
     auto p = ResolveHandle(s.Handle());
     return static_cast<bacnet_module::TaPlugin*>(p.get());

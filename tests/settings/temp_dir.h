@@ -29,11 +29,33 @@ class TempDir {
 // Points the registry emulation at a folder for the life of the object.
 class ScopedRegistryDir {
  public:
-  explicit ScopedRegistryDir(const std::string& dir) { setenv("BACNETIP_REGISTRY_DIR", dir.c_str(), 1); }
-  ~ScopedRegistryDir() {
-    unsetenv("BACNETIP_REGISTRY_DIR");
-    unsetenv("BACNETIP_REGISTRY_MACHINE_DIR");
+  explicit ScopedRegistryDir(const std::string& dir) {
+    Save("BACNETIP_REGISTRY_DIR", dir_);
+    Save("BACNETIP_REGISTRY_MACHINE_DIR", machine_);
+    setenv("BACNETIP_REGISTRY_DIR", dir.c_str(), 1);
   }
+  // Puts back what was set before, so a later test never reaches the
+  // machine's own stores.
+  ~ScopedRegistryDir() {
+    Restore("BACNETIP_REGISTRY_DIR", dir_);
+    Restore("BACNETIP_REGISTRY_MACHINE_DIR", machine_);
+  }
+
+ private:
+  struct Saved {
+    bool set = false;
+    std::string value;
+  };
+  static void Save(const char* name, Saved& s) {
+    const char* v = getenv(name);
+    s.set = v != nullptr;
+    s.value = v ? v : "";
+  }
+  static void Restore(const char* name, const Saved& s) {
+    if (s.set) setenv(name, s.value.c_str(), 1);
+    else unsetenv(name);
+  }
+  Saved dir_, machine_;
 };
 
 }  // namespace kel::testing
