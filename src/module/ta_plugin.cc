@@ -4,6 +4,7 @@
 
 #include "framework/instance_registry.h"
 #include "framework/module_settings.h"
+#include "module/resources/module_resources.h"
 #include "runtime/text/text_utils.h"
 
 namespace bacnet_module {
@@ -86,6 +87,7 @@ void TaPlugin::FreeConfig() {
 }
 
 void RegisterModuleClass() {
+  RegisterModuleResources();
   kel::RegisterPluginClass(
       [](TPluginCallRec* rec, uint32_t moduleHandle) -> kel::TkelPlugin* { return new TaPlugin(rec, moduleHandle); });
 }
