@@ -282,13 +282,13 @@ class Reader {
     }
   }
 
-  bool Properties(std::vector<std::pair<std::string, FormValue>>* props, int depth) {
+  bool Properties(std::vector<FormProperty>* props, int depth) {
     for (;;) {
       std::string name;
       if (!Count() || !ShortString(&name)) return false;
       if (name.empty()) return true;
-      props->emplace_back(std::move(name), FormValue());
-      if (!Value(&props->back().second, depth + 1)) return false;
+      props->push_back(FormProperty{std::move(name), FormValue()});
+      if (!Value(&props->back().value, depth + 1)) return false;
     }
   }
 
@@ -357,7 +357,7 @@ std::string Number(double d) {
 
 void ValueText(const FormValue& v, const std::string& indent, std::string& out);
 
-void PropertiesText(const std::vector<std::pair<std::string, FormValue>>& props, const std::string& indent,
+void PropertiesText(const std::vector<FormProperty>& props, const std::string& indent,
                     std::string& out) {
   for (const auto& [name, value] : props) {
     out += indent + name + " = ";

@@ -11,6 +11,8 @@
 
 namespace host {
 
+struct FormProperty;
+
 struct FormValue {
   enum class Type { Int, Float, String, Ident, Bool, Nil, Set, List, Binary, Collection };
   Type type = Type::Nil;
@@ -19,14 +21,19 @@ struct FormValue {
   std::string text;                // String and Ident (UTF-8), Binary (raw bytes)
   std::vector<std::string> names;  // Set
   std::vector<FormValue> items;    // List
-  // Collection: each item's properties as a list of (name, value) pairs.
-  std::vector<std::vector<std::pair<std::string, FormValue>>> collection;
+  // Collection: each item's properties.
+  std::vector<std::vector<FormProperty>> collection;
+};
+
+struct FormProperty {
+  std::string name;
+  FormValue value;
 };
 
 struct FormObject {
   std::string className;
   std::string name;
-  std::vector<std::pair<std::string, FormValue>> properties;
+  std::vector<FormProperty> properties;
   std::vector<FormObject> children;
 
   // The first property of that name; null when it is not stored.
