@@ -9,15 +9,13 @@ namespace kel {
 
 namespace {
 
-// Leaked on purpose: failures may be reported while the library unloads.
-std::mutex& HandlerLock() {
-  static auto* m = new std::mutex;
-  return *m;
-}
-std::shared_ptr<const TDiagnosticsHandler>& Handler() {
-  static auto* h = new std::shared_ptr<const TDiagnosticsHandler>;
-  return *h;
-}
+// Both are constant-initialised, so a report works at any time the
+// library is loaded, and nothing stays behind when it is unloaded.
+std::mutex g_handlerLock;
+std::shared_ptr<const TDiagnosticsHandler> g_handler;
+
+std::mutex& HandlerLock() { return g_handlerLock; }
+std::shared_ptr<const TDiagnosticsHandler>& Handler() { return g_handler; }
 
 std::shared_ptr<const TDiagnosticsHandler> CurrentHandler() {
   std::lock_guard<std::mutex> g(HandlerLock());

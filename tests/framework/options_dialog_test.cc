@@ -16,6 +16,12 @@
 namespace kel::testing {
 namespace {
 
+// A packed record field, copied (no reference may bind to it).
+template <class T>
+T V(T v) {
+  return v;
+}
+
 uint32_t LE32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
@@ -74,16 +80,16 @@ class OptionsDialog : public FrameworkTest {
 TEST_F(OptionsDialog, TwoCallsDeliverThePackageWithAnEmptyExtraPart) {
   uint32_t h = NewInstance();
   TPluginCallRec rec = Get(h, nullptr, 0);
-  EXPECT_EQ(rec.Output.Kind, KEL_KIND_STATUS);
-  EXPECT_EQ(rec.Output.Value, 3u);
-  EXPECT_EQ(rec.Output.Size, kDefaultTotal);
+  EXPECT_EQ(V(rec.Output.Kind), KEL_KIND_STATUS);
+  EXPECT_EQ(V(rec.Output.Value), 3u);
+  EXPECT_EQ(V(rec.Output.Size), kDefaultTotal);
 
-  std::vector<uint8_t> buf(rec.Output.Size, 0xCC);
+  std::vector<uint8_t> buf(V(rec.Output.Size), 0xCC);
   buf[0] = 0;  // no form name: the module's own form
   rec = Get(h, buf.data(), static_cast<uint32_t>(buf.size()));
-  EXPECT_EQ(rec.Output.Kind, KEL_KIND_COPIED);
-  EXPECT_EQ(rec.Output.Size, 0u);
-  EXPECT_EQ(rec.Output.Value, kDefaultTotal);
+  EXPECT_EQ(V(rec.Output.Kind), KEL_KIND_COPIED);
+  EXPECT_EQ(V(rec.Output.Size), 0u);
+  EXPECT_EQ(V(rec.Output.Value), kDefaultTotal);
   EXPECT_EQ(LE32(&buf[0]), 24u);
   EXPECT_EQ(LE32(&buf[4]), sizeof kForm);
   EXPECT_EQ(LE32(&buf[8]), 24u + sizeof kForm);
@@ -100,8 +106,8 @@ TEST_F(OptionsDialog, ShortBuffersAreNeverWritten) {
     std::vector<uint8_t> buf(size, 0);  // an empty name: zero first
     buf.push_back(0xAB);                // one byte past what the host offers
     TPluginCallRec rec = Get(h, buf.data(), size);
-    EXPECT_EQ(rec.Output.Value, 3u) << size;
-    EXPECT_EQ(rec.Output.Size, kDefaultTotal) << size;
+    EXPECT_EQ(V(rec.Output.Value), 3u) << size;
+    EXPECT_EQ(V(rec.Output.Size), kDefaultTotal) << size;
     for (uint32_t i = 1; i < size; ++i) ASSERT_EQ(buf[i], 0) << size << " byte " << i;
     EXPECT_EQ(buf[size], 0xAB) << size;
   }
@@ -112,7 +118,7 @@ TEST_F(OptionsDialog, AHugeStatedSizeGetsOnlyThePackage) {
   std::vector<uint8_t> buf(kDefaultTotal + 64, 0x5A);
   buf[0] = 0;
   TPluginCallRec rec = Get(h, buf.data(), 0x7FFFFFFF);
-  EXPECT_EQ(rec.Output.Value, kDefaultTotal);
+  EXPECT_EQ(V(rec.Output.Value), kDefaultTotal);
   for (size_t i = kDefaultTotal; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0x5A) << i;
 }
 
@@ -130,17 +136,17 @@ TEST_F(OptionsDialog, NamedForms) {
   // Any letter case names the same form: resource N and its "N_CODE" script.
   for (const char* name : {"myform", "MyForm", "MYFORM"}) {
     TPluginCallRec rec = named(name, true);
-    ASSERT_EQ(rec.Output.Value, 24u + 10 + 10) << name;
+    ASSERT_EQ(V(rec.Output.Value), 24u + 10 + 10) << name;
     EXPECT_EQ(std::string(buf.begin() + 24, buf.begin() + 44), "NAMED-FORMNAMED-CODE");
   }
   // No terminator: the size the host states is all of the name; the
   // package then does not fit in it.
   TPluginCallRec rec = named("myform", false);
-  EXPECT_EQ(rec.Output.Value, 3u);
-  EXPECT_EQ(rec.Output.Size, 44u);
+  EXPECT_EQ(V(rec.Output.Value), 3u);
+  EXPECT_EQ(V(rec.Output.Size), 44u);
   // A form without a script of its own.
   rec = named("formonly", true);
-  EXPECT_EQ(rec.Output.Value, 24u + 9);
+  EXPECT_EQ(V(rec.Output.Value), 24u + 9);
   EXPECT_EQ(LE32(&buf[20]), 0u);
   // Neither form nor script: nothing to deliver.
   EXPECT_EQ(named("NOSUCHFORM", true).Output.Value, 2u);
@@ -150,10 +156,10 @@ TEST_F(OptionsDialog, NamedForms) {
   std::string huge(10240, 'M');
   std::vector<uint8_t> big(huge.begin(), huge.end());
   rec = Get(h, big.data(), static_cast<uint32_t>(big.size()));
-  EXPECT_EQ(rec.Output.Value, 2u);
+  EXPECT_EQ(V(rec.Output.Value), 2u);
   big.push_back(0);
   rec = Get(h, big.data(), static_cast<uint32_t>(big.size()));
-  EXPECT_EQ(rec.Output.Value, 2u);
+  EXPECT_EQ(V(rec.Output.Value), 2u);
   for (size_t i = 0; i + 1 < big.size(); ++i) ASSERT_EQ(big[i], 'M');
 }
 
@@ -163,14 +169,14 @@ TEST_F(OptionsDialog, OddRecordsGetTheDocumentedStatus) {
   uint32_t h = NewInstance();
   for (uint32_t handle : {0u, h + 1000u, 0xFFFFFFFFu}) {
     TPluginCallRec rec = Get(handle, nullptr, 0);
-    EXPECT_EQ(rec.Output.Kind, KEL_KIND_STATUS);
-    EXPECT_EQ(rec.Output.Size, 0u);
-    EXPECT_EQ(rec.Output.Value, 1u);
+    EXPECT_EQ(V(rec.Output.Kind), KEL_KIND_STATUS);
+    EXPECT_EQ(V(rec.Output.Size), 0u);
+    EXPECT_EQ(V(rec.Output.Value), 1u);
   }
   // A stated size with no buffer behind it: the host hears the size needed.
   TPluginCallRec rec = Get(h, nullptr, 100000);
-  EXPECT_EQ(rec.Output.Value, 3u);
-  EXPECT_EQ(rec.Output.Size, kDefaultTotal);
+  EXPECT_EQ(V(rec.Output.Value), 3u);
+  EXPECT_EQ(V(rec.Output.Size), kDefaultTotal);
 }
 
 TEST_F(OptionsDialog, TheHandlerGivesAFormNameAndExtraText) {
@@ -189,7 +195,7 @@ TEST_F(OptionsDialog, TheHandlerGivesAFormNameAndExtraText) {
   uint32_t h = NewInstance();
   std::vector<uint8_t> buf(256, 0);
   TPluginCallRec rec = Get(h, buf.data(), static_cast<uint32_t>(buf.size()));
-  ASSERT_EQ(rec.Output.Value, 24u + 10 + 5 + 10);
+  ASSERT_EQ(V(rec.Output.Value), 24u + 10 + 5 + 10);
   EXPECT_EQ(LE32(&buf[8]), 34u);
   EXPECT_EQ(LE32(&buf[12]), 5u);
   EXPECT_EQ(LE32(&buf[16]), 39u);
@@ -198,7 +204,7 @@ TEST_F(OptionsDialog, TheHandlerGivesAFormNameAndExtraText) {
   nameGiven.clear();
   std::fill(buf.begin(), buf.end(), 0);
   rec = Get(h, buf.data(), static_cast<uint32_t>(buf.size()));
-  EXPECT_EQ(rec.Output.Value, 29u);
+  EXPECT_EQ(V(rec.Output.Value), 29u);
   EXPECT_EQ(LE32(&buf[4]), 0u);
   EXPECT_EQ(LE32(&buf[20]), 0u);
   // Both empty: nothing to deliver.
@@ -214,8 +220,8 @@ TEST_F(OptionsDialog, TheHandlerGivesAFormNameAndExtraText) {
   nameGiven = "throw";
   std::fill(buf.begin(), buf.end(), 0);
   rec = Get(h, buf.data(), static_cast<uint32_t>(buf.size()));
-  EXPECT_EQ(rec.Output.Kind, KEL_KIND_STATUS);
-  EXPECT_EQ(rec.Output.Value, 2u);
+  EXPECT_EQ(V(rec.Output.Kind), KEL_KIND_STATUS);
+  EXPECT_EQ(V(rec.Output.Value), 2u);
   EXPECT_NE(LastLogLine(h).find("{GETOPTIONS} no form today"), std::string::npos);
 }
 
@@ -246,9 +252,9 @@ TEST_F(OptionsDialog, ShowStatuses) {
     rec.Params = params;
     rec.Output.Kind = 77;
     DoShowOptionsDialog(&rec);
-    EXPECT_EQ(rec.Output.Kind, KEL_KIND_STATUS);
-    EXPECT_EQ(rec.Output.Size, 4u);
-    return static_cast<uint32_t>(rec.Output.Value);
+    EXPECT_EQ(V(rec.Output.Kind), KEL_KIND_STATUS);
+    EXPECT_EQ(V(rec.Output.Size), 4u);
+    return static_cast<uint32_t>(V(rec.Output.Value));
   };
   EXPECT_EQ(show(0, nullptr), 2u);
   EXPECT_EQ(show(h + 1000, nullptr), 2u);
@@ -300,7 +306,7 @@ TEST_F(OptionsDialog, TheDialogSeesItsListLanguageAndOwner) {
   rec.Input.Kind = KEL_KIND_RAW_LIST;
   rec.Input.Value = reinterpret_cast<uintptr_t>(&input);
   DoShowOptionsDialog(&rec);
-  EXPECT_EQ(rec.Output.Value, 0u);
+  EXPECT_EQ(V(rec.Output.Value), 0u);
   EXPECT_TRUE(seen.open);
   EXPECT_EQ(seen.callTypes, 0x05);
   EXPECT_EQ(seen.inputItem, "from the host");
@@ -311,7 +317,7 @@ TEST_F(OptionsDialog, TheDialogSeesItsListLanguageAndOwner) {
   EXPECT_FALSE(inst->OptionsDialogOpen);
   EXPECT_EQ(inst->OptionsCallTypes, 0);
   EXPECT_FALSE(inst->OptionsParams);
-  EXPECT_EQ(rec.Params, &params);  // the record is given back as it came
+  EXPECT_EQ(V(rec.Params), &params);  // the record is given back as it came
 
   // A list without "INI-FILE" empties it; without an input list there is none.
   TkelParamsList bare;

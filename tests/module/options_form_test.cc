@@ -22,6 +22,12 @@
 
 namespace {
 
+// A packed record field, copied (no reference may bind to it).
+template <class T>
+T V(T v) {
+  return v;
+}
+
 std::string Resource(const char* name) {
   std::string_view data;
   return port::FindRawResource(name, &data) ? std::string(data) : std::string();
@@ -362,14 +368,14 @@ TEST_F(OptionsForm, TheModuleDeliversItsFormAndReportsChanges) {
   get.Instance = h;
   kel::DoGetOptionsDialog(&get);
   const std::string formBytes = Resource("TFRMOPTION"), script = Resource("FORM_DATA");
-  EXPECT_EQ(get.Output.Value, 3u);
-  EXPECT_EQ(get.Output.Size, 24 + formBytes.size() + script.size());
-  std::string buffer(get.Output.Size, '\0');
-  get.Input.Size = get.Output.Size;
+  EXPECT_EQ(V(get.Output.Value), 3u);
+  EXPECT_EQ(V(get.Output.Size), 24 + formBytes.size() + script.size());
+  std::string buffer(V(get.Output.Size), '\0');
+  get.Input.Size = V(get.Output.Size);
   get.Input.Value = reinterpret_cast<uintptr_t>(buffer.data());
   kel::DoGetOptionsDialog(&get);
-  EXPECT_EQ(get.Output.Kind, KEL_KIND_COPIED);
-  EXPECT_EQ(get.Output.Value, buffer.size());
+  EXPECT_EQ(V(get.Output.Kind), KEL_KIND_COPIED);
+  EXPECT_EQ(V(get.Output.Value), buffer.size());
   host::OptionsPackage package;
   std::string error;
   ASSERT_TRUE(host::SplitOptionsPackage(buffer, &package, &error)) << error;
@@ -377,18 +383,18 @@ TEST_F(OptionsForm, TheModuleDeliversItsFormAndReportsChanges) {
   EXPECT_EQ(package.extra, "");
   EXPECT_EQ(package.script, script);
   // The form is the one FORM_NAME names, in any case the host asks.
-  std::string named(get.Output.Value, '\0');
+  std::string named(V(get.Output.Value), '\0');
   std::memcpy(named.data(), "tFrmOption", 10);
   get.Input.Value = reinterpret_cast<uintptr_t>(named.data());
   get.Input.Size = static_cast<uint32_t>(named.size());
   kel::DoGetOptionsDialog(&get);
-  EXPECT_EQ(get.Output.Value, 24 + formBytes.size());  // a named form has no "_CODE" script here
+  EXPECT_EQ(V(get.Output.Value), 24 + formBytes.size());  // a named form has no "_CODE" script here
 
   TPluginCallRec show{};
   show.Size = KEL_CALLREC_SIZE;
   show.Instance = h;
   kel::DoShowOptionsDialog(&show);
-  EXPECT_EQ(show.Output.Value, 1u);  // the module always reports its options as changed
+  EXPECT_EQ(V(show.Output.Value), 1u);  // the module always reports its options as changed
   kel::DoFreePluginInstance(&rec);
 }
 

@@ -14,15 +14,13 @@ struct Table {
   size_t count;
 };
 
-// Leaked on purpose: look-ups may run while other units are being finalised.
-std::mutex& TablesLock() {
-  static auto* m = new std::mutex;
-  return *m;
-}
-std::vector<Table>& Tables() {
-  static auto* t = new std::vector<Table>;
-  return *t;
-}
+// Both are constant-initialised: usable before any other unit's start-up
+// code runs, and freed with the library.
+std::mutex g_tablesLock;
+std::vector<Table> g_tables;
+
+std::mutex& TablesLock() { return g_tablesLock; }
+std::vector<Table>& Tables() { return g_tables; }
 
 bool SameName(std::string_view a, const char* b) {
   size_t i = 0;
