@@ -1,7 +1,6 @@
 #include "framework/diagnostics.h"
 
 #include <memory>
-#include <mutex>
 
 #include "platform/port.h"
 
@@ -9,16 +8,18 @@ namespace kel {
 
 namespace {
 
-// Both are constant-initialised, so a report works at any time the
-// library is loaded, and nothing stays behind when it is unloaded.
-std::mutex g_handlerLock;
-std::shared_ptr<const TDiagnosticsHandler> g_handler;
-
-std::mutex& HandlerLock() { return g_handlerLock; }
-std::shared_ptr<const TDiagnosticsHandler>& Handler() { return g_handler; }
+// Made on first use, freed with the library.
+port::CriticalSection& HandlerLock() {
+  static port::CriticalSection lock;
+  return lock;
+}
+std::shared_ptr<const TDiagnosticsHandler>& Handler() {
+  static std::shared_ptr<const TDiagnosticsHandler> handler;
+  return handler;
+}
 
 std::shared_ptr<const TDiagnosticsHandler> CurrentHandler() {
-  std::lock_guard<std::mutex> g(HandlerLock());
+  port::Guard g(HandlerLock());
   return Handler();
 }
 
@@ -27,7 +28,7 @@ std::shared_ptr<const TDiagnosticsHandler> CurrentHandler() {
 void SetDiagnosticsHandler(TDiagnosticsHandler handler) {
   std::shared_ptr<const TDiagnosticsHandler> next;
   if (handler) next = std::make_shared<const TDiagnosticsHandler>(std::move(handler));
-  std::lock_guard<std::mutex> g(HandlerLock());
+  port::Guard g(HandlerLock());
   Handler().swap(next);
 }
 

@@ -1,6 +1,5 @@
 #include "platform/common/resource_tables.h"
 
-#include <mutex>
 #include <vector>
 
 #include "platform/port.h"
@@ -14,13 +13,15 @@ struct Table {
   size_t count;
 };
 
-// Both are constant-initialised: usable before any other unit's start-up
-// code runs, and freed with the library.
-std::mutex g_tablesLock;
-std::vector<Table> g_tables;
-
-std::mutex& TablesLock() { return g_tablesLock; }
-std::vector<Table>& Tables() { return g_tables; }
+// Made on first use, freed with the library.
+CriticalSection& TablesLock() {
+  static CriticalSection lock;
+  return lock;
+}
+std::vector<Table>& Tables() {
+  static std::vector<Table> tables;
+  return tables;
+}
 
 bool SameName(std::string_view a, const char* b) {
   size_t i = 0;
@@ -38,7 +39,7 @@ bool SameName(std::string_view a, const char* b) {
 
 void RegisterResources(const EmbeddedResource* table, size_t count) {
   if (!table) return;
-  std::lock_guard<std::mutex> g(TablesLock());
+  Guard g(TablesLock());
   auto& tables = Tables();
   for (auto it = tables.begin(); it != tables.end(); ++it) {
     if (it->entries == table) {
@@ -50,7 +51,7 @@ void RegisterResources(const EmbeddedResource* table, size_t count) {
 }
 
 void UnregisterResources(const EmbeddedResource* table) {
-  std::lock_guard<std::mutex> g(TablesLock());
+  Guard g(TablesLock());
   auto& tables = Tables();
   for (auto it = tables.begin(); it != tables.end(); ++it) {
     if (it->entries == table) {
@@ -63,7 +64,7 @@ void UnregisterResources(const EmbeddedResource* table) {
 namespace detail {
 
 bool FindRegisteredResource(std::string_view name, std::string_view* data) {
-  std::lock_guard<std::mutex> g(TablesLock());
+  Guard g(TablesLock());
   const auto& tables = Tables();
   for (auto t = tables.rbegin(); t != tables.rend(); ++t) {
     for (size_t i = 0; i < t->count; ++i) {
