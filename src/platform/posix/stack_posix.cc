@@ -46,16 +46,23 @@ std::u16string CallStackText(unsigned skipFrames, unsigned maxFrames) {
       std::snprintf(address, sizeof address, "0x%llx",
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(frames[i])));
       if (!text.empty()) text += "\r\n";
-      text += "#" + std::to_string(line++) + " " + address;
+      // Appended piece by piece (GCC 12 warns wrongly about chains of + here).
+      text += '#';
+      text += std::to_string(line++);
+      text += ' ';
+      text += address;
       Dl_info info{};
       if (dladdr(frames[i], &info) != 0) {
-        text += " " + BaseName(info.dli_fname);
+        text += ' ';
+        text += BaseName(info.dli_fname);
         if (info.dli_sname && info.dli_saddr) {
           char offset[32];
           std::snprintf(offset, sizeof offset, "+0x%llx",
                         static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(frames[i]) -
                                                         reinterpret_cast<uintptr_t>(info.dli_saddr)));
-          text += " " + SymbolName(info.dli_sname) + offset;
+          text += ' ';
+          text += SymbolName(info.dli_sname);
+          text += offset;
         } else if (info.dli_fbase) {
           char offset[32];
           std::snprintf(offset, sizeof offset, "+0x%llx",
