@@ -107,7 +107,7 @@ class Reader {
     return true;
   }
   bool ShortString(std::string* out) {
-    uint8_t n;
+    uint8_t n = 0;
     std::string_view b;
     if (!Byte(&n) || !Bytes(n, &b)) return false;
     out->assign(b);
@@ -128,7 +128,7 @@ class Reader {
   bool Value(FormValue* v, int depth) {
     if (depth > kMaxDepth) return Bad("values nested too deeply");
     if (!Count()) return false;
-    uint8_t type;
+    uint8_t type = 0;
     if (!Byte(&type)) return false;
     uint64_t u = 0;
     std::string_view b;
@@ -155,7 +155,7 @@ class Reader {
         v->i = static_cast<int64_t>(u);
         return true;
       case vaExtended: {
-        uint64_t mantissa, top;
+        uint64_t mantissa = 0, top = 0;
         if (!UInt(8, &mantissa) || !UInt(2, &top)) return false;
         v->type = FormValue::Type::Float;
         const int exponent = static_cast<int>(top & 0x7FFF);
@@ -186,7 +186,7 @@ class Reader {
         v->d = static_cast<double>(static_cast<int64_t>(u)) / 10000.0;
         return true;
       case vaString: {
-        uint8_t len;
+        uint8_t len = 0;
         if (!Byte(&len) || !Bytes(len, &b)) return false;
         v->type = FormValue::Type::String;
         v->text = FromAnsi(b);
@@ -248,7 +248,7 @@ class Reader {
       case vaList:
         v->type = FormValue::Type::List;
         for (;;) {
-          uint8_t next;
+          uint8_t next = 0;
           if (!Peek(&next)) return false;
           if (next == vaNull) {
             ++pos_;
@@ -260,7 +260,7 @@ class Reader {
       case vaCollection:
         v->type = FormValue::Type::Collection;
         for (;;) {
-          uint8_t next;
+          uint8_t next = 0;
           if (!Peek(&next)) return false;
           if (next == vaNull) {
             ++pos_;
@@ -270,7 +270,7 @@ class Reader {
             FormValue order;  // the item's index; not kept
             if (!Value(&order, depth + 1)) return false;
           }
-          uint8_t list;
+          uint8_t list = 0;
           if (!Byte(&list)) return false;
           if (list != vaList) return Bad("a collection item without its list");
           v->collection.emplace_back();
@@ -295,7 +295,7 @@ class Reader {
   bool Component(FormObject* o, int depth) {
     if (depth > kMaxDepth) return Bad("components nested too deeply");
     if (!Count()) return false;
-    uint8_t first;
+    uint8_t first = 0;
     if (!Peek(&first)) return false;
     if ((first & 0xF0) == 0xF0) {  // flags prefix (inherited, child position, inline)
       ++pos_;
@@ -309,7 +309,7 @@ class Reader {
     if (o->className.empty()) return Bad("a component without a class name");
     if (!Properties(&o->properties, depth)) return false;
     for (;;) {
-      uint8_t next;
+      uint8_t next = 0;
       if (!Peek(&next)) return false;
       if (next == 0) {
         ++pos_;
