@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -440,10 +441,45 @@ void RunOp(FuzzedDataProvider& in, Handles& handles) {
       kel::DoGetLogEx(&c.rec);
       break;
     }
-    case kGetOptions:
+    case kGetOptions: {
       FillRecord(c, in, handles, false);
+      // Input is the host's buffer: exactly the size it states, holding a
+      // form name or not.  Often the size the module asked for, or just
+      // short of it.
+      uint32_t needed = 0;
+      if (in.ConsumeBool()) {
+        TPluginCallRec probe = c.rec;
+        probe.Input.Value = 0;
+        probe.Input.Size = 0;
+        kel::DoGetOptionsDialog(&probe);
+        if (probe.Output.Value == 3) needed = probe.Output.Size;
+      }
+      static const uint32_t kSizes[] = {0, 1, 23, 24, 25, 64, 4096};
+      uint32_t size = kSizes[in.ConsumeIntegralInRange<size_t>(0, std::size(kSizes) - 1)];
+      if (needed != 0) {
+        switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+          case 0: size = needed; break;
+          case 1: size = needed - 1; break;
+          default: size = needed + in.ConsumeIntegralInRange<uint32_t>(0, 64); break;
+        }
+      }
+      std::vector<uint8_t> buf(size, in.ConsumeBool() ? 0 : 0x78);
+      static const char* const kNames[] = {"", "TFRMOPTION", "tfrmoption", "FORM_DATA", "FORM_NAME", "TAPLUGIN", "FORM"};
+      std::string name;
+      switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0: name = kNames[in.ConsumeIntegralInRange<size_t>(0, std::size(kNames) - 1)]; break;
+        case 1: name = in.ConsumeRandomLengthString(64); break;
+        case 2: name.assign(10240, 'N'); break;  // longer than any buffer here: no terminator
+        default: break;
+      }
+      if (!buf.empty()) std::memcpy(buf.data(), name.data(), std::min(name.size(), buf.size()));
+      if (name.size() < buf.size() && in.ConsumeBool()) buf[name.size()] = 0;
+      c.rec.Input.Kind = in.ConsumeBool() ? KEL_KIND_BUFFER : in.ConsumeIntegral<uint8_t>();
+      c.rec.Input.Value = buf.empty() ? 0 : reinterpret_cast<uintptr_t>(buf.data());
+      c.rec.Input.Size = size;
       kel::DoGetOptionsDialog(&c.rec);
       break;
+    }
     case kShowOptions:
       FillRecord(c, in, handles, false);
       kel::DoShowOptionsDialog(&c.rec);

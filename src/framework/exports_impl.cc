@@ -5,6 +5,7 @@
 #include <string>
 
 #include "framework/call_rec.h"
+#include "framework/diagnostics.h"
 #include "framework/instance_registry.h"
 #include "framework/kel_plugin.h"
 #include "platform/port.h"
@@ -35,7 +36,15 @@ void ReportError(TkelPlugin* plugin, const char* command, const char* message) {
     } catch (...) {
     }
   }
-  port::DebugOutput(": " + line);
+  try {
+    // An installed report handler gets the stack with the line.
+    if (DiagnosticsHandlerInstalled()) DiagnosticsReport(plugin, line);
+    // The debugger line: the stack, ": " and the line.  Without a handler
+    // this is also where the diagnostics report ends.
+    const std::string stack = port::DebugOutputEnabled() ? DiagnosticsText() : std::string();
+    port::DebugOutput(stack + ": " + line);
+  } catch (...) {
+  }
 }
 
 int32_t DoCreatePluginInstance(TPluginCallRec* rec) {
@@ -123,55 +132,6 @@ bool DoGetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* nee
   } catch (...) {
     return false;
   }
-}
-
-void DoGetOptionsDialog(TPluginCallRec* rec) {
-  try {
-    if (!RecordReadable(rec)) return;
-    rec->Output.Kind = KEL_KIND_STATUS;
-    rec->Output.Size = 0;
-    rec->Output.Value = 1;
-    auto inst = ResolveRecord(rec);
-    if (!inst) return;
-    // No form resources yet: "form not found".
-    rec->Output.Value = 2;
-  } catch (...) {
-  }
-}
-
-void DoShowOptionsDialog(TPluginCallRec* rec) {
-  if (!RecordReadable(rec)) return;
-  rec->Output.Kind = KEL_KIND_STATUS;
-  rec->Output.Size = 4;
-  rec->Output.Value = 2;
-  std::shared_ptr<TkelPlugin> inst;
-  try {
-    inst = ResolveRecord(rec);
-  } catch (...) {
-  }
-  if (!inst) return;
-  if (!inst->OnShowOptionsDialog) {
-    rec->Output.Value = 3;
-    return;
-  }
-  rec->Output.Value = 4;
-  TPluginCallRecIntft book;
-  try {
-    PrepareCallRec(rec, book);
-    bool changed = false;
-    inst->OptionsDialogOpen = true;
-    inst->OptionsCallTypes = rec->CallTypes;
-    inst->OnShowOptionsDialog(*inst, rec, changed);
-    inst->OptionsDialogOpen = false;
-    rec->Output.Value = changed ? 1 : 0;
-  } catch (const std::exception& e) {
-    inst->OptionsDialogOpen = false;
-    ReportError(inst.get(), "OPTIONS", e.what());
-  } catch (...) {
-    inst->OptionsDialogOpen = false;
-    ReportError(inst.get(), "OPTIONS", "unknown failure");
-  }
-  RestoreCallRec(rec, book);
 }
 
 }  // namespace kel

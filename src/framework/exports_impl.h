@@ -14,8 +14,8 @@ int32_t DoCreatePluginInstance(TPluginCallRec* rec);
 int32_t DoFreePluginInstance(TPluginCallRec* rec);
 bool DoGetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* needed);
 int32_t DoGetLogEx(TPluginCallRec* rec);            // get_log_ex.cc
-void DoGetOptionsDialog(TPluginCallRec* rec);
-void DoShowOptionsDialog(TPluginCallRec* rec);
+void DoGetOptionsDialog(TPluginCallRec* rec);   // options_dialog.cc
+void DoShowOptionsDialog(TPluginCallRec* rec);  // options_dialog.cc
 int32_t DoExecutePluginCommand(TPluginCallRec* rec);  // execute_command.cc
 int32_t DoProcessData(TPluginCallRec* rec);           // process_data.cc
 
@@ -27,7 +27,8 @@ std::shared_ptr<TkelPlugin> ResolveRecord(const TPluginCallRec* rec, uint32_t* h
 bool RecordReadable(const TPluginCallRec* rec);
 
 // The error report: "{command} message" at level 0 in the instance log, and
-// the same line on the debugger output.
+// the call stack, ": " and the line on the debugger output; an installed
+// diagnostics handler gets the stack and the line (diagnostics.h).
 void ReportError(TkelPlugin* plugin, const char* command, const char* message);
 
 }  // namespace kel

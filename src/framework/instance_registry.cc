@@ -159,6 +159,13 @@ void ForEachInstance(const std::function<void(TkelPlugin&)>& fn) {
   for (const auto& p : reg->instances) fn(*p);
 }
 
+std::vector<std::shared_ptr<TkelPlugin>> SnapshotInstances() {
+  Registry* reg = g_instances.load();
+  if (!reg) return {};
+  ReadGuard r(reg->lock);
+  return reg->instances;
+}
+
 int32_t InstanceCount() {
   Registry* reg = g_instances.load();
   if (!reg) return 0;

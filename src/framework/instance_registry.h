@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "bacnetip/plugin_abi.h"
 
@@ -44,6 +45,9 @@ std::shared_ptr<TkelPlugin> ResolveHandle(uint32_t handle);
 void RunShutdownProcs();
 // Calls fn for every live instance under the registry's read lock.
 void ForEachInstance(const std::function<void(TkelPlugin&)>& fn);
+// The live instances at this moment, in creation order (taken under the
+// read lock, which is released before the caller uses them).
+std::vector<std::shared_ptr<TkelPlugin>> SnapshotInstances();
 int32_t InstanceCount();
 
 }  // namespace kel

@@ -19,6 +19,7 @@
 #include "framework/parser_items.h"
 #include "framework/plugin_events.h"
 #include "framework/shared_text.h"
+#include "params/params_ref.h"
 #include "platform/port.h"
 #include "runtime/component/component.h"
 #include "runtime/rwlock.h"
@@ -137,7 +138,7 @@ class TkelPlugin : public TComponent {
   std::string INIFile;
   uint8_t ModuleRegistryRoot1 = 2;
   uint8_t ModuleRegistryRoot2 = 1;
-  std::string ModuleRegistryPath;
+  TSharedText ModuleRegistryPath;  // compared by other instances' options dialogs
   std::string INISectionPrefix;
   std::array<std::atomic<bool>, 8> TypeEnabled{};
   std::string EventsSupported;
@@ -165,7 +166,8 @@ class TkelPlugin : public TComponent {
   bool Translated = false;
   bool OptionsDialogOpen = false;
   uint8_t OptionsCallTypes = 0;
-  uint32_t LoadThreadId = 0;
+  ParamsRef OptionsParams;  // the dialog's input list while OnShowOptionsDialog runs
+  std::atomic<uint32_t> LoadThreadId{0};
   std::string Language;
   THostEntryPoints Host;
 

@@ -133,7 +133,7 @@ Variant GetModuleParameter(TkelPlugin& p, const std::string& name) {
   if (is("INIFile")) return Variant(p.INIFile);
   if (is("ModuleRegistryRoot1")) return Variant::FromUI1(p.ModuleRegistryRoot1);
   if (is("ModuleRegistryRoot2")) return Variant::FromUI1(p.ModuleRegistryRoot2);
-  if (is("ModuleRegistryPath")) return Variant(p.ModuleRegistryPath);
+  if (is("ModuleRegistryPath")) return Variant(p.ModuleRegistryPath.Get());
   if (is("INISectionPrefix")) return Variant(p.INISectionPrefix);
   if (is("DisplayFullVersion")) return Variant(p.DisplayFullVersion);
   if (is("ParserItems")) return Variant(p.GetParserItemsText());

@@ -46,7 +46,7 @@ void Configure(TWreg& w, const TkelPlugin& p, const TStrings& components, const 
   };
   w.RegistryRoot = root(p.ModuleRegistryRoot1);
   w.SecondRegistryRoot = root(p.ModuleRegistryRoot2);
-  w.RegistryPath = p.ModuleRegistryPath;
+  w.RegistryPath = p.ModuleRegistryPath.Get();
   w.INIFileSectionPrefix = p.INISectionPrefix;
   w.INIFile = iniFile.empty() ? p.INIFile : iniFile;
   w.Components.Assign(components);
@@ -67,12 +67,13 @@ std::string MakeValidFileName(const std::string& name) {
 
 std::string GetAppDataPath(const TkelPlugin& p) {
   std::string field;
+  const std::string path = p.ModuleRegistryPath.Get();
   size_t at = 0;
-  for (int n = 1; at <= p.ModuleRegistryPath.size(); ++n) {
-    size_t end = p.ModuleRegistryPath.find('\\', at);
-    if (end == std::string::npos) end = p.ModuleRegistryPath.size();
+  for (int n = 1; at <= path.size(); ++n) {
+    size_t end = path.find('\\', at);
+    if (end == std::string::npos) end = path.size();
     if (n == 4) {
-      field = Trim(std::string_view(p.ModuleRegistryPath).substr(at, end - at));
+      field = Trim(std::string_view(path).substr(at, end - at));
       break;
     }
     at = end + 1;

@@ -6,6 +6,7 @@
 #include "bacnet/bacnet_enums.h"
 #include "framework/call_rec.h"
 #include "framework/instance_registry.h"
+#include "module/resources/module_resources.h"
 #include "module/serial_port_dm.h"
 #include "module/ta_plugin.h"
 #include "platform/port.h"
@@ -95,6 +96,7 @@ int32_t TaPlugin::kelPluginEvent(const std::string& event, TPluginCallRec* rec) 
 }
 
 void RegisterModuleClass() {
+  RegisterModuleResources();
   kel::RegisterPluginClass(
       [](TPluginCallRec* rec, uint32_t moduleHandle) -> kel::TkelPlugin* { return new TaPlugin(rec, moduleHandle); });
 }

@@ -118,8 +118,38 @@ uint32_t SysStringLen(const char16_t* bstr);
 // Debugger output.  On POSIX it goes to standard error while BACNETIP_DEBUG is set.
 void DebugOutput(std::string_view text);
 
+// True when DebugOutput reaches anyone (on POSIX: while BACNETIP_DEBUG is set).
+bool DebugOutputEnabled();
+
 // Copies n bytes from address p into out when every byte can be read; never faults.
 bool SafeRead(const void* p, void* out, size_t n);
+
+// The calling thread's call stack, one frame a line ("#n address module
+// symbol+offset", CR LF between lines), innermost first, without this
+// function and the skip frames above it; symbol names where the platform
+// gives them without debug information.  Empty when the platform gives no
+// stack.  Never raises.
+std::u16string CallStackText(unsigned skipFrames = 0, unsigned maxFrames = 48);
+
+// ---- Raw-data resources of the library -------------------------------------
+
+// One raw-data resource that the build embeds in the library.
+struct EmbeddedResource {
+  const char* name;
+  const unsigned char* data;
+  size_t size;
+};
+
+// Tables of embedded resources.  On POSIX the module registers the data its
+// build embeds; on Windows the raw data are RCDATA resources of the DLL and a
+// registered table is searched before them.  Tables registered later are
+// searched first.  Registering a table twice keeps one entry.
+void RegisterResources(const EmbeddedResource* table, size_t count);
+void UnregisterResources(const EmbeddedResource* table);
+// The raw data of the library's resource name (letter case ignored, as on
+// Windows); false when there is none.  The bytes stay valid while the
+// library is loaded (and, for a registered table, while it is registered).
+bool FindRawResource(std::string_view name, std::string_view* data);
 
 // ---- The module and its host ---------------------------------------------
 

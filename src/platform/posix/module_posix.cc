@@ -22,9 +22,13 @@
 
 namespace port {
 
-void DebugOutput(std::string_view text) {
+bool DebugOutputEnabled() {
   const char* on = std::getenv("BACNETIP_DEBUG");
-  if (!on || !*on) return;
+  return on && *on;
+}
+
+void DebugOutput(std::string_view text) {
+  if (!DebugOutputEnabled()) return;
   std::string line(text);
   line.push_back('\n');
   ssize_t r = ::write(2, line.data(), line.size());

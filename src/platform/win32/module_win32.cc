@@ -10,6 +10,9 @@
 
 namespace port {
 
+// A listener may capture debugger output without a debugger attached.
+bool DebugOutputEnabled() { return true; }
+
 void DebugOutput(std::string_view text) {
   std::string line(text);
   OutputDebugStringA(line.c_str());

@@ -1,0 +1,167 @@
+object frmOption: TfrmOption
+  Left = 326
+  Top = 144
+  Width = 481
+  Height = 435
+  BorderIcons = [biSystemMenu, biMaximize, biHelp]
+  BorderWidth = 2
+  Caption = 'Bacnet/IP'
+  Color = clBtnFace
+  Constraints.MinHeight = 250
+  Constraints.MinWidth = 320
+  Font.Charset = DEFAULT_CHARSET
+  Font.Color = clWindowText
+  Font.Height = -11
+  Font.Name = 'MS Sans Serif'
+  Font.Style = []
+  HelpContext = 1
+  KeyPreview = True
+  Scaled = False
+  OnCreate = FormCreate
+  OnDestroy = FormDestroy
+  PixelsPerInch = 96
+  TextHeight = 13
+  object __pBot: TPanel
+    Left = 2
+    Top = 349
+    Width = 461
+    Height = 45
+    Hint = 'OkCancel'
+    HelpContext = 1
+    Align = alBottom
+    BevelOuter = bvNone
+    TabOrder = 3
+  end
+  object pan2: TPanel
+    Left = 2
+    Top = 320
+    Width = 461
+    Height = 29
+    Align = alBottom
+    BevelOuter = bvNone
+    TabOrder = 2
+    object lblParams: TTntLabel
+      Left = 4
+      Top = 0
+      Width = 32
+      Height = 13
+      Caption = ''
+      Visible = False
+    end
+    object lblMinInt: TTntLabel
+      Left = 0
+      Top = 0
+      Width = 229
+      Height = 26
+      AutoSize = False
+      Caption = 'Minimal interval between data packets (ms)'
+      Layout = tlCenter
+      WordWrap = True
+    end
+    object spMinInt: TJvSpinEdit
+      Left = 232
+      Top = 4
+      Width = 85
+      Height = 21
+      ButtonKind = bkStandard
+      MaxValue = 65535.0
+      TabOrder = 0
+    end
+  end
+  object pan1: TPanel
+    Left = 2
+    Top = 292
+    Width = 461
+    Height = 28
+    Align = alBottom
+    BevelOuter = bvNone
+    BorderWidth = 2
+    TabOrder = 1
+    object chkReadDevProp: TTntCheckBox
+      Left = 2
+      Top = 2
+      Width = 457
+      Height = 17
+      Align = alTop
+      Caption = 'Read basic device properties'
+      Checked = True
+      State = cbChecked
+      TabOrder = 0
+    end
+  end
+  object pan0: TPanel
+    Left = 2
+    Top = 2
+    Width = 461
+    Height = 290
+    Align = alClient
+    BevelOuter = bvNone
+    TabOrder = 0
+  end
+  object pmStringItems: TTntPopupMenu
+    Left = 16
+    Top = 16
+    object MsgSendReq: TTntMenuItem
+      Caption = 'Send requests, otherwise parse response only'
+    end
+    object DataTypeList: TTntMenuItem
+      Tag = 9999
+      Caption = ''
+    end
+    object MsgEndpoint: TTntMenuItem
+      Caption = 'Endpoint'
+    end
+    object MsgInstance: TTntMenuItem
+      Caption = 'Instance'
+    end
+    object MsgReqTimeout: TTntMenuItem
+      Caption = 'Request timeout (ms)'
+    end
+    object MsgReqMethod: TTntMenuItem
+      Caption = 'Request method'
+    end
+    object MsgMOnce: TTntMenuItem
+      Caption = 'Once, on the program startup'
+    end
+    object MsgPolling: TTntMenuItem
+      Caption = 'Polling'
+    end
+    object MsgPollInt: TTntMenuItem
+      Caption = 'Interval'
+    end
+    object MsgPollUnits: TTntMenuItem
+      Caption = 'Interval units'
+    end
+    object MsgName: TTntMenuItem
+      Caption = 'Export name'
+    end
+    object TxtMillisecond: TTntMenuItem
+      Caption = 'Millisecond'
+    end
+    object TxtSecond: TTntMenuItem
+      Caption = 'Second'
+    end
+    object TxtMinute: TTntMenuItem
+      Caption = 'Minute'
+    end
+    object TxtHour: TTntMenuItem
+      Caption = 'Hour'
+    end
+    object MsgReq: TTntMenuItem
+      Caption = 'Request'
+    end
+    object MsgResponseItems: TTntMenuItem
+      Caption = 'Response items'
+    end
+    object MsgResponseItem: TTntMenuItem
+      Caption = 'Item'
+    end
+    object MsgDataType: TTntMenuItem
+      Caption = 'Data type'
+    end
+    object PollUnitList: TTntMenuItem
+      Tag = 9999
+      Caption = ''
+    end
+  end
+end
