@@ -74,6 +74,8 @@ bool ParseSource(std::string_view text, SourceSpec* s, std::string* reason) {
   return ParseEndpoint(text.substr(at + 1), 47808, &s->bindAddress, &s->bindPort, reason);
 }
 
+bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, std::string* error);
+
 }  // namespace
 
 PollSpec DefaultPoll() {
@@ -88,7 +90,22 @@ PollSpec DefaultPoll() {
   return p;
 }
 
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
 bool ParseCommandLine(const std::vector<std::string>& args, HostOptions* options, std::string* error) {
+  // The reasons quote the arguments, which may hold anything.
+  if (ParseArguments(args, options, error)) return true;
+  *error = OneLine(*error);
+  return false;
+}
+
+namespace {
+
+bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, std::string* error) {
   HostOptions o;
   PollDraft defaults;
   std::vector<PollDraft> polls;
@@ -328,6 +345,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, HostOptions* options
   *options = std::move(o);
   return true;
 }
+
+}  // namespace
 
 const char* UsageText() {
   return R"(usage: bachost [options]

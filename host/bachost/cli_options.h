@@ -41,6 +41,10 @@ struct HostOptions {
 // reason for anything it cannot use.
 bool ParseCommandLine(const std::vector<std::string>& args, HostOptions* options, std::string* error);
 
+// The text with every control character made "?", for one-line messages
+// that quote what a user or a file gave.
+std::string OneLine(std::string text);
+
 // The text of --help.
 const char* UsageText();
 

@@ -118,7 +118,7 @@ class LoggerRun {
     std::fflush(diag_);
   }
   int Fail(int code, const std::string& line) {
-    std::fprintf(diag_, "bachost: %s\n", line.c_str());
+    std::fprintf(diag_, "bachost: %s\n", OneLine(line).c_str());
     std::fflush(diag_);
     return code;
   }

@@ -363,13 +363,15 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
       {"--bind", "127.0.0.1:47808", "--bind", "127.0.0.1:47808"},
       {"--caption", "two\nlines"},
       {"--language", ""},
+      {"--frob\r\nnicate"},            // quoted in the reason, still one line
+      {"--poll", "1.2.3.4:80\nx"},
   };
   for (const auto& args : bad) {
     host::HostOptions o;
     std::string error;
     EXPECT_FALSE(host::ParseCommandLine(args, &o, &error)) << args[0];
     EXPECT_FALSE(error.empty()) << args[0];
-    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(error.find_first_of("\r\n"), std::string::npos) << error;
   }
   host::HostOptions o;
   std::string error;
