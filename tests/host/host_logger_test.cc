@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "cli_options.h"
 #include "config_files.h"
@@ -138,14 +139,14 @@ RunResult RunAgainstPeer(std::vector<std::string> extra, bool quiet = false) {
   EXPECT_TRUE(host.Started());
   sockaddr_in from{};
   std::string ping = device.Receive(&from);
-  EXPECT_EQ(ping, "PING");
+  EXPECT_EQ(ping, "PING1");
   if (!quiet) {
     const std::string bound = host.WaitForErrLine("bachost: source 1 UDP1 bound to ");
     EXPECT_EQ(bound, "bachost: source 1 UDP1 bound to 127.0.0.1:" + std::to_string(ntohs(from.sin_port)));
   }
   device.SendTo(from, "hello");
   // Sent from the stand-in's own thread while the loop runs.
-  EXPECT_EQ(device.Receive(&from), "ACK");
+  EXPECT_EQ(device.Receive(&from), "ACK1");
   r.status = host.Wait();
   r.out = host.Out();
   r.err = host.Err();
@@ -163,10 +164,11 @@ TEST(HostProgram, PollsOverLoopbackAndWritesJsonLines) {
             "\"DATA_SOURCE_ID\":1,\"PEER\":\"" + peer + "\",\"TEXT\":\"hello\",\"BYTES\":5,\"CALL_TYPES\":3,"
             "\"OK\":true,\"REAL\":1.5}}");
   EXPECT_EQ(lines[1], "{\"source\":1,\"via\":\"output\",\"items\":{\"ROW\":2,\"NAME, \\\"QUOTED\\\"\":\"a\\nb\"}}");
-  EXPECT_EQ(lines[2], "{\"source\":1,\"via\":\"kind9\",\"items\":{\"VIA\":\"timer\",\"SENT\":3}}");
+  EXPECT_EQ(lines[2], "{\"source\":1,\"via\":\"kind9\",\"items\":{\"VIA\":\"timer\",\"SENT\":4}}");
 
   // The refused envelopes (no ">>", port 0, empty frame, unknown data source).
-  EXPECT_TRUE(Contains(r.err, "test-plugin: sends 4 -2 -2 -2 -1\n")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "test-plugin: ping 1 5\n")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "test-plugin: refused -2 -2 -2 -1\n")) << r.err;
   EXPECT_TRUE(Contains(r.err, "test-plugin: SET-STATE call types 3\n"));
   EXPECT_TRUE(Contains(r.err, "log[1] Bacnet/IP. Request timeout: Request #1 (" + peer + ") x2\n"));
   EXPECT_TRUE(Contains(r.err, "log[2] Bacnet/IP. Data have been processed successfully\n"));
@@ -199,7 +201,7 @@ TEST(HostProgram, WritesCsvToAFileAndOnlyRecordsWhenQuiet) {
             "source,via,ROW,\"NAME, \"\"QUOTED\"\"\"\r\n"
             "1,output,2,\"a\nb\"\r\n"
             "source,via,VIA,SENT\r\n"
-            "1,kind9,timer,3\r\n");
+            "1,kind9,timer,4\r\n");
   EXPECT_EQ(r.out, "");
   // Only the stand-in's own lines are left on standard error.
   for (const auto& line : Lines(r.err)) EXPECT_EQ(line.rfind("test-plugin: ", 0), 0u) << line;
@@ -210,7 +212,7 @@ TEST(HostProgram, StopsOnSigtermAsAHostDoes) {
   HostProcess host(Args({"--plugin", TEST_PLUGIN_PATH, "--bind", "127.0.0.1:0", "--poll", device.Endpoint()}));
   ASSERT_FALSE(host.WaitForErrLine("bachost: ready").empty()) << host.Err();
   sockaddr_in from{};
-  EXPECT_EQ(device.Receive(&from), "PING");
+  EXPECT_EQ(device.Receive(&from), "PING1");
   host.Signal(SIGTERM);
   EXPECT_EQ(host.Wait(), 0) << host.Err();
   EXPECT_EQ(host.Out(), "");
@@ -220,6 +222,45 @@ TEST(HostProgram, StopsOnSigtermAsAHostDoes) {
   ASSERT_NE(unload, std::string::npos) << host.Err();
   EXPECT_LT(unload, shutdown);
   EXPECT_LT(shutdown, summary);
+}
+
+// Two data sources, each its own socket and id: what arrives on one goes
+// to the module as that data source, and what the module sends through one
+// leaves from its socket.
+TEST(HostProgram, TwoDataSourcesKeepApart) {
+  Peer device;
+  HostProcess host(Args({"--plugin", TEST_PLUGIN_PATH, "--source", "1:Plant@127.0.0.1:0", "--source",
+                         "2:Lab@127.0.0.1:0", "--poll", device.Endpoint(), "--records", "6", "--duration", "60"}));
+  std::map<std::string, uint16_t> pings;  // payload -> the host port it came from
+  for (int i = 0; i < 2; ++i) {
+    sockaddr_in from{};
+    std::string ping = device.Receive(&from);
+    pings[ping] = ntohs(from.sin_port);
+    device.SendTo(from, "hello");
+  }
+  ASSERT_EQ(pings.size(), 2u);
+  ASSERT_EQ(pings.count("PING1") + pings.count("PING2"), 2u);
+  EXPECT_NE(pings["PING1"], pings["PING2"]);
+  for (int i = 0; i < 2; ++i) {
+    sockaddr_in from{};
+    std::string ack = device.Receive(&from);
+    ASSERT_EQ(ack.rfind("ACK", 0), 0u) << ack;
+    EXPECT_EQ(ntohs(from.sin_port), pings["PING" + ack.substr(3)]) << ack;
+  }
+  ASSERT_EQ(host.Wait(), 0) << host.Err();
+  EXPECT_TRUE(Contains(host.Err(), "bachost: source 1 Plant bound to 127.0.0.1:" + std::to_string(pings["PING1"])));
+  EXPECT_TRUE(Contains(host.Err(), "bachost: source 2 Lab bound to 127.0.0.1:" + std::to_string(pings["PING2"])));
+  auto lines = Lines(host.Out());
+  ASSERT_EQ(lines.size(), 6u) << host.Out();
+  for (int id : {1, 2}) {
+    const std::string source = "{\"source\":" + std::to_string(id) + ",";
+    int count = 0;
+    for (const auto& l : lines) count += l.rfind(source, 0) == 0;
+    EXPECT_EQ(count, 3) << id;
+    EXPECT_TRUE(Contains(host.Out(), source + "\"via\":\"output\",\"items\":{\"DATE_TIME_STAMP\":\"2025-12-09T12:00:00.000\","
+                                     "\"DATA_SOURCE_ID\":" + std::to_string(id) + ","));
+    EXPECT_TRUE(Contains(host.Out(), source + "\"via\":\"kind9\",\"items\":{\"VIA\":\"timer\",\"SENT\":4}}"));
+  }
 }
 
 // ---- The real plug-in -------------------------------------------------------------

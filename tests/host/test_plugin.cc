@@ -3,13 +3,14 @@
 //   LOAD       keeps the host's module handle, notification descriptor and
 //              INI file.
 //   SET-STATE  reads the endpoint of the first request from the INI file's
-//              "Parser config", sends "PING" there through data kind 129,
-//              tries three envelopes the host must refuse and one data
-//              source that does not exist, and logs two time-outs (folded
-//              as " x2") and one error answer.
+//              "Parser config", sends "PING<id>" there through data kind
+//              129 on every data source, tries three envelopes the host
+//              must refuse and one data source that does not exist, and
+//              logs two time-outs (folded as " x2") and one error answer.
 //   ProcessData  delivers two records in the output list, split by a row
-//              marker, and starts a thread that sends "ACK" through kind
-//              129 and then one record through kind 9.
+//              marker, and starts a thread that sends "ACK<id>" through
+//              kind 129 on the same data source and then one record
+//              through kind 9.
 // What it notices goes to standard error as "test-plugin: ..." lines.
 #include <dlfcn.h>
 #include <unistd.h>
@@ -106,22 +107,33 @@ int32_t Send(int32_t dataSource, const std::string& bytes) {
 }
 
 void SetState(IkelParamsListA* list) {
-  std::string sources = Get(list, "DATA-SOURCES-IN-CFG").ToText();
-  g_dataSource = std::atoi(sources.c_str());
+  const std::string sources = Get(list, "DATA-SOURCES-IN-CFG").ToText();
   const std::string ep = StoredEndpoint();
-  int32_t ping = Send(g_dataSource, "<<TO:" + ep + ">>PING");
+  // "PING" and the data source's id, through every data source.
+  bool first = true;
+  for (size_t at = 0; at < sources.size();) {
+    size_t end = sources.find("\r\n", at);
+    if (end == std::string::npos) end = sources.size();
+    const int32_t id = std::atoi(sources.substr(at, end - at).c_str());
+    at = end + 2;
+    if (id <= 0) continue;
+    if (first) g_dataSource = id;
+    first = false;
+    int32_t r = Send(id, "<<TO:" + ep + ">>PING" + std::to_string(id));
+    std::fprintf(stderr, "test-plugin: ping %d %d\n", id, r);
+  }
   int32_t noClose = Send(g_dataSource, "<<TO:" + ep + "PING");
   int32_t portZero = Send(g_dataSource, "<<TO:127.0.0.1:0>>PING");
   int32_t empty = Send(g_dataSource, "<<TO:" + ep + ">>");
   int32_t unknownSource = Send(g_dataSource + 1000, "<<TO:" + ep + ">>PING");
-  std::fprintf(stderr, "test-plugin: sends %d %d %d %d %d\n", ping, noClose, portZero, empty, unknownSource);
+  std::fprintf(stderr, "test-plugin: refused %d %d %d %d\n", noClose, portZero, empty, unknownSource);
   AddLog(1, "Bacnet/IP. Request timeout: Request #1 (" + ep + ") x2");
   AddLog(1, "Bacnet/IP. Error response [Object, Unknown Object]");
   AddLog(2, "Bacnet/IP. Data have been processed successfully");
 }
 
-void DeliverLater() {
-  int32_t sent = Send(g_dataSource, "<<TO:" + StoredEndpoint() + ">>ACK");
+void DeliverLater(int32_t dataSource) {
+  int32_t sent = Send(dataSource, "<<TO:" + StoredEndpoint() + ">>ACK" + std::to_string(dataSource));
   host::HostParamsList* list = host::HostParamsList::Create();
   IkelParamsListA* intf = list->Intf();
   Add(intf, "VIA", Value(KEL_VT_BSTR, 0, 0, "timer"));
@@ -136,7 +148,7 @@ void DeliverLater() {
   rec.Input.Value = reinterpret_cast<uintptr_t>(raw);
   rec.Output.Kind = KEL_KIND_LIST_INTF;
   rec.Output.Value = reinterpret_cast<uintptr_t>(&intf);
-  g_send(g_moduleIndex, g_dataSource, 0, 0, KEL_DATA_KIND_PARSED, &rec, 0);
+  g_send(g_moduleIndex, dataSource, 0, 0, KEL_DATA_KIND_PARSED, &rec, 0);
   list->Release();
 }
 
@@ -238,7 +250,8 @@ KEL_EXPORT int32_t KEL_STDCALL ProcessData(TPluginCallRec* rec) {
   out->vtbl->AddNewRow(out);
   rec->Output.Counter += 1;
   if (g_worker.joinable()) g_worker.join();
-  g_worker = std::thread(DeliverLater);
+  const int32_t dataSource = rec->DataSourceId;
+  g_worker = std::thread(DeliverLater, dataSource);
   return 0;
 }
 
