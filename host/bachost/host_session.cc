@@ -1,5 +1,6 @@
 #include "host_session.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -97,7 +98,7 @@ CommandResult HostSession::Command(const std::string& command,
 }
 
 int32_t HostSession::ProcessData(uint8_t callTypes, const void* data, uint32_t size, int32_t dataSourceId,
-                                 TPluginCallRec* out, ParsedRecord* delivered) {
+                                 TPluginCallRec* out, ParsedRecord* delivered, const std::string& peerAddress) {
   HostParamsList* list = HostParamsList::Create();
   IkelParamsListA* intf = list->Intf();
   TPluginCallRec rec = NewCallRec();
@@ -105,6 +106,7 @@ int32_t HostSession::ProcessData(uint8_t callTypes, const void* data, uint32_t s
   rec.DataSourceId = dataSourceId;
   rec.CallTypes = callTypes;
   rec.Params = &intf;
+  std::memcpy(rec.PeerAddress, peerAddress.data(), std::min(peerAddress.size(), sizeof rec.PeerAddress - 1));
   if (data) {
     rec.Input.Kind = KEL_KIND_BUFFER;
     rec.Input.Size = size;

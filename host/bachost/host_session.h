@@ -54,9 +54,11 @@ class HostSession {
   // receives the record after the call.  What the module delivered goes to
   // *delivered: the output list's items, and the raw text of a block handed
   // back in Input, which belongs to the host and is freed here
-  // (out->Input.Value is then 0).
+  // (out->Input.Value is then 0).  peerAddress ("address:port", at most 49
+  // characters; longer text is cut) goes into PeerAddress.
   int32_t ProcessData(uint8_t callTypes, const void* data, uint32_t size, int32_t dataSourceId = 1,
-                      TPluginCallRec* out = nullptr, ParsedRecord* delivered = nullptr);
+                      TPluginCallRec* out = nullptr, ParsedRecord* delivered = nullptr,
+                      const std::string& peerAddress = std::string());
 
   // Drains the module log (two-call negotiation); the raw text with its
   // level characters.

@@ -1,194 +1,47 @@
-// bachost: the reference host.  It loads the plug-in library through its
-// exports, as a data-logging host does, and drives one instance: LOAD with
-// its own module handle and notification pipe, SET-STATE, ITEMS, EVENT, a
-// frame through ProcessData, UNLOAD.  It drains the module log whenever
-// message 1809 arrives and prints every record the module sends it.
+// bachost: the reference data logger for the plug-in.  It owns the UDP
+// sockets of its data sources, hands the plug-in its request configuration
+// through the plug-in's settings, sends what the plug-in asks it to send,
+// passes every datagram received to ProcessData and writes the records.
+// See --help (cli_options.cc) for the command line.
 #include <cstdio>
-#include <cstring>
-#include <mutex>
 #include <string>
+#include <vector>
 
+#include "cli_options.h"
+#include "config_files.h"
+#include "data_logger.h"
+#include "demo.h"
 #include "host_entry_points.h"
-#include "host_session.h"
-#include "notify_pipe.h"
-#include "parsed_records.h"
-#include "platform/port.h"
-#include "plugin_library.h"
-
-namespace {
-
-std::mutex g_print;
-
-std::string DefaultPluginPath() {
-  // bacnetip.so beside this program.
-  std::string self = port::ModuleFileName();
-  size_t cut = self.find_last_of('/');
-  return (cut == std::string::npos ? std::string(".") : self.substr(0, cut)) + "/bacnetip.so";
-}
-
-std::string DefaultIniPath() {
-  std::string self = port::ModuleFileName();
-  size_t cut = self.find_last_of('/');
-  return (cut == std::string::npos ? std::string(".") : self.substr(0, cut)) + "/bachost.ini";
-}
-
-void Usage() {
-  std::puts(
-      "usage: bachost [--plugin PATH] [--ini FILE] [--language CODE]\n"
-      "  Loads the plug-in, prints its module information and runs one\n"
-      "  instance through LOAD, SET-STATE, ITEMS, EVENT, one frame, the module\n"
-      "  parameters, a save and a load of its settings and UNLOAD, printing\n"
-      "  the module log and every record the module sends.\n"
-      "  --plugin    the library (default: bacnetip.so beside this program)\n"
-      "  --ini       the INI file for the module's settings (default: bachost.ini\n"
-      "              beside this program)\n"
-      "  --language  the host's language code (default: EN)");
-}
-
-void PrintLog(const std::string& text) {
-  std::lock_guard<std::mutex> g(g_print);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 2;
-    if (line.empty()) continue;
-    const auto c = static_cast<unsigned char>(line[0]);
-    std::printf("log[%d]%s %s\n", (c & 0x7F) - 1, (c & 0x80) ? "*" : "", line.c_str() + 1);
-  }
-  std::fflush(stdout);
-}
-
-// fmt takes the text and then the code (either may be left unused).
-void Print(const char* fmt, const std::string& a, int32_t code) {
-  std::lock_guard<std::mutex> g(g_print);
-  std::printf(fmt, a.c_str(), code);
-  std::fflush(stdout);
-}
-
-int32_t OnSendData(int32_t moduleIndex, int32_t dataSourceId, int32_t kind, void* data, int32_t count) {
-  std::lock_guard<std::mutex> g(g_print);
-  if (kind == KEL_DATA_KIND_PARSED) {
-    host::ParsedRecord r = host::ReadParsedRecord(static_cast<const TPluginCallRec*>(data));
-    std::printf("record from module %d, data source %d:\n%s", moduleIndex, dataSourceId,
-                host::FormatRecord(r).c_str());
-  } else if (kind == KEL_DATA_KIND_SEND) {
-    std::printf("send %d bytes through data source %d\n", count, dataSourceId);
-  } else {
-    std::printf("unexpected data kind %d\n", kind);
-  }
-  std::fflush(stdout);
-  return 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
-  std::string plugin = DefaultPluginPath();
-  std::string ini = DefaultIniPath();
-  std::string language = "EN";
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--plugin" && i + 1 < argc) plugin = argv[++i];
-    else if (a == "--ini" && i + 1 < argc) ini = argv[++i];
-    else if (a == "--language" && i + 1 < argc) language = argv[++i];
-    else if (a == "--help" || a == "-h") {
-      Usage();
-      return 0;
-    } else {
-      std::fprintf(stderr, "bachost: unknown argument '%s'\n", a.c_str());
-      Usage();
-      return 2;
-    }
-  }
   host::LinkEntryPoints();
-  host::SetSendDataSink(OnSendData);
-  host::PluginLibrary lib;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  host::HostOptions options;
   std::string error;
-  if (!lib.Load(plugin, &error)) {
-    std::fprintf(stderr, "bachost: cannot load %s: %s\n", plugin.c_str(), error.c_str());
-    return 1;
+  if (!host::ParseCommandLine(args, &options, &error)) {
+    std::fprintf(stderr, "bachost: %s (see bachost --help)\n", error.c_str());
+    return 2;
   }
-  std::printf("loaded %s\n", plugin.c_str());
-  int rc = 0;
-  {
-    host::HostSession session(lib.Exports());
-    if (session.Create() != 0) {
-      std::fprintf(stderr, "bachost: CreatePluginInstance failed\n");
-      return 1;
+  switch (options.mode) {
+    case host::RunMode::Help:
+      std::fputs(host::UsageText(), stdout);
+      return 0;
+    case host::RunMode::Options:
+    case host::RunMode::ShowOptions:
+      std::fprintf(stderr, "bachost: %s is not available yet\n",
+                   options.mode == host::RunMode::Options ? "--options" : "--show-options");
+      return 2;
+    case host::RunMode::Demo: {
+      const bool ownIni = options.ini.empty();
+      const std::string ini = ownIni ? host::DefaultIniPath() : options.ini;
+      int rc = host::RunDemo(options.plugin.empty() ? host::DefaultPluginPath() : options.plugin, ini,
+                             options.language);
+      if (ownIni) std::remove(ini.c_str());
+      return rc;
     }
-    host::ModuleInfo info;
-    if (session.GetModuleInfo(&info)) {
-      std::printf("module: %s\n", info.description.c_str());
-      std::printf("  version %.1f, framework %u, module types 0x%02X, options %u, info flag %u\n",
-                  info.moduleVersion, info.frameworkVersion & 0xFFFF, info.moduleType & 0xFF,
-                  (info.moduleType >> 16) & 7, info.infoFlag);
-      if (!info.commands.empty()) std::printf("  commands:\n%s", info.commands.c_str());
-    } else {
-      std::fprintf(stderr, "bachost: GetModuleInfo failed\n");
-      rc = 1;
-    }
-    // Message 1809: lines wait in the module log.
-    host::NotifyPipe notify;
-    notify.Start([&session](uint32_t message, uint32_t moduleIndex, uint32_t) {
-      if (message != KEL_MSG_LOG_CHANGED) return;
-      std::string text = session.DrainLog();
-      if (!text.empty()) {
-        Print("log of module %s%d:\n", "", static_cast<int32_t>(moduleIndex));
-        PrintLog(text);
-      }
-    });
-    const auto self = reinterpret_cast<int64_t>(port::LoadedLib(""));
-    auto load = session.Command("LOAD", {{"APPLICATION-NAME", host::Text("bachost")},
-                                         {"HANDLE", host::Int64(self)},
-                                         {"MSG-PROC-HANDLE", host::Int(notify.WriteEnd())},
-                                         {"REGISTRY-PATH", host::Text("\\Software\\bachost\\Reference host")},
-                                         {"INI-FILE", host::Text(ini)},
-                                         {"LANGUAGE", host::Text(language)}});
-    Print("LOAD -> %s%d\n", "", load.code);
-    const uint8_t pollAndParse = (1u << 0) | (1u << 1);
-    auto state = session.Command("SET-STATE",
-                                 {{"DATA-SOURCES-IN-CFG", host::Text("1;UDP1;BACnet/IP port 47808\r\n")},
-                                  {"RESULT", host::Int(1)}},
-                                 1, pollAndParse);
-    Print("SET-STATE -> %s%d\n", "", state.code);
-    auto items = session.Command("ITEMS");
-    Print("ITEMS -> %s%d\n", "", items.code);
-    if (!items.result.ToText().empty()) Print("%s\n", items.result.ToText(), 0);
-    auto events = session.Command("EVENTS-SUPPORT");
-    Print("EVENTS-SUPPORT -> \"%s\" %d\n", events.result.ToText(), events.code);
-    auto event = session.Command("EVENT", {{"EVENT-TYPE", host::Text("PORT-OPEN")}});
-    Print("EVENT PORT-OPEN -> %s%d\n", "", event.code);
-    // A parse call without data: the module logs that it had nothing to do.
-    Print("ProcessData (no data) -> %s%d\n", "", session.ProcessData(1u << 2, nullptr, 0));
-    // Module parameters: a few read back, a custom one written and read.
-    for (const char* name : {"Description", "ModuleName", "ModuleDataPath", "ParserItemsCount", "INIFile"}) {
-      auto r = session.Command("GET-MODULE-PARAMETER", {{"PARAM", host::Text(name)}});
-      Print("GET-MODULE-PARAMETER %s", name, 0);
-      Print(" -> \"%s\" %d\n", r.result.ToText(), r.code);
-    }
-    auto set = session.Command("SET-MODULE-PARAMETER",
-                               {{"PARAM", host::Text("Custom_Host")}, {"VALUE", host::Text("bachost")}});
-    Print("SET-MODULE-PARAMETER Custom_Host -> %s%d\n", set.result.ToText() + " ", set.code);
-    auto custom = session.Command("GET-MODULE-PARAMETER", {{"PARAM", host::Text("CustomHost")}});
-    Print("GET-MODULE-PARAMETER CustomHost -> \"%s\" %d\n", custom.result.ToText(), custom.code);
-    // The options go to the INI file and come back from it.
-    auto save = session.Command("SAVE-SETTINGS-NOW", {{"INI-FILE", host::Text(ini)}});
-    Print("SAVE-SETTINGS-NOW -> %s%d\n", "", save.code);
-    std::string saved;
-    if (port::ReadFile(ini, &saved)) Print("settings in %s:\n", ini, 0), Print("%s", saved, 0);
-    auto reload = session.Command("LOAD-SETTINGS-NOW", {{"INI-FILE", host::Text(ini)}, {"NO-SAVE", host::Int(1)}});
-    Print("LOAD-SETTINGS-NOW -> %s%d\n", "", reload.code);
-    auto unload = session.Command("UNLOAD", {{"INI-FILE", host::Text(ini)}});
-    Print("UNLOAD -> %s%d\n", "", unload.code);
-    notify.Stop();
-    PrintLog(session.DrainLog());
-    std::printf("FreePluginInstance -> %d\n", session.Free());
-    if (load.code != 0 || unload.code != 0 || state.code != 0) rc = 1;
+    case host::RunMode::Log:
+      break;
   }
-  host::SetSendDataSink(nullptr);
-  lib.Unload();
-  std::printf("unloaded\n");
-  return rc;
+  host::DataLogger logger(std::move(options));
+  return logger.Run(stdout, stderr);
 }

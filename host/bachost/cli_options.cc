@@ -1,0 +1,440 @@
+#include "cli_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <set>
+#include <string_view>
+
+#include "address_text.h"
+
+namespace host {
+
+namespace {
+
+// What a --poll (or the defaults before the first --poll) says; unset
+// fields take the defaults, then the built-in values.
+struct PollDraft {
+  std::string address;
+  uint16_t port = 47808;
+  std::optional<std::string> instances;
+  std::optional<std::vector<ItemSpec>> items;
+  std::optional<IntervalSpec> interval;
+  std::optional<uint32_t> timeoutMs;
+  std::optional<bool> once;
+  std::optional<std::string> caption;
+};
+
+bool HasControl(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
+bool ParseDuration(std::string_view text, double* seconds) {
+  double v = 0;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v) || v < 0 || v > 1e9)
+    return false;
+  *seconds = v;
+  return true;
+}
+
+bool ParseCount(std::string_view text, uint64_t* n) {
+  if (text.empty() || text.size() > 18) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (v == 0) return false;
+  *n = v;
+  return true;
+}
+
+bool ParseSource(std::string_view text, SourceSpec* s, std::string* reason) {
+  size_t at = text.rfind('@');
+  if (at == std::string_view::npos) {
+    *reason = "data source '" + std::string(text) + "' is not ID[:NAME]@ADDRESS[:PORT]";
+    return false;
+  }
+  std::string_view head = text.substr(0, at);
+  size_t colon = head.find(':');
+  std::string_view id = head.substr(0, colon);
+  uint64_t n = 0;
+  if (!ParseCount(id, &n) || n > 2147483647u) {
+    *reason = "data source id '" + std::string(id) + "' is not 1..2147483647";
+    return false;
+  }
+  s->id = static_cast<int32_t>(n);
+  s->name = colon == std::string_view::npos ? "UDP" + std::to_string(n) : std::string(head.substr(colon + 1));
+  if (s->name.empty() || HasControl(s->name) || s->name.find(';') != std::string::npos) {
+    *reason = "data source name '" + s->name + "' is empty or holds ';' or a control character";
+    return false;
+  }
+  return ParseEndpoint(text.substr(at + 1), 47808, &s->bindAddress, &s->bindPort, reason);
+}
+
+bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, std::string* error);
+
+}  // namespace
+
+PollSpec DefaultPoll() {
+  PollSpec p;
+  p.address = "127.0.0.2";
+  p.port = 47808;
+  p.instances = "1234";
+  std::string unused;
+  ParseItemList("AI:1,AV:1,BI:1", &p.items, &unused);
+  p.interval = IntervalSpec{1, "S"};
+  p.timeoutMs = 1500;
+  return p;
+}
+
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, HostOptions* options, std::string* error) {
+  // The reasons quote the arguments, which may hold anything.
+  if (ParseArguments(args, options, error)) return true;
+  *error = OneLine(*error);
+  return false;
+}
+
+namespace {
+
+bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, std::string* error) {
+  HostOptions o;
+  PollDraft defaults;
+  std::vector<PollDraft> polls;
+  bool perPollGiven = false;
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") {
+      o.mode = RunMode::Help;
+      *options = o;
+      return true;
+    }
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inlineValue;
+    if (name.rfind("--", 0) == 0) {
+      size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = name.substr(eq + 1);
+        name.resize(eq);
+      }
+    }
+    auto flag = [&]() {
+      if (inlineValue) {
+        *error = name + " takes no value";
+        return false;
+      }
+      return true;
+    };
+    std::string value;
+    auto takeValue = [&]() {
+      if (inlineValue) {
+        value = *inlineValue;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        *error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+      return true;
+    };
+    PollDraft& current = polls.empty() ? defaults : polls.back();
+    std::string reason;
+
+    if (name == "--demo") {
+      if (!flag()) return false;
+      o.mode = RunMode::Demo;
+    } else if (name == "--options") {
+      if (!flag()) return false;
+      o.mode = RunMode::Options;
+    } else if (name == "--show-options") {
+      if (!flag()) return false;
+      o.mode = RunMode::ShowOptions;
+    } else if (name == "--quiet" || name == "-q") {
+      if (!flag()) return false;
+      o.quiet = true;
+    } else if (name == "--once") {
+      if (!flag()) return false;
+      current.once = true;
+      perPollGiven = true;
+    } else if (name == "--plugin") {
+      if (!takeValue()) return false;
+      o.plugin = value;
+    } else if (name == "--ini") {
+      if (!takeValue()) return false;
+      o.ini = value;
+    } else if (name == "--language") {
+      if (!takeValue()) return false;
+      if (value.empty() || HasControl(value)) {
+        *error = "--language needs a language code";
+        return false;
+      }
+      o.language = value;
+    } else if (name == "--bind") {
+      if (!takeValue()) return false;
+      SourceSpec s;
+      if (!ParseEndpoint(value, 47808, &s.bindAddress, &s.bindPort, &reason)) {
+        *error = "--bind: " + reason;
+        return false;
+      }
+      s.id = static_cast<int32_t>(o.sources.size() + 1);
+      s.name = "UDP" + std::to_string(s.id);
+      o.sources.push_back(s);
+    } else if (name == "--source") {
+      if (!takeValue()) return false;
+      SourceSpec s;
+      if (!ParseSource(value, &s, &reason)) {
+        *error = "--source: " + reason;
+        return false;
+      }
+      o.sources.push_back(s);
+    } else if (name == "--config") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--config needs a file name";
+        return false;
+      }
+      o.configFile = value;
+    } else if (name == "--poll") {
+      if (!takeValue()) return false;
+      PollDraft d;
+      if (!ParseEndpoint(value, 47808, &d.address, &d.port, &reason) || d.port == 0) {
+        *error = "--poll: " + (reason.empty() ? std::string("port 0 cannot be polled") : reason);
+        return false;
+      }
+      polls.push_back(d);
+    } else if (name == "--instance") {
+      if (!takeValue()) return false;
+      std::string list;
+      if (!ParseDeviceInstances(value, &list, &reason)) {
+        *error = "--instance: " + reason;
+        return false;
+      }
+      current.instances = list;
+      perPollGiven = true;
+    } else if (name == "--items") {
+      if (!takeValue()) return false;
+      std::vector<ItemSpec> items;
+      if (!ParseItemList(value, &items, &reason)) {
+        *error = "--items: " + reason;
+        return false;
+      }
+      current.items = items;
+      perPollGiven = true;
+    } else if (name == "--interval") {
+      if (!takeValue()) return false;
+      IntervalSpec iv;
+      if (!ParseInterval(value, &iv, &reason)) {
+        *error = "--interval: " + reason;
+        return false;
+      }
+      current.interval = iv;
+      perPollGiven = true;
+    } else if (name == "--timeout") {
+      if (!takeValue()) return false;
+      uint32_t ms = 0;
+      if (!ParseTimeout(value, &ms, &reason)) {
+        *error = "--timeout: " + reason;
+        return false;
+      }
+      current.timeoutMs = ms;
+      perPollGiven = true;
+    } else if (name == "--caption") {
+      if (!takeValue()) return false;
+      if (value.empty() || HasControl(value)) {
+        *error = "--caption needs a text without control characters";
+        return false;
+      }
+      current.caption = value;
+      perPollGiven = true;
+    } else if (name == "--device-properties") {
+      if (!takeValue()) return false;
+      if (value != "on" && value != "off") {
+        *error = "--device-properties takes on or off";
+        return false;
+      }
+      o.deviceProperties = value == "on";
+    } else if (name == "--format") {
+      if (!takeValue()) return false;
+      if (value == "csv") o.format = RecordFormat::Csv;
+      else if (value == "jsonl") o.format = RecordFormat::Jsonl;
+      else {
+        *error = "--format takes csv or jsonl";
+        return false;
+      }
+    } else if (name == "--out") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--out needs a file name";
+        return false;
+      }
+      o.outFile = value;
+    } else if (name == "--duration") {
+      if (!takeValue()) return false;
+      double s = 0;
+      if (!ParseDuration(value, &s)) {
+        *error = "--duration takes seconds (0 or more)";
+        return false;
+      }
+      o.durationSeconds = s;
+    } else if (name == "--records") {
+      if (!takeValue()) return false;
+      uint64_t n = 0;
+      if (!ParseCount(value, &n)) {
+        *error = "--records takes a count of 1 or more";
+        return false;
+      }
+      o.records = n;
+    } else {
+      *error = "unknown option '" + args[i] + "'";
+      return false;
+    }
+  }
+
+  if (!o.configFile.empty() && !polls.empty()) {
+    *error = "--config and --poll cannot be used together";
+    return false;
+  }
+  if (!o.configFile.empty() && perPollGiven) {
+    *error = "--instance, --items, --interval, --timeout, --once and --caption belong to --poll requests";
+    return false;
+  }
+  if (o.sources.empty()) o.sources.push_back(SourceSpec{1, "UDP1", "0.0.0.0", 47808});
+  std::set<int32_t> ids;
+  std::set<std::string> binds;
+  for (const auto& s : o.sources) {
+    if (!ids.insert(s.id).second) {
+      *error = "data source id " + std::to_string(s.id) + " is used twice";
+      return false;
+    }
+    if (s.bindPort != 0 && !binds.insert(EndpointText(s.bindAddress, s.bindPort)).second) {
+      *error = EndpointText(s.bindAddress, s.bindPort) + " is bound twice";
+      return false;
+    }
+  }
+  if (o.configFile.empty()) {
+    const PollSpec builtin = DefaultPoll();
+    if (polls.empty()) {
+      PollDraft d;
+      d.address = builtin.address;
+      d.port = builtin.port;
+      polls.push_back(d);
+    }
+    for (const auto& d : polls) {
+      PollSpec p;
+      p.address = d.address;
+      p.port = d.port;
+      p.instances = d.instances.value_or(defaults.instances.value_or(builtin.instances));
+      p.items = d.items.value_or(defaults.items.value_or(builtin.items));
+      p.interval = d.interval.value_or(defaults.interval.value_or(builtin.interval));
+      p.timeoutMs = d.timeoutMs.value_or(defaults.timeoutMs.value_or(builtin.timeoutMs));
+      p.once = d.once.value_or(defaults.once.value_or(false));
+      p.caption = d.caption.value_or(defaults.caption.value_or(""));
+      o.polls.push_back(p);
+    }
+  }
+  *options = std::move(o);
+  return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return R"(usage: bachost [options]
+
+A data logger for the bacnetip plug-in: it loads the plug-in, owns one UDP
+socket per data source, hands the plug-in its request configuration, sends
+the frames the plug-in asks it to send, passes every datagram received to the
+plug-in and writes the records the plug-in delivers.
+
+Plug-in and storage:
+  --plugin PATH          the plug-in library (default: bacnetip.so beside bachost)
+  --ini FILE             the INI file the plug-in reads its settings from; bachost
+                         writes "Parser config" and "Read dev props" into its
+                         [Common] section before LOAD and keeps the other lines
+                         (default: a file of this run in the temporary folder,
+                         removed at the end)
+  --language CODE        the host's language (default: EN)
+
+Data sources (each its own UDP socket with SO_BROADCAST and SO_REUSEADDR):
+  --bind ADDR[:PORT]     a data source bound to ADDR:PORT (port 0: any free port);
+                         repeatable, ids 1, 2, ... named UDP1, UDP2, ...
+                         (default: one data source 1 on 0.0.0.0:47808)
+  --source ID[:NAME]@ADDR[:PORT]
+                         a data source with its own id and name; repeatable
+  The request configuration is shared: the plug-in polls it on every source.
+
+Request configuration (one of):
+  --config FILE          the configuration XML (root MODBUSRTUQUERY) as the
+                         options form writes it
+  --poll ADDR[:PORT]     one request to a device endpoint (port default 47808);
+                         repeatable.  The options below that follow a --poll
+                         apply to it; given before the first --poll they are
+                         the defaults of every request:
+    --instance LIST      device instances, ";"- or ","-separated, or * (default 1234)
+    --items LIST         TYPE:INSTANCE[=NAME],...  with TYPE one of AI AO AV BI BO
+                         BV MSI MSO MSV NC; NAME defaults to TYPE_INSTANCE, e.g.
+                         AI_1 (default: AI:1,AV:1,BI:1)
+    --interval T         poll interval: 500ms, 1s, 2m, 1h, or milliseconds
+                         (1..655350 of the unit; default 1s)
+    --timeout T          answer time-out: milliseconds, or 2s (1..65535 ms;
+                         default 1500)
+    --once               read once instead of polling
+    --caption TEXT       the request's description (default "Request #N")
+  Without --config and --poll: --poll 127.0.0.2:47808 --instance 1234
+  --items AI:1,AV:1,BI:1 --interval 1s.
+  --device-properties on|off
+                         read the basic device properties ("Read dev props";
+                         default on)
+
+Records:
+  --format csv|jsonl     record format (default jsonl)
+                         jsonl: {"source":1,"via":"output","items":{"NAME":value,...}}
+                           per line, items in delivery order, numbers and
+                           booleans unquoted, texts and dates (ISO local time)
+                           quoted, null for no value, a repeated name gets #2;
+                           via is "output" (ProcessData) or "kind9" (sent later)
+                         csv: a header "source,via,NAME,..." whenever the item
+                           names change, then one line per record (RFC 4180)
+  --out FILE             write records to FILE (default: standard output)
+  --quiet, -q            leave only the records: no log lines, no status lines
+
+Running:
+  --duration S           stop after S seconds (decimal)
+  --records N            stop after N records
+  Otherwise bachost runs until SIGINT or SIGTERM.  It then sends UNLOAD, frees
+  the instance, sends the shutdown code, unloads the plug-in and prints a
+  summary line to standard error:
+    bachost: summary frames-sent=N frames-received=N records=N values=N
+      timeouts=N error-answers=N send-failures=N dropped=N
+  (values: record items other than the standard ones; timeouts and
+  error-answers counted from the plug-in's log).
+
+Standard error carries the plug-in's log lines as "log[LEVEL] TEXT" (0 error,
+1 warning, 2 information; "*" after the level marks a flagged line), one
+"bachost: source ID NAME bound to ADDR:PORT" line per data source and
+"bachost: ready" once LOAD and SET-STATE succeeded.
+
+Other modes:
+  --demo                 take one instance through its commands and exit
+  --options, --show-options
+                         reserved for the options form (not available yet)
+  --help, -h             this text
+
+Exit status: 0 after a normal stop; 1 when the plug-in cannot be loaded or
+refuses LOAD or SET-STATE, or records cannot be written; 2 for a bad option,
+an unreadable configuration or INI file, an output file that cannot be
+opened or a data-source address that cannot be bound.
+)";
+}
+
+}  // namespace host

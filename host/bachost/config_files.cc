@@ -1,0 +1,56 @@
+#include "config_files.h"
+
+#include "ini_settings.h"
+#include "platform/port.h"
+#include "process.h"
+#include "request_config.h"
+
+namespace host {
+
+namespace {
+constexpr size_t kMaxConfigBytes = 16u << 20;
+constexpr size_t kMaxIniBytes = 64u << 20;
+}  // namespace
+
+bool ReadRequestConfigFile(const std::string& path, std::string* xml, std::string* error) {
+  std::string text;
+  if (!port::ReadFile(path, &text, kMaxConfigBytes)) {
+    *error = "cannot read configuration file '" + path + "'";
+    return false;
+  }
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  if (!HasRequestRoot(text)) {
+    *error = "configuration file '" + path + "' has no MODBUSRTUQUERY element";
+    return false;
+  }
+  *xml = std::move(text);
+  return true;
+}
+
+bool StoreModuleSettings(const std::string& iniPath, const std::string& xml, bool readDeviceProperties,
+                         std::string* error) {
+  port::NamedLock lock(IniLockName(iniPath));
+  if (!lock.Acquire(10000)) {
+    *error = "INI file '" + iniPath + "' stays locked by another process";
+    return false;
+  }
+  std::string text;
+  if (port::FileExists(iniPath) && !port::ReadFile(iniPath, &text, kMaxIniBytes)) {
+    *error = "cannot read INI file '" + iniPath + "'";
+    return false;
+  }
+  text = UpdateIniText(text, kIniSection,
+                       {{kParserConfigKey, PercentEncode(xml)},
+                        {kReadDevPropsKey, readDeviceProperties ? "True" : "False"}});
+  if (!port::WriteFileAtomic(iniPath, text)) {
+    *error = "cannot write INI file '" + iniPath + "'";
+    return false;
+  }
+  return true;
+}
+
+std::string DefaultIniPath() {
+  return port::TempDirectory() + "bachost-" + std::to_string(CurrentProcessId()) + ".ini";
+}
+
+}  // namespace host

@@ -1,0 +1,50 @@
+// Waiting for several handles at once, with a bound: the host's event loop
+// waits on its sockets, the notification channel and the wake-up channel.
+// The POSIX version (wait_set_posix.cc) polls descriptors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace host {
+
+using WaitHandle = intptr_t;  // a descriptor on POSIX
+constexpr WaitHandle kNoWaitHandle = -1;
+
+class WaitSet {
+ public:
+  // Adds a handle to wait for reading; its index in Wait's result.
+  size_t Add(WaitHandle handle);
+  // Replaces the handle at index; kNoWaitHandle is no longer waited for.
+  void Set(size_t index, WaitHandle handle) { handles_[index] = handle; }
+  // Waits at most timeoutMs (0: just looks) for any handle to become
+  // readable; ready[i] tells for handle i.  False when waiting failed.
+  bool Wait(int timeoutMs, std::vector<bool>* ready);
+
+ private:
+  std::vector<WaitHandle> handles_;
+};
+
+// A channel another thread (or a signal handler) sets to wake the loop.
+class WakeupChannel {
+ public:
+  WakeupChannel() = default;
+  ~WakeupChannel();
+  WakeupChannel(const WakeupChannel&) = delete;
+  WakeupChannel& operator=(const WakeupChannel&) = delete;
+
+  bool Open();
+  // Safe from any thread and from a signal handler.
+  void Set();
+  // Empties the channel (loop thread).
+  void Clear();
+  WaitHandle Handle() const { return fds_[0]; }
+  // The descriptor Set writes to, for a signal handler.
+  WaitHandle SetHandle() const { return fds_[1]; }
+
+ private:
+  WaitHandle fds_[2] = {kNoWaitHandle, kNoWaitHandle};
+};
+
+}  // namespace host
