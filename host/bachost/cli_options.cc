@@ -82,7 +82,7 @@ PollSpec DefaultPoll() {
   PollSpec p;
   p.address = "127.0.0.2";
   p.port = 47808;
-  p.instances = "1234";
+  p.instances = "1001";
   std::string unused;
   ParseItemList("AI:1,AV:1,BI:1", &p.items, &unused);
   p.interval = IntervalSpec{1, "S"};
@@ -380,7 +380,7 @@ Request configuration (one of):
                          repeatable.  The options below that follow a --poll
                          apply to it; given before the first --poll they are
                          the defaults of every request:
-    --instance LIST      device instances, ";"- or ","-separated, or * (default 1234)
+    --instance LIST      device instances, ";"- or ","-separated, or * (default 1001)
     --items LIST         TYPE:INSTANCE[=NAME],...  with TYPE one of AI AO AV BI BO
                          BV MSI MSO MSV NC; NAME defaults to TYPE_INSTANCE, e.g.
                          AI_1 (default: AI:1,AV:1,BI:1)
@@ -390,7 +390,7 @@ Request configuration (one of):
                          default 1500)
     --once               read once instead of polling
     --caption TEXT       the request's description (default "Request #N")
-  Without --config and --poll: --poll 127.0.0.2:47808 --instance 1234
+  Without --config and --poll: --poll 127.0.0.2:47808 --instance 1001
   --items AI:1,AV:1,BI:1 --interval 1s.
   --device-properties on|off
                          read the basic device properties ("Read dev props";

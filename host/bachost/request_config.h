@@ -26,7 +26,7 @@ struct PollSpec {
   std::string caption;          // the request's description
   std::string address;          // IPv4
   uint16_t port = 47808;
-  std::string instances = "1234";  // device instances: numbers or "*", joined by ";"
+  std::string instances = "1001";  // device instances: numbers or "*", joined by ";"
   std::vector<ItemSpec> items;
   IntervalSpec interval;
   uint32_t timeoutMs = 1500;  // 1..65535

@@ -314,7 +314,7 @@ TEST(CommandLine, PollOptionsApplyToTheirRequestAfterTheDefaults) {
   ASSERT_EQ(o.polls.size(), 2u);
   EXPECT_EQ(o.polls[0].interval.units, "S");
   EXPECT_EQ(o.polls[0].timeoutMs, 2000u);
-  EXPECT_EQ(o.polls[0].instances, "1234");
+  EXPECT_EQ(o.polls[0].instances, "1001");
   EXPECT_EQ(o.polls[0].items.size(), 1u);
   EXPECT_FALSE(o.polls[0].once);
   EXPECT_EQ(o.polls[1].port, 47809);
@@ -334,7 +334,7 @@ TEST(CommandLine, PollOptionsApplyToTheirRequestAfterTheDefaults) {
   ASSERT_TRUE(host::ParseCommandLine({}, &d, &error));
   ASSERT_EQ(d.polls.size(), 1u);
   EXPECT_EQ(d.polls[0].address, "127.0.0.2");
-  EXPECT_EQ(d.polls[0].instances, "1234");
+  EXPECT_EQ(d.polls[0].instances, "1001");
   EXPECT_EQ(d.sources.size(), 1u);
   EXPECT_EQ(d.sources[0].bindPort, 47808);
 }

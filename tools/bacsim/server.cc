@@ -86,6 +86,9 @@ bool Server::Bind(std::string& error) {
     fds_.push_back(fd);
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // As on a BACnet/IP node: a logger bound to 0.0.0.0:47808 on the same
+    // machine (also with SO_REUSEADDR) can live beside the devices.
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in a = ToSockaddr(e);
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       error = "bind " + e.ToString() + " (" + RoleName(sockets[i].role) + "): " + std::strerror(errno);
