@@ -173,9 +173,14 @@ TEST_F(Polling, OnlyAnAnswerToTheRequestOutEndsItsWait) {
   // Frames for a data source the module does not serve change nothing.
   EXPECT_TRUE(host.Receive(RealAck(f, 6.0f), kPeer, 2).items.empty());
   EXPECT_EQ(host.TakeLog(), "");
-  // Nor does one after UNLOAD: the instance has no options then.
+  // Nor does one after UNLOAD: the instance has no options then, and its
+  // modules send nothing more.
   host.Unload();
   EXPECT_EQ(host.Receive(RealAck(f, 5.0f), kPeer).code, -1);
+  Advance(100000);
+  host.Tick();
+  EXPECT_TRUE(host.TakeSent().empty());
+  EXPECT_FALSE(host.Module()->Timer->Enabled());
 }
 
 TEST_F(Polling, OnceOnlyRequestIsSentOncePerReset) {

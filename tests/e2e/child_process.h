@@ -1,0 +1,58 @@
+// A program the end-to-end tests start: its standard output and error are
+// collected by threads of their own, so that a chatty child never blocks,
+// and a test waits for what it needs to see with a bound, never by sleeping.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace e2e {
+
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& args);
+  // Ends a child still running (SIGKILL) and joins the readers.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+  // Waits until pred(out, err) holds; false when the bound passed or the
+  // child closed both outputs first without it holding.
+  bool WaitFor(const std::function<bool(const std::string& out, const std::string& err)>& pred,
+               std::chrono::milliseconds bound);
+  // A line of standard output that starts with prefix.
+  bool WaitForOutLine(const std::string& prefix, std::chrono::milliseconds bound);
+  // Sends sig and waits for the child to end; its exit status (128 + signal
+  // when a signal ended it), -1 when it had to be killed after the bound.
+  int Stop(int sig, std::chrono::milliseconds bound);
+  // Waits for the child to end by itself.
+  int Wait(std::chrono::milliseconds bound);
+
+  std::string Out();
+  std::string Err();
+
+ private:
+  void Reader(int fd, std::string* into);
+  int Reap(std::chrono::milliseconds bound);
+
+  pid_t pid_ = -1;
+  int status_ = -2;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::string out_, err_;
+  int open_ = 0;
+  std::thread outReader_, errReader_;
+};
+
+std::vector<std::string> Lines(const std::string& text);
+
+}  // namespace e2e

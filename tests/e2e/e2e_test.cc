@@ -1,0 +1,300 @@
+// The whole system over real loopback UDP: the reference data logger with
+// the plug-in polling the simulated building, every run bounded in time and
+// every wait on an event (a line, an exit), never on a sleep.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "records.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The simulated building serves this port on 127.0.0.x, so that the tests
+// stay clear of a logger or simulator on the BACnet/IP port itself.
+const std::string kPort = "47900";
+
+struct HostRun {
+  int status = -1;
+  std::vector<Record> records;
+  std::vector<std::string> log;  // the module's log lines, level prefix kept
+  std::map<std::string, long> summary;
+  std::string err;
+};
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  // The sample building on kPort, with extra simulator options.
+  void StartBuilding(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {BACSIM_EXE, "--config", EXAMPLES_DIR "/building.json", "--port", kPort,
+                                     "--max-seconds", "120"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sim_ = std::make_unique<ChildProcess>(args);
+    ASSERT_TRUE(sim_->WaitForOutLine("ready", 20s)) << sim_->Out() << sim_->Err();
+  }
+  void TearDown() override {
+    if (sim_) sim_->Stop(SIGTERM, 10s);
+  }
+
+  // Runs bachost to its end (it stops by itself through --records or
+  // --duration; the bound only catches a hang).
+  HostRun Host(std::vector<std::string> args, std::chrono::seconds bound = 60s) {
+    args.insert(args.begin(), BACHOST_EXE);
+    ChildProcess host(args);
+    HostRun r;
+    r.status = host.Wait(bound);
+    r.err = host.Err();
+    bool ok = true;
+    r.records = ParseRecords(host.Out(), &ok);
+    EXPECT_TRUE(ok) << "bachost wrote a line that is no record:\n" << host.Out();
+    static const std::regex field("([a-z-]+)=([0-9]+)");
+    for (const std::string& line : Lines(r.err)) {
+      if (line.rfind("log[", 0) == 0) r.log.push_back(line);
+      if (line.rfind("bachost: summary", 0) == 0)
+        for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it)
+          r.summary[(*it)[1]] = std::stol((*it)[2]);
+    }
+    return r;
+  }
+  static long Count(const std::vector<std::string>& lines, const std::string& part) {
+    long n = 0;
+    for (const auto& l : lines) n += l.find(part) != std::string::npos;
+    return n;
+  }
+  // The simulator's request lines so far.
+  std::vector<std::string> SimLines(const std::string& part) {
+    std::vector<std::string> out;
+    for (const std::string& l : Lines(sim_->Out()))
+      if (l.rfind("rp ", 0) == 0 && l.find(part) != std::string::npos) out.push_back(l);
+    return out;
+  }
+
+  std::unique_ptr<ChildProcess> sim_;
+};
+
+const std::vector<std::string> kStandard = {"DATE_TIME_STAMP", "DATA_SOURCE_ID",  "DATA_SOURCE_FULL_NAME",
+                                            "DATA_SOURCE_NAME", "REMOTE_ADDRESS", "DEV_ID", "REQUEST_DESC"};
+
+TEST_F(EndToEnd, EveryObjectTypeArrivesInOneRecordInTheConfiguredOrder) {
+  StartBuilding();
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.0.0.2:" + kPort,
+                    "--instance", "1001", "--caption", "AHU",
+                    "--items", "AI:1,AO:1,AV:1,BI:1,BO:1,BV:1,MSI:1,MSO:1,MSV:1,NC:1,AI:99=MISSING",
+                    "--interval", "200ms", "--records", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.records.size(), 3u);
+  std::vector<std::string> expected = kStandard;
+  for (const char* n : {"AI_1", "AO_1", "AV_1", "BI_1", "BO_1", "BV_1", "MSI_1", "MSO_1", "MSV_1"}) expected.push_back(n);
+  for (const Record& rec : r.records) {
+    EXPECT_EQ(rec.via, "output");
+    EXPECT_EQ(rec.Names(), expected) << "the notification class has no present value, AI:99 no object";
+    EXPECT_EQ(rec.Text("REMOTE_ADDRESS"), "127.0.0.2:" + kPort);
+    EXPECT_EQ(rec.Number("DEV_ID"), 1001);
+    EXPECT_EQ(rec.Text("REQUEST_DESC"), "AHU");
+    for (size_t i = kStandard.size(); i < rec.items.size(); ++i)
+      EXPECT_EQ(rec.items[i].second.kind, JsonValue::Number) << rec.items[i].first;
+  }
+  EXPECT_NEAR(r.records[0].Number("AV_1"), 18.0, 1e-6) << "the building's fixed set point";
+  // Each give-up of an unknown object is one error line per answer.
+  EXPECT_EQ(Count(r.log, "Error response [Object, Unknown Object]"), 3);
+  EXPECT_EQ(Count(r.log, "Error response [Property, Unknown Property]"), 3);
+  EXPECT_EQ(r.summary["timeouts"], 0);
+}
+
+TEST_F(EndToEnd, ADeviceThatDropsRequestsStillDeliversThroughResends) {
+  StartBuilding({"--drop-every", "3"});
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.0.0.2:" + kPort,
+                    "--instance", "1001", "--items", "AI:1,AI:2,BI:1", "--interval", "100ms", "--timeout", "200ms",
+                    "--records", "4"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.records.size(), 4u);
+  for (const Record& rec : r.records) EXPECT_EQ(rec.Names().size(), kStandard.size() + 3);
+  EXPECT_GT(r.summary["frames-sent"], r.summary["frames-received"]) << "some were resent";
+  EXPECT_EQ(r.summary["timeouts"], 0) << "a resend was always answered";
+  EXPECT_GE(SimLines("drop").size(), 1u);
+}
+
+TEST_F(EndToEnd, ASilentDeviceGivesOneWarningPerGiveUpAndNoRecord) {
+  StartBuilding();
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.0.0.99:" + kPort,
+                    "--instance", "9", "--items", "AI:1", "--interval", "100ms", "--timeout", "150ms",
+                    "--duration", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.records.empty());
+  const long warnings = Count(r.log, "Request timeout: Request #1 (127.0.0.99:" + kPort + ")");
+  EXPECT_GE(warnings, 3);
+  EXPECT_EQ(warnings, static_cast<long>(r.log.size())) << "nothing else is logged";
+  EXPECT_EQ(r.summary["timeouts"], warnings);
+  // Three sends per give-up; the last round may be cut short by the end.
+  EXPECT_GE(r.summary["frames-sent"], 3 * warnings);
+  EXPECT_LE(r.summary["frames-sent"], 3 * warnings + 3);
+}
+
+TEST_F(EndToEnd, DevicePropertiesAreReadOnceAndRideOnEveryRecord) {
+  StartBuilding();
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.2:" + kPort, "--instance", "1001", "--items",
+                    "AI:1", "--interval", "100ms", "--records", "5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.records.size(), 5u);
+  for (const Record& rec : r.records) {
+    EXPECT_EQ(rec.Text("DEV_OBJECT_NAME"), "AHU-1");
+    EXPECT_EQ(rec.Text("DEV_MODEL_NAME"), "AHU controller");
+    EXPECT_EQ(rec.Number("DEV_OBJECT_IDENTIFIER"), (8 << 22) | 1001);
+    EXPECT_EQ(rec.Number("DEV_VENDOR_IDENTIFIER"), 999);
+    EXPECT_EQ(rec.Text("DEV_APPLICATION_SOFTWARE_VERSION"), "2.4.1");
+    EXPECT_EQ(rec.Text("DEV_FIRMWARE_REVISION"), "7.0");
+    EXPECT_EQ(rec.Text("DEV_DESCRIPTION"), "Air handling unit, roof");
+    EXPECT_EQ(rec.Names().size(), kStandard.size() + 1 + 8);
+  }
+  for (const char* p : {"object-name", "model-name", "object-identifier", "vendor-name", "vendor-identifier",
+                        "application-software-version", "firmware-revision", "description"})
+    EXPECT_EQ(SimLines(std::string("DEV:1001 ") + p + " ").size(), 1u) << p;
+  // Everything the logger sent reached the device, and nothing after its
+  // UNLOAD: the simulator saw exactly the frames the summary counts.
+  const long sent = r.summary["frames-sent"];
+  sim_->WaitFor(
+      [&](const std::string& out, const std::string&) {
+        long seen = 0;
+        for (size_t at = out.find("dev=1001"); at != std::string::npos; at = out.find("dev=1001", at + 1)) ++seen;
+        return seen >= sent;
+      },
+      5s);
+  EXPECT_EQ(static_cast<long>(SimLines("dev=1001").size()), r.summary["frames-sent"]);
+}
+
+TEST_F(EndToEnd, TwoDataSourcesPollIndependently) {
+  StartBuilding();
+  HostRun r = Host({"--source", "1:A@127.0.0.1:0", "--source", "2:B@127.0.0.1:0", "--device-properties", "off",
+                    "--poll", "127.0.0.2:" + kPort, "--instance", "1001", "--items", "AI:1", "--poll",
+                    "127.0.0.3:" + kPort, "--instance", "1002", "--items", "BI:1", "--interval", "100ms",
+                    "--records", "12"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::map<int, std::set<double>> devicesBySource;
+  for (const Record& rec : r.records) devicesBySource[rec.source].insert(rec.Number("DEV_ID"));
+  EXPECT_EQ(devicesBySource[1], (std::set<double>{1001, 1002}));
+  EXPECT_EQ(devicesBySource[2], (std::set<double>{1001, 1002}));
+  // Each source sends from its own socket.
+  std::set<std::string> senders;
+  static const std::regex from("from=(127\\.0\\.0\\.1:[0-9]+)");
+  for (const std::string& l : SimLines("from=")) {
+    std::smatch m;
+    if (std::regex_search(l, m, from)) senders.insert(m[1]);
+  }
+  EXPECT_EQ(senders.size(), 2u);
+}
+
+TEST_F(EndToEnd, DevicesFoundByWhoIsBehindARouterAndThroughABroadcastManager) {
+  StartBuilding();
+  const std::string xml = std::string(TEMP_DIR) + "/e2e-discovery-" + std::to_string(getpid()) + ".xml";
+  {
+    FILE* f = std::fopen(xml.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    auto request = [&](const char* caption, const std::string& ep, const char* instances) {
+      std::fprintf(f,
+                   "<Request caption=\"%s\"><Enabled>1</Enabled><EP>%s</EP><Instance>%s</Instance>"
+                   "<Timeout>500</Timeout><MethodPoll>1</MethodPoll><PollInterval>300</PollInterval>"
+                   "<Response><Item><Name>TEMP</Name><DataType>D00</DataType><Instance>1</Instance></Item>"
+                   "</Response></Request>",
+                   caption, ep.c_str(), instances);
+    };
+    std::fprintf(f, "<MODBUSRTUQUERY>");
+    request("Subnet", "127.0.0.255:" + kPort, "*");
+    request("Relayed", "127.0.1.5:" + kPort, "*");
+    std::fprintf(f, "</MODBUSRTUQUERY>");
+    std::fclose(f);
+  }
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--config", xml, "--duration", "4"});
+  std::remove(xml.c_str());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::map<double, std::string> whereIs;
+  for (const Record& rec : r.records) whereIs[rec.Number("DEV_ID")] = rec.Text("REMOTE_ADDRESS");
+  // Local devices, the three on network 5 behind the router, and the one on
+  // another subnet whose I-Am the broadcast manager relayed.
+  EXPECT_EQ(whereIs[1001], "127.0.0.2:" + kPort);
+  EXPECT_EQ(whereIs[1002], "127.0.0.3:" + kPort);
+  for (double routed : {2001.0, 2002.0, 2003.0}) EXPECT_EQ(whereIs[routed], "127.0.0.10:" + kPort) << routed;
+  EXPECT_EQ(whereIs[3001], "127.0.1.5:" + kPort);
+  // The router passed the requests on to each station, the six-octet one
+  // addressed whole.
+  EXPECT_GE(SimLines("127.0.0.10/5:0c dev=2001 AI:1").size(), 1u);
+  EXPECT_GE(SimLines("127.0.0.10/5:002a dev=2002 AI:1").size(), 1u);
+  EXPECT_GE(SimLines("127.0.0.10/5:7f000009bac0 dev=2003 AI:1").size(), 1u);
+}
+
+// Wireshark's dissector reads the whole conversation on the loopback
+// interface, ours and the simulator's frames alike, without a malformed one.
+TEST_F(EndToEnd, WiresharkFindsNoMalformedFrameInTheConversation) {
+  const std::string tshark = "/usr/bin/tshark";
+  if (access(tshark.c_str(), X_OK) != 0) GTEST_SKIP() << "tshark missing";
+  const std::string pcap = std::string(TEMP_DIR) + "/e2e-capture-" + std::to_string(getpid()) + ".pcapng";
+  ChildProcess capture({tshark, "-i", "lo", "-f", "udp port " + kPort, "-w", pcap, "-q"});
+  if (!capture.WaitFor([](const std::string&, const std::string& err) { return err.find("Capturing on") != std::string::npos; },
+                       20s))
+    GTEST_SKIP() << "no capture on the loopback interface here (root needed): " << capture.Err();
+  StartBuilding({"--error-every", "4"});
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.255:" + kPort, "--instance", "*", "--items",
+                    "AI:1,BI:1,MSV:1,NC:1,AV:99", "--poll", "127.0.1.5:" + kPort, "--instance", "3001",
+                    "--items", "AO:1", "--interval", "200ms", "--timeout", "300ms", "--duration", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  sim_->Stop(SIGTERM, 10s);
+  // The capture writes what it has when it is asked to stop.
+  capture.Stop(SIGINT, 20s);
+  ChildProcess check({tshark, "-r", pcap, "-d", "udp.port==" + kPort + ",bvlc", "-T", "fields", "-e", "frame.number",
+                      "-e", "bvlc.function", "-e", "bacapp.type", "-e", "_ws.malformed", "-e", "_ws.expert.severity"});
+  ASSERT_EQ(check.Wait(60s), 0) << check.Err();
+  std::remove(pcap.c_str());
+  long frames = 0, apdus = 0, forwarded = 0;
+  for (const std::string& line : Lines(check.Out())) {
+    if (line.empty()) continue;
+    ++frames;
+    std::vector<std::string> f;
+    size_t at = 0;
+    while (true) {
+      const size_t tab = line.find('\t', at);
+      f.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+      if (tab == std::string::npos) break;
+      at = tab + 1;
+    }
+    f.resize(5);
+    if (!f[2].empty()) ++apdus;
+    if (f[1] == "0x04") ++forwarded;
+    EXPECT_TRUE(f[3].empty()) << "malformed: " << line;
+  }
+  EXPECT_GT(frames, 50);
+  EXPECT_EQ(apdus, frames) << "every frame carries an application layer the dissector read";
+  EXPECT_GT(forwarded, 0) << "the relayed device's answers were in the capture";
+}
+
+TEST_F(EndToEnd, PollsADeviceOfAnIndependentStack) {
+  const std::string script = std::string(INTEROP_DIR) + "/bacnet-interop.js";
+  if (access((std::string(INTEROP_DIR) + "/node_modules/@bacnet-js/client").c_str(), F_OK) != 0)
+    GTEST_SKIP() << "npm packages missing (npm ci --prefix tools/interop)";
+  const std::string node = "/usr/bin/node";
+  if (access(node.c_str(), X_OK) != 0) GTEST_SKIP() << "node missing";
+  ChildProcess device({node, script, "device", "--address", "127.0.0.61", "--port", "47901", "--instance", "4001",
+                       "--max-seconds", "60"});
+  ASSERT_TRUE(device.WaitForOutLine("ready", 20s)) << device.Out() << device.Err();
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.61:47901", "--instance", "4001", "--items",
+                    "AI:1=ROOM,AV:1=SETPOINT,BI:1=FAN", "--interval", "100ms", "--records", "2"});
+  device.Stop(SIGTERM, 10s);
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.records.size(), 2u);
+  const Record& rec = r.records.back();
+  EXPECT_NEAR(rec.Number("ROOM"), 21.5, 1.01);
+  EXPECT_NEAR(rec.Number("SETPOINT"), 21.0, 1e-6);
+  EXPECT_EQ(rec.Text("DEV_OBJECT_NAME"), "npm device 4001");
+  EXPECT_EQ(rec.Number("DEV_VENDOR_IDENTIFIER"), 998);
+  EXPECT_EQ(r.summary["error-answers"], 0);
+}
+
+}  // namespace
+}  // namespace e2e
