@@ -426,8 +426,12 @@ Standard error carries the plug-in's log lines as "log[LEVEL] TEXT" (0 error,
 
 Other modes:
   --demo                 take one instance through its commands and exit
-  --options, --show-options
-                         reserved for the options form (not available yet)
+  --options              fetch the options form as a host does (GetOptionsDialog,
+                         size first) and print its script, form name, map and
+                         the form as text
+  --show-options         call ShowOptionsDialog and report its status and the
+                         settings-changed messages (1812) a second instance
+                         with the same settings receives
   --help, -h             this text
 
 Exit status: 0 after a normal stop; 1 when the plug-in cannot be loaded or

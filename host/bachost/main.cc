@@ -12,6 +12,7 @@
 #include "data_logger.h"
 #include "demo.h"
 #include "host_entry_points.h"
+#include "options_run.h"
 
 int main(int argc, char** argv) {
   host::LinkEntryPoints();
@@ -27,10 +28,14 @@ int main(int argc, char** argv) {
       std::fputs(host::UsageText(), stdout);
       return 0;
     case host::RunMode::Options:
-    case host::RunMode::ShowOptions:
-      std::fprintf(stderr, "bachost: %s is not available yet\n",
-                   options.mode == host::RunMode::Options ? "--options" : "--show-options");
-      return 2;
+    case host::RunMode::ShowOptions: {
+      const bool ownIni = options.ini.empty();
+      const std::string ini = ownIni ? host::DefaultIniPath() : options.ini;
+      int rc = host::RunOptions(options.plugin.empty() ? host::DefaultPluginPath() : options.plugin, ini,
+                                options.language, options.mode == host::RunMode::ShowOptions);
+      if (ownIni) std::remove(ini.c_str());
+      return rc;
+    }
     case host::RunMode::Demo: {
       const bool ownIni = options.ini.empty();
       const std::string ini = ownIni ? host::DefaultIniPath() : options.ini;

@@ -95,7 +95,6 @@ TEST(HostProgram, BadStartsEndWithOneLineAndStatusTwo) {
       {Args({"--plugin", TEST_PLUGIN_PATH, "--bind", taken.Endpoint()}), "cannot bind " + taken.Endpoint()},
       {Args({"--plugin", TEST_PLUGIN_PATH, "--bind", "127.0.0.1:0", "--ini", port::TempDirectory()}),
        "cannot write INI file"},
-      {Args({"--options"}), "not available yet"},
   };
   for (const auto& [args, message] : cases) {
     HostProcess p(args);
@@ -111,6 +110,17 @@ TEST(HostProgram, BadStartsEndWithOneLineAndStatusTwo) {
   HostProcess help(Args({"--help"}));
   EXPECT_EQ(help.Wait(), 0);
   EXPECT_TRUE(Contains(help.Out(), "--records N"));
+  // The options form as a host fetches it, and the show-options call whose
+  // change reaches a second instance of another thread as message 1812.
+  HostProcess options(Args({"--plugin", BACNETIP_PLUGIN_PATH, "--options"}));
+  EXPECT_EQ(options.Wait(), 0) << options.Err();
+  EXPECT_TRUE(Contains(options.Out(), "<program name=\"frmOption\">"));
+  EXPECT_TRUE(Contains(options.Out(), "TFRMOPTION"));
+  EXPECT_TRUE(Contains(options.Out(), "lblParams.Caption,Parser config"));
+  HostProcess show(Args({"--plugin", BACNETIP_PLUGIN_PATH, "--show-options"}));
+  EXPECT_EQ(show.Wait(), 0) << show.Err();
+  EXPECT_TRUE(Contains(show.Out(), "status 1 (changed)"));
+  EXPECT_TRUE(Contains(show.Out(), "message 1812"));
   HostProcess noPlugin(Args({"--plugin", "/nonexistent/plugin.so", "--bind", "127.0.0.1:0"}));
   EXPECT_EQ(noPlugin.Wait(), 1);
   EXPECT_TRUE(Contains(noPlugin.Err(), "cannot load /nonexistent/plugin.so"));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,44 @@ TEST(RequestConfig, GroupsCountAcrossRequests) {
   EXPECT_EQ(items[4]->Description, "Request #2") << "any element name is a request";
   EXPECT_EQ(items[8]->Description, "Request #3");
   EXPECT_EQ(items[1]->ObjectType, 3);
+}
+
+// The XML as the options form's tree writes it: category elements, a
+// caption attribute, check boxes as "check" attributes.
+TEST(RequestConfig, TheFormsOwnXml) {
+  std::ifstream in(BACNETIP_MODULE_TEST_DATA "/form_written.xml", std::ios::binary);
+  ASSERT_TRUE(in) << "sample missing";
+  const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto items = Read(xml);
+  ASSERT_EQ(items.size(), 5u);
+  struct Want {
+    uint32_t group, device;
+    const char* name;
+    uint16_t type;
+    uint32_t instance;
+    int32_t index;
+  };
+  const Want want[] = {{1, 1001, "SUPPLY_TEMP", 0, 1, 1}, {1, 1001, "PUMP_ON", 3, 4, 2},
+                       {2, 1002, "SUPPLY_TEMP", 0, 1, 1}, {2, 1002, "PUMP_ON", 3, 4, 2},
+                       {3, bacnet::AnyInstance, "ZONE_MODE", 19, 2, 1}};
+  for (size_t i = 0; i < 5; ++i) {
+    const TRequestItem& it = *items[i];
+    EXPECT_EQ(it.GroupId, want[i].group) << i;
+    EXPECT_EQ(it.Connection.Instance, want[i].device) << i;
+    EXPECT_EQ(it.Name, want[i].name) << i;
+    EXPECT_EQ(it.ObjectType, want[i].type) << i;
+    EXPECT_EQ(it.ObjectInstance, want[i].instance) << i;
+    EXPECT_EQ(it.IndexInGroup, want[i].index) << i;
+    const bool first = i < 4;
+    EXPECT_EQ(it.GroupSize, first ? 2u : 1u) << i;
+    EXPECT_EQ(it.Description, first ? "Boiler room" : "Request #2") << i;
+    EXPECT_EQ(it.Enabled, first) << i;
+    EXPECT_EQ(it.Poll, first) << i;
+    EXPECT_EQ(it.PollInterval, first ? 5000 : 1000) << i;
+    EXPECT_EQ(it.Timeout, first ? 2000 : 1500) << i;
+    EXPECT_EQ(it.Connection.EndPoint.Address, first ? "192.168.10.20" : "10.0.0.255") << i;
+    EXPECT_EQ(it.Connection.EndPoint.IsBroadcast, !first) << i;
+  }
 }
 
 TEST(RequestConfig, TooManyItemsStopWithTheItemsMadeSoFar) {
