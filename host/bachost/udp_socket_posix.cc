@@ -45,6 +45,10 @@ bool UdpSocket::Open(const std::string& address, uint16_t port, std::string* err
     ::close(fd);
     return false;
   }
+  // A thousand devices answer one Who-Is within a few milliseconds: room for
+  // their I-Ams (the system may give less; the socket works either way).
+  const int buffer = 8 << 20;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
   sockaddr_in local;
   socklen_t len = sizeof local;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
