@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bacnet/bacnet_stack.h"
+#include "common/tshark_fields.h"
 #include "hex.h"
 #include "pcap_writer.h"
 
@@ -19,39 +20,16 @@ using bacnet_test::Hex;
 
 namespace {
 
-bool HaveTshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
+using testutil::HaveTshark;
+using testutil::RunCommand;
 
 std::string TempPath(const char* name) {
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir && *dir ? dir : "/tmp") + "/bacnet_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" + name;
 }
 
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
-// One row per packet, fields split at '|'.
 std::vector<std::vector<std::string>> Fields(const std::string& pcap, const std::vector<std::string>& names) {
-  std::string cmd = "tshark -r " + pcap + " -T fields -E separator='|' -E occurrence=l";
-  for (const auto& n : names) cmd += " -e " + n;
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream lines(RunCommand(cmd));
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> row;
-    std::string cell;
-    std::istringstream cells(line);
-    while (std::getline(cells, cell, '|')) row.push_back(cell);
-    row.resize(names.size());
-    rows.push_back(row);
-  }
-  return rows;
+  return testutil::TsharkFields(pcap, names);
 }
 
 TEST(Tshark, ReadsOurRequestsAsMeant) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bacnet/pcap_writer.h"
+#include "common/tshark_fields.h"
 #include "sim_building.h"
 
 using namespace bacsim;
@@ -17,33 +18,10 @@ using namespace bacsim_test;
 
 namespace {
 
-bool HaveTshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
-
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+using testutil::HaveTshark;
 
 std::vector<std::vector<std::string>> Fields(const std::string& pcap, const std::vector<std::string>& names) {
-  std::string cmd = "tshark -r " + pcap + " -T fields -E separator='|' -E occurrence=a -E aggregator=','";
-  for (const auto& n : names) cmd += " -e " + n;
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream lines(RunCommand(cmd));
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> row;
-    std::string cell;
-    std::istringstream cells(line);
-    while (std::getline(cells, cell, '|')) row.push_back(cell);
-    row.resize(names.size());
-    rows.push_back(row);
-  }
-  return rows;
+  return testutil::TsharkFields(pcap, names, "-E occurrence=a -E aggregator=','");
 }
 
 struct Case {

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/text_lines.h"
+
 namespace e2e {
 
 class ChildProcess {
@@ -53,6 +55,6 @@ class ChildProcess {
   std::thread outReader_, errReader_;
 };
 
-std::vector<std::string> Lines(const std::string& text);
+using testutil::Lines;
 
 }  // namespace e2e

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text_lines.h"
+
 namespace testhost {
 
 class HostProcess {
@@ -44,7 +46,6 @@ class HostProcess {
   size_t errScanned_ = 0;
 };
 
-// The lines of a text ("\n" ends a line, a trailing "\r" is dropped).
-std::vector<std::string> Lines(const std::string& text);
+using testutil::Lines;
 
 }  // namespace testhost

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "../../src/platform/utf8.h"
+
 namespace {
 
 struct Failure : std::runtime_error {
@@ -230,23 +232,8 @@ class FormCompiler {
   }
 
   // Appends one code point as UTF-8.
-  static void PutUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
+  static void PutUtf8(std::string& out, uint32_t cp) { port::AppendUtf8(out, cp); }
+
 
   // 'quoted' and #code pieces, joined by + across lines; the text in UTF-8.
   std::string StringText() {
