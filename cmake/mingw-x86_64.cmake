@@ -1,8 +1,11 @@
-# Cross-compiling the 64-bit Windows DLL with MinGW-w64.
+# Cross-compiling the 64-bit Windows build (the DLL, bachost.exe and the
+# Windows-side checks) with MinGW-w64.  The POSIX thread model of the
+# compiler gives the host its std::thread and std::mutex; everything is
+# linked statically, so no MinGW runtime DLL travels with the programs.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -260,7 +260,11 @@ void LoggerRun::Loop() {
     if (ready[wakeAt]) shared_->wake.Clear();
     if (ready[notifyAt]) {
       bool logChanged = false;
-      for (const auto& m : notify_.Take()) logChanged |= m.message == KEL_MSG_LOG_CHANGED;
+      for (const auto& m : notify_.Take()) {
+        logChanged |= m.message == KEL_MSG_LOG_CHANGED;
+        summary_.logMessages += m.message == KEL_MSG_LOG_CHANGED;
+        summary_.settingsChanged += m.message == KEL_MSG_SETTINGS_CHANGED;
+      }
       if (logChanged) DrainLog();
     }
     for (size_t i = 0; i < shared_->sources.size(); ++i) {
@@ -316,7 +320,7 @@ int LoggerRun::Run() {
   const auto self = reinterpret_cast<int64_t>(port::LoadedLib(""));
   auto load = session_->Command("LOAD", {{"APPLICATION-NAME", Text("bachost")},
                                          {"HANDLE", Int64(self)},
-                                         {"MSG-PROC-HANDLE", Int(notify_.ModuleTarget())},
+                                         {"MSG-PROC-HANDLE", Int64(notify_.ModuleTarget())},
                                          {"REGISTRY-PATH", Text("\\Software\\bachost\\Reference host")},
                                          {"INI-FILE", Text(ini_)},
                                          {"LANGUAGE", Text(o_.language)}},
@@ -370,13 +374,20 @@ std::string SummaryLine(const RunSummary& s) {
   return "summary frames-sent=" + std::to_string(s.framesSent) + " frames-received=" + std::to_string(s.framesReceived) +
          " records=" + std::to_string(s.records) + " values=" + std::to_string(s.values) +
          " timeouts=" + std::to_string(s.timeouts) + " error-answers=" + std::to_string(s.errorAnswers) +
-         " send-failures=" + std::to_string(s.sendFailures) + " dropped=" + std::to_string(s.dropped);
+         " send-failures=" + std::to_string(s.sendFailures) + " dropped=" + std::to_string(s.dropped) +
+         " log-messages=" + std::to_string(s.logMessages) + " settings-changed=" + std::to_string(s.settingsChanged);
 }
 
 std::string DefaultPluginPath() {
   std::string self = port::ModuleFileName();
-  size_t cut = self.find_last_of('/');
-  return (cut == std::string::npos ? std::string(".") : self.substr(0, cut)) + "/bacnetip.so";
+  const char sep = port::PathSeparator();
+  size_t cut = self.find_last_of(sep);
+#if defined(_WIN32)
+  const char* file = "bacnetip.dll";
+#else
+  const char* file = "bacnetip.so";
+#endif
+  return (cut == std::string::npos ? std::string(".") : self.substr(0, cut)) + sep + file;
 }
 
 int DataLogger::Run(std::FILE* records, std::FILE* diagnostics) {

@@ -4,8 +4,10 @@
 // Threads: the loop runs on the calling thread.  It waits (bounded) on the
 // data sources' sockets, the notification channel and a wake-up channel;
 // it passes every datagram to ProcessData, drains the module log on
-// message 1809 and writes every record.  The module calls
-// DataLogger_SendDataEx from its own timer threads: kind 129 is sent at once
+// message 1809 (counting it and 1812) and writes every record.  The module
+// calls DataLogger_SendDataEx from its timer: its own threads on POSIX; on
+// Windows its window timers, which tick on the loop's thread because the loop
+// sends SET-STATE and its wait dispatches window messages: kind 129 is sent at once
 // on the data source's socket (thread-safe), a kind-9 record is copied into
 // a queue and the loop is woken to write it.
 #pragma once
@@ -28,6 +30,8 @@ struct RunSummary {
   uint64_t errorAnswers = 0;
   uint64_t sendFailures = 0;
   uint64_t dropped = 0;  // kind-9 records beyond the queue's bound or the --records limit
+  uint64_t logMessages = 0;      // message 1809 arrivals at the notification target
+  uint64_t settingsChanged = 0;  // message 1812 arrivals
 };
 
 std::string SummaryLine(const RunSummary& s);

@@ -102,7 +102,7 @@ int RunDemo(const std::string& plugin, const std::string& ini, const std::string
     const auto self = reinterpret_cast<int64_t>(port::LoadedLib(""));
     auto load = session.Command("LOAD", {{"APPLICATION-NAME", host::Text("bachost")},
                                          {"HANDLE", host::Int64(self)},
-                                         {"MSG-PROC-HANDLE", host::Int(notify.WriteEnd())},
+                                         {"MSG-PROC-HANDLE", host::Int64(notify.WriteEnd())},
                                          {"REGISTRY-PATH", host::Text("\\Software\\bachost\\Reference host")},
                                          {"INI-FILE", host::Text(ini)},
                                          {"LANGUAGE", host::Text(language)}});

@@ -25,21 +25,13 @@ std::string Lower(const std::string& s) {
   return r;
 }
 
+// OLE strings of the system (SysAllocStringLen on Windows), which the
+// module frees and measures as its own.
 kel_bstr AllocBstr(const std::u16string& s) {
-  auto* block = static_cast<unsigned char*>(std::malloc(4 + (s.size() + 1) * 2));
-  uint32_t bytes = static_cast<uint32_t>(s.size() * 2);
-  std::memcpy(block, &bytes, 4);
-  auto* text = reinterpret_cast<char16_t*>(block + 4);
-  std::memcpy(text, s.data(), s.size() * 2);
-  text[s.size()] = 0;
-  return text;
+  return port::SysAllocStringLen(s.data(), static_cast<uint32_t>(s.size()));
 }
 
-uint32_t BstrLen(const char16_t* b) {
-  uint32_t bytes;
-  std::memcpy(&bytes, reinterpret_cast<const unsigned char*>(b) - 4, 4);
-  return bytes / 2;
-}
+uint32_t BstrLen(const char16_t* b) { return port::SysStringLen(b); }
 
 // ---- Item interface -------------------------------------------------------
 
@@ -245,7 +237,7 @@ struct ListMethods {
     kel_variant v{};
     source->vtbl->GetValue(source, &v);
     uint32_t r = Add(self, source->vtbl->GetName(source), &v, out);
-    if (v.vt == KEL_VT_BSTR && v.u.bstr) std::free(reinterpret_cast<unsigned char*>(v.u.bstr) - 4);
+    if (v.vt == KEL_VT_BSTR && v.u.bstr) port::SysFreeString(v.u.bstr);
     return r;
   }
 };

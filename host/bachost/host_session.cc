@@ -5,12 +5,15 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/port.h"
+
 namespace host {
 
 namespace {
 
-// Blocks the module hands to the host come from malloc on this platform.
-void FreeModuleBlock(void* block) { std::free(block); }
+// Blocks the module hands to the host: CoTaskMemAlloc on Windows, malloc
+// elsewhere.
+void FreeModuleBlock(void* block) { port::HostFree(block); }
 
 }  // namespace
 

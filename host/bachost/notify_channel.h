@@ -2,8 +2,9 @@
 // posts its messages (1809: log lines wait) to it, and the loop takes them
 // when its handle is readable.  On POSIX (notify_channel_posix.cc) it is a
 // pipe whose write end the module gets as "MSG-PROC-HANDLE", each message
-// 12 bytes (message, wParam, lParam); a Win32 version would be a
-// message-only window.
+// 12 bytes (message, wParam, lParam).  On Windows (notify_channel_win32.cc)
+// it is a message-only window of the loop's thread and an event that its
+// procedure sets.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,7 @@ class NotifyChannel {
  private:
   WaitHandle fds_[2] = {kNoWaitHandle, kNoWaitHandle};
   std::vector<uint8_t> partial_;
+  void* window_ = nullptr;  // the Windows version's window
 };
 
 }  // namespace host

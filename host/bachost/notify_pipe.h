@@ -1,7 +1,9 @@
-// The host's notification channel on POSIX: a pipe whose write end the host
-// hands to the module as "MSG-PROC-HANDLE".  A reader thread takes the
-// 12-byte messages (message, wParam, lParam) off the read end and hands each
-// to a callback.
+// A notification target with a thread of its own, for hosts whose loop does
+// not read notifications itself.  POSIX (notify_pipe_posix.cc): a pipe whose
+// write end the host hands to the module as "MSG-PROC-HANDLE"; a reader
+// thread takes the 12-byte messages (message, wParam, lParam) off the read
+// end.  Windows (notify_pipe_win32.cc): a message-only window of a thread
+// that runs a message loop.  Each message goes to a callback on that thread.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +25,12 @@ class NotifyPipe {
   bool Start(Handler handler);
   // Stops the reader (after the messages already written) and closes the pipe.
   void Stop();
-  // The descriptor to pass as "MSG-PROC-HANDLE"; -1 when not started.
-  int WriteEnd() const { return fds_[1]; }
+  // The value to pass as "MSG-PROC-HANDLE" (a descriptor, or a window on
+  // Windows); -1 when not started.
+  int64_t WriteEnd() const { return fds_[1]; }
 
  private:
-  int fds_[2] = {-1, -1};
+  int64_t fds_[2] = {-1, -1};  // on Windows: the loop thread's id, the window
   std::thread reader_;
 };
 

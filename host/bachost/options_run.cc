@@ -17,14 +17,14 @@ namespace {
 
 constexpr const char* kRegistryPath = "\\Software\\bachost\\Reference host";
 
-CommandResult Load(HostSession& s, const std::string& ini, const std::string& language, int notifyFd) {
+CommandResult Load(HostSession& s, const std::string& ini, const std::string& language, int64_t notifyFd) {
   const auto self = reinterpret_cast<int64_t>(port::LoadedLib(""));
   std::vector<std::pair<std::string, HostValue>> params = {{"APPLICATION-NAME", Text("bachost")},
                                                            {"HANDLE", Int64(self)},
                                                            {"REGISTRY-PATH", Text(kRegistryPath)},
                                                            {"INI-FILE", Text(ini)},
                                                            {"LANGUAGE", Text(language)}};
-  if (notifyFd >= 0) params.push_back({"MSG-PROC-HANDLE", Int(notifyFd)});
+  if (notifyFd >= 0) params.push_back({"MSG-PROC-HANDLE", Int64(notifyFd)});
   return s.Command("LOAD", params, 1);
 }
 

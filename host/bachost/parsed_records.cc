@@ -3,13 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/port.h"
+
 namespace host {
 
 namespace {
 
 // The receiver of an out variant frees its text.
 void ClearVariant(kel_variant* v) {
-  if (v->vt == KEL_VT_BSTR && v->u.bstr) std::free(reinterpret_cast<unsigned char*>(v->u.bstr) - 4);
+  if (v->vt == KEL_VT_BSTR && v->u.bstr) port::SysFreeString(v->u.bstr);
   std::memset(v, 0, sizeof *v);
 }
 

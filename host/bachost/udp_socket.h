@@ -1,6 +1,7 @@
 // A UDP socket of one data source.  The loop thread receives; any thread
 // may send (the module sends from its timer); Close waits for sends that
-// are under way.  The POSIX version is udp_socket_posix.cc.
+// are under way.  The POSIX version is udp_socket_posix.cc, the Winsock one
+// udp_socket_win32.cc (its wait handle is an event set on arrival).
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,9 @@ class UdpSocket {
   UdpSocket& operator=(const UdpSocket&) = delete;
 
   // Binds to an IPv4 address and port (0: any free port) with SO_BROADCAST
-  // and SO_REUSEADDR set; false with the system's reason.
+  // and SO_REUSEADDR set (on Windows, where that option lets a second socket
+  // take over a bound port, SO_EXCLUSIVEADDRUSE instead); false with the
+  // system's reason.
   bool Open(const std::string& address, uint16_t port, std::string* error);
   void Close();
 
@@ -34,13 +37,14 @@ class UdpSocket {
   Received Receive(uint8_t* buffer, size_t* size, std::string* peerAddress, uint16_t* peerPort);
   static constexpr size_t kMaxDatagram = 65536;
 
-  WaitHandle Handle() const { return fd_; }
+  WaitHandle Handle() const;
   std::string LocalAddress() const { return localAddress_; }
   uint16_t LocalPort() const { return localPort_; }
 
  private:
   mutable std::shared_mutex lock_;  // shared for sends, exclusive for Close
   WaitHandle fd_ = kNoWaitHandle;
+  WaitHandle event_ = kNoWaitHandle;  // Windows: set when a datagram arrives
   std::string localAddress_;
   uint16_t localPort_ = 0;
 };

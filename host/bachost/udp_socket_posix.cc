@@ -25,6 +25,8 @@ bool ToSockaddr(const std::string& address, uint16_t port, sockaddr_in* sa) {
 
 UdpSocket::~UdpSocket() { Close(); }
 
+WaitHandle UdpSocket::Handle() const { return fd_; }
+
 bool UdpSocket::Open(const std::string& address, uint16_t port, std::string* error) {
   Close();
   sockaddr_in sa;

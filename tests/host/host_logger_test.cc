@@ -188,7 +188,7 @@ TEST(HostProgram, PollsOverLoopbackAndWritesJsonLines) {
   const size_t freed = r.err.find("test-plugin: free 7\n");
   const size_t shutdown = r.err.find("test-plugin: shutdown\n");
   const size_t summary = r.err.find("bachost: summary frames-sent=2 frames-received=1 records=3 values=10 "
-                                    "timeouts=2 error-answers=1 send-failures=4 dropped=0\n");
+                                    "timeouts=2 error-answers=1 send-failures=4 dropped=0 ");
   ASSERT_NE(ready, std::string::npos) << r.err;
   ASSERT_NE(summary, std::string::npos) << r.err;
   EXPECT_LT(ready, unload);

@@ -30,11 +30,11 @@ NotifyPipe::~NotifyPipe() { Stop(); }
 
 bool NotifyPipe::Start(Handler handler) {
   Stop();
-  if (::pipe(fds_) != 0) {
-    fds_[0] = fds_[1] = -1;
-    return false;
-  }
-  const int readEnd = fds_[0];
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  fds_[0] = fds[0];
+  fds_[1] = fds[1];
+  const int readEnd = fds[0];
   reader_ = std::thread([readEnd, handler = std::move(handler)] {
     uint32_t msg[3];
     while (ReadAll(readEnd, msg, sizeof msg)) {
@@ -50,12 +50,12 @@ void NotifyPipe::Stop() {
     const uint32_t stop[3] = {kStopMessage, 0, 0};
     ssize_t w;
     do {
-      w = ::write(fds_[1], stop, sizeof stop);
+      w = ::write(static_cast<int>(fds_[1]), stop, sizeof stop);
     } while (w < 0 && errno == EINTR);
   }
   if (reader_.joinable()) reader_.join();
-  for (int& fd : fds_) {
-    if (fd >= 0) ::close(fd);
+  for (int64_t& fd : fds_) {
+    if (fd >= 0) ::close(static_cast<int>(fd));
     fd = -1;
   }
 }
