@@ -11,6 +11,40 @@ namespace e2e {
 
 using Clock = std::chrono::steady_clock;
 
+void ChildProcess::Start(const std::vector<std::string>& args, int outFd, int errFd) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::dup2(outFd, 1);
+    ::dup2(errFd, 2);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::string& outputBase)
+    : outputBase_(outputBase) {
+  const int out = ::open((outputBase + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int err = ::open((outputBase + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out >= 0 && err >= 0) Start(args, out, err);
+  if (out >= 0) ::close(out);
+  if (err >= 0) ::close(err);
+}
+
+std::string ChildProcess::ReadOutputFile(const char* suffix) {
+  std::string text;
+  const int fd = ::open((outputBase_ + suffix).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buf[8192];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) text.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  return text;
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& args) {
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return;
@@ -19,16 +53,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args) {
     ::close(out[1]);
     return;
   }
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  Start(args, out[1], err[1]);
   ::close(out[1]);
   ::close(err[1]);
   if (pid_ < 0) {
@@ -122,11 +147,13 @@ int ChildProcess::Wait(std::chrono::milliseconds bound) {
 }
 
 std::string ChildProcess::Out() {
+  if (!outputBase_.empty()) return ReadOutputFile(".out");
   std::lock_guard<std::mutex> g(m_);
   return out_;
 }
 
 std::string ChildProcess::Err() {
+  if (!outputBase_.empty()) return ReadOutputFile(".err");
   std::lock_guard<std::mutex> g(m_);
   return err_;
 }

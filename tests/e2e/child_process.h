@@ -20,6 +20,11 @@ namespace e2e {
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& args);
+  // With outputBase set, standard output and error go to the files
+  // outputBase + ".out" and ".err" instead of pipes, which a program that
+  // leaves processes of its own behind (Wine's server) would keep open;
+  // Out and Err read them, and only the exit can be waited for.
+  ChildProcess(const std::vector<std::string>& args, const std::string& outputBase);
   // Ends a child still running (SIGKILL) and joins the readers.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -46,7 +51,11 @@ class ChildProcess {
   void Reader(int fd, std::string* into);
   int Reap(std::chrono::milliseconds bound);
 
+  void Start(const std::vector<std::string>& args, int outFd, int errFd);
+  std::string ReadOutputFile(const char* suffix);
+
   pid_t pid_ = -1;
+  std::string outputBase_;
   int status_ = -2;
   std::mutex m_;
   std::condition_variable cv_;

@@ -1,5 +1,13 @@
 // Timers on Windows: a window timer on a message-only window of the thread
-// that creates the timer.
+// that creates the timer (a message-only window needs no desktop, so the
+// timer also runs where no display is).
+//
+// The state asked for last wins: SetTimerCore records it, and the owner
+// thread applies the recorded state, directly or when the posted 2064
+// arrives, so a late message never undoes a later change.  The window class
+// is registered while any timer window exists and unregistered with the
+// last one: a library unloaded and loaded again registers it afresh with
+// its new procedure address.
 #include <windows.h>
 
 #include <atomic>
@@ -13,9 +21,15 @@ struct TimerCore {
   DWORD owner = 0;
   void (*tick)(void*) = nullptr;
   void* context = nullptr;
+  // What was asked for last, from any thread.
   std::atomic<uint32_t> interval{0};
-  bool running = false;  // owner thread only
+  std::atomic<bool> run{false};
   std::atomic<bool> dead{false};
+  // Owner thread only.
+  bool running = false;
+  uint32_t runningInterval = 0;
+  bool inTick = false;
+  bool freeAfterTick = false;  // destroyed during its own tick
 };
 
 namespace {
@@ -23,15 +37,67 @@ namespace {
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kSendTimeoutMs = 5000;
 const char kWindowClass[] = "bacnetipTimerWindow";
+// What the free message answers.
+constexpr LRESULT kFreedHere = 1;
+constexpr LRESULT kFreedAfterTick = 2;
 
-// Applies a run state on the owner thread.
-bool Apply(TimerCore* core, bool run) {
+SRWLOCK g_classLock = SRWLOCK_INIT;
+int g_windows = 0;  // live timer windows; the class is registered while any exists
+
+LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+
+HINSTANCE ThisModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&TimerWindowProc), &self);
+  return self ? self : GetModuleHandleA(nullptr);
+}
+
+HWND CreateTimerWindow() {
+  AcquireSRWLockExclusive(&g_classLock);
+  HWND hwnd = nullptr;
+  bool registered = g_windows > 0;
+  if (!registered) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = TimerWindowProc;
+    wc.hInstance = ThisModule();
+    wc.lpszClassName = kWindowClass;
+    registered = RegisterClassA(&wc) != 0;
+  }
+  if (registered) {
+    hwnd = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), nullptr);
+    if (hwnd) ++g_windows;
+    else if (g_windows == 0) UnregisterClassA(kWindowClass, ThisModule());
+  }
+  ReleaseSRWLockExclusive(&g_classLock);
+  return hwnd;
+}
+
+// Owner thread only.
+void DestroyTimerWindow(TimerCore* core) {
   KillTimer(core->window, kTimerId);
   core->running = false;
+  SetWindowLongPtrA(core->window, GWLP_USERDATA, 0);
+  DestroyWindow(core->window);
+  core->window = nullptr;
+  AcquireSRWLockExclusive(&g_classLock);
+  if (--g_windows == 0) UnregisterClassA(kWindowClass, ThisModule());
+  ReleaseSRWLockExclusive(&g_classLock);
+}
+
+// Applies the state asked for last, on the owner thread.  Each change of it
+// restarts the interval; the same state again leaves the running timer be.
+bool ApplyLatest(TimerCore* core) {
+  const bool run = core->run.load() && !core->dead.load();
   const uint32_t interval = core->interval.load();
-  if (!run || interval == 0) return true;
+  const bool wanted = run && interval > 0;
+  if (wanted == core->running && (!wanted || interval == core->runningInterval)) return true;
+  KillTimer(core->window, kTimerId);
+  core->running = false;
+  if (!wanted) return true;
   if (SetTimer(core->window, kTimerId, interval, nullptr) == 0) return false;
   core->running = true;
+  core->runningInterval = interval;
   return true;
 }
 
@@ -40,46 +106,34 @@ LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
   if (core) {
     switch (msg) {
       case WM_TIMER:
-        if (wparam == kTimerId && !core->dead.load() && core->tick) {
-          // Nothing of the core is touched after the tick: it may free it.
-          void (*tick)(void*) = core->tick;
-          void* context = core->context;
+        // A handler that pumps messages does not get the next tick inside
+        // itself.
+        if (wparam == kTimerId && !core->dead.load() && core->tick && !core->inTick) {
+          core->inTick = true;
           try {
-            tick(context);
+            core->tick(core->context);
           } catch (...) {
           }
+          core->inTick = false;
+          if (core->freeAfterTick) delete core;
         }
         return 0;
       case kTimerMessageEnable:
-        if (!core->dead.load()) Apply(core, wparam != 0);
-        else KillTimer(hwnd, kTimerId);
+        ApplyLatest(core);
         return 0;
       case kTimerMessageFree:
-        KillTimer(hwnd, kTimerId);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd);
-        return 0;
+        core->dead.store(true);
+        DestroyTimerWindow(core);
+        if (core->inTick) {
+          core->freeAfterTick = true;
+          return kFreedAfterTick;
+        }
+        return kFreedHere;
       default:
         break;
     }
   }
   return DefWindowProcA(hwnd, msg, wparam, lparam);
-}
-
-bool RegisterTimerClass() {
-  static const bool registered = [] {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = TimerWindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = kWindowClass;
-    // The class belongs to the module that holds this code.
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&TimerWindowProc), &self);
-    if (self) wc.hInstance = self;
-    return RegisterClassA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }();
-  return registered;
 }
 
 }  // namespace
@@ -90,28 +144,22 @@ bool HasTickCount64() {
 }
 
 TimerCore* CreateTimerCore(void (*tick)(void* context), void* context) {
-  if (!RegisterTimerClass()) return nullptr;
+  HWND hwnd = CreateTimerWindow();
+  if (!hwnd) return nullptr;
   auto* core = new TimerCore;
   core->tick = tick;
   core->context = context;
   core->owner = GetCurrentThreadId();
-  HMODULE self = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&TimerWindowProc), &self);
-  core->window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                 self ? self : GetModuleHandleA(nullptr), nullptr);
-  if (!core->window) {
-    delete core;
-    return nullptr;
-  }
-  SetWindowLongPtrA(core->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(core));
+  core->window = hwnd;
+  SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(core));
   return core;
 }
 
 bool SetTimerCore(TimerCore* core, bool run, uint32_t intervalMs) {
   if (!core) return false;
   core->interval.store(intervalMs);
-  if (GetCurrentThreadId() == core->owner) return Apply(core, run);
+  core->run.store(run);
+  if (GetCurrentThreadId() == core->owner) return ApplyLatest(core);
   PostMessageA(core->window, kTimerMessageEnable, run ? 1 : 0, 0);
   return true;
 }
@@ -119,20 +167,23 @@ bool SetTimerCore(TimerCore* core, bool run, uint32_t intervalMs) {
 void DestroyTimerCore(TimerCore* core) {
   if (!core) return;
   core->dead.store(true);
+  core->run.store(false);
   if (GetCurrentThreadId() == core->owner) {
-    KillTimer(core->window, kTimerId);
-    SetWindowLongPtrA(core->window, GWLP_USERDATA, 0);
-    DestroyWindow(core->window);
-    delete core;
+    DestroyTimerWindow(core);
+    // Destroyed from its own tick: freed when the tick returns.
+    if (core->inTick) core->freeAfterTick = true;
+    else delete core;
     return;
   }
   DWORD_PTR result = 0;
   SendMessageTimeoutA(core->window, kTimerMessageEnable, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result);
-  const bool freed =
+  result = 0;
+  const bool answered =
       SendMessageTimeoutA(core->window, kTimerMessageFree, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result) != 0;
   // A window whose thread did not answer keeps its core: a late message must
-  // not find it freed.  It is marked dead and never ticks again.
-  if (freed) delete core;
+  // not find it freed.  It is marked dead and never ticks again.  One freed
+  // during its tick is freed by the owner thread when the tick returns.
+  if (answered && result == static_cast<DWORD_PTR>(kFreedHere)) delete core;
 }
 
 }  // namespace port
