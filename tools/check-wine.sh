@@ -46,7 +46,7 @@ mkdir -p "$TMPDIR"
 finish() {
   timeout 30 wineserver -k >/dev/null 2>&1 || true
   timeout 30 wineserver -w >/dev/null 2>&1 || true
-  rm -rf "$work"
+  [ -n "${KEEP_WINE_RUN:-}" ] || rm -rf "$work"
 }
 trap finish EXIT
 

@@ -110,9 +110,11 @@ void DestroyedFromAnotherThreadWhileTheOwnerPumps() {
   EXPECT(PumpUntil([&] { return c.ticks >= 2; }, 2000));
   std::atomic<bool> done{false};
   const ULONGLONG start = Now();
+  const DWORD owner = GetCurrentThreadId();
   std::thread other([&] {
     port::DestroyTimerCore(t);
     done = true;
+    PostThreadMessageA(owner, WM_NULL, 0, 0);  // wakes the pump
   });
   EXPECT(PumpUntil([&] { return done.load(); }, 12000));
   other.join();
@@ -151,10 +153,13 @@ struct Pumping {
     auto* self = static_cast<Pumping*>(p);
     ++self->ticks;
     self->deepest = std::max(self->deepest, ++self->depth);
-    // The handler pumps, as the module's waits for the host do.
-    const ULONGLONG end = Now() + 80;
-    while (Now() < end)
-      if (!port::ProcessOneMessage()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    // The handler pumps, as the module's waits for the host do, long
+    // enough for its own timer to come due again meanwhile.
+    for (int turn = 0; turn < 8; ++turn) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 15, QS_ALLINPUT);
+      while (port::ProcessOneMessage()) {
+      }
+    }
     --self->depth;
   }
 };
@@ -301,9 +306,11 @@ void FreedWhileItsTimersRunThenUnloadedAndLoadedAgain() {
     // no 5000 ms wait ends it.
     std::atomic<bool> freed{false};
     const ULONGLONG start = Now();
+    const DWORD owner = GetCurrentThreadId();
     std::thread other([&] {
       s.Free();
       freed = true;
+      PostThreadMessageA(owner, WM_NULL, 0, 0);  // wakes the pump
     });
     EXPECT(PumpUntil([&] { return freed.load(); }, 15000));
     other.join();
@@ -363,8 +370,9 @@ int main(int argc, char** argv) {
     g_ok = true;
     std::printf("-- %s\n", c.name);
     std::fflush(stdout);
+    const ULONGLONG start = Now();
     c.check();
-    std::printf("%s %s\n", g_ok ? "ok" : "FAIL", c.name);
+    std::printf("%s %s (%llu ms)\n", g_ok ? "ok" : "FAIL", c.name, Now() - start);
     std::fflush(stdout);
     failed += g_ok ? 0 : 1;
   }
