@@ -6,7 +6,23 @@
 #undef AnsiLower
 #undef AnsiUpper
 
+#include <cstddef>
+
+#include "bacnetip/plugin_abi.h"
 #include "platform/port.h"
+
+// The boundary's variant is the system's VARIANT and its strings are the
+// system's BSTRs, on 32-bit and 64-bit builds alike.
+static_assert(sizeof(kel_variant) == sizeof(VARIANT), "kel_variant has the size of VARIANT");
+static_assert(offsetof(kel_variant, vt) == offsetof(VARIANT, vt), "vt where VARIANT has it");
+static_assert(offsetof(kel_variant, u) == offsetof(VARIANT, llVal), "the value where VARIANT has it");
+static_assert(offsetof(kel_variant, u.bstr) == offsetof(VARIANT, bstrVal), "the text where VARIANT has it");
+static_assert(sizeof(OLECHAR) == sizeof(char16_t) && sizeof(BSTR) == sizeof(kel_bstr), "BSTR is UTF-16 text");
+#if defined(_WIN64)
+static_assert(sizeof(VARIANT) == 24, "VARIANT is 24 bytes on 64-bit Windows");
+#else
+static_assert(sizeof(VARIANT) == 16, "VARIANT is 16 bytes on 32-bit Windows");
+#endif
 
 namespace port {
 
