@@ -13,10 +13,11 @@
 #include "demo.h"
 #include "host_entry_points.h"
 #include "options_run.h"
+#include "process.h"
 
 int main(int argc, char** argv) {
   host::LinkEntryPoints();
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = host::Utf8Arguments(argc, argv);
   host::HostOptions options;
   std::string error;
   if (!host::ParseCommandLine(args, &options, &error)) {

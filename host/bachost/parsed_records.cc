@@ -30,7 +30,9 @@ NamedValues ReadList(IkelParamsListA* list) {
     HostValue value;
     if (item->vtbl->GetValue(item, &v) == 0) value = HostValue::FromVariant(&v);
     ClearVariant(&v);
-    out.emplace_back(name ? name : "", value);
+    // Names cross the A interface in the ANSI code page (the system's on
+    // Windows); the host works in UTF-8.
+    out.emplace_back(name ? port::AnsiToUtf8(name) : "", value);
     item->vtbl->Release(item);
   }
   return out;

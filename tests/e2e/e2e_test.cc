@@ -134,12 +134,18 @@ TEST_F(EndToEnd, EveryObjectTypeArrivesInOneRecordInTheConfiguredOrder) {
 
 TEST_F(EndToEnd, ADeviceThatDropsRequestsStillDeliversThroughResends) {
   StartBuilding({"--drop-every", "3"});
+  // Texts beyond ASCII that every ANSI code page of the Windows build has.
   HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.0.0.2:" + kPort,
-                    "--instance", "1001", "--items", "AI:1,AI:2,BI:1", "--interval", "100ms", "--timeout", "200ms",
+                    "--instance", "1001", "--caption", "Zuluft Caf\xC3\xA9", "--items",
+                    "AI:1=Zuluft\xC2\xB0" "C,AI:2,BI:1", "--interval", "100ms", "--timeout", "200ms",
                     "--records", "4"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.records.size(), 4u);
-  for (const Record& rec : r.records) EXPECT_EQ(rec.Names().size(), kStandard.size() + 3);
+  for (const Record& rec : r.records) {
+    EXPECT_EQ(rec.Names().size(), kStandard.size() + 3);
+    EXPECT_NE(rec.Find("Zuluft\xC2\xB0" "C"), nullptr);
+    EXPECT_EQ(rec.Text("REQUEST_DESC"), "Zuluft Caf\xC3\xA9");
+  }
   EXPECT_GT(r.summary["frames-sent"], r.summary["frames-received"]) << "some were resent";
   EXPECT_EQ(r.summary["timeouts"], 0) << "a resend was always answered";
   EXPECT_GE(SimLines("drop").size(), 1u);
