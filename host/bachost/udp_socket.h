@@ -44,7 +44,9 @@ class UdpSocket {
  private:
   mutable std::shared_mutex lock_;  // shared for sends, exclusive for Close
   WaitHandle fd_ = kNoWaitHandle;
-  WaitHandle event_ = kNoWaitHandle;  // Windows: set when a datagram arrives
+#if defined(_WIN32)
+  WaitHandle event_ = kNoWaitHandle;  // set when a datagram arrives
+#endif
   std::string localAddress_;
   uint16_t localPort_ = 0;
 };
