@@ -38,7 +38,9 @@ class NotifyChannel {
  private:
   WaitHandle fds_[2] = {kNoWaitHandle, kNoWaitHandle};
   std::vector<uint8_t> partial_;
-  void* window_ = nullptr;  // the Windows version's window
+#if defined(_WIN32)
+  void* window_ = nullptr;  // the message-only window
+#endif
 };
 
 }  // namespace host
