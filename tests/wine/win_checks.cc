@@ -249,9 +249,14 @@ void SettingsGoToTheRegistryAndToIniFilesAndComeBack() {
     EXPECT(Load(first, registryPath, ini).code == 0);
     EXPECT(first.Command("UNLOAD", {{"INI-FILE", host::Text("")}}).code == 0);
   }
+  const char* root = "HKEY_CURRENT_USER";
   std::string stored = RegistryText(HKEY_CURRENT_USER, registryPath, host::kParserConfigKey);
-  if (stored == "?") stored = RegistryText(HKEY_LOCAL_MACHINE, registryPath, host::kParserConfigKey);
+  if (stored == "?") {
+    root = "HKEY_LOCAL_MACHINE";
+    stored = RegistryText(HKEY_LOCAL_MACHINE, registryPath, host::kParserConfigKey);
+  }
   EXPECT(stored == host::PercentEncode(xml));
+  std::printf("  stored under %s\\%s\n", root, registryPath.c_str());
   // A second instance, on another thread, loads from the registry (no INI
   // file given) and saves to a new INI file when unloaded with it; a third
   // reads that file back.
