@@ -89,8 +89,13 @@ bool SetTimerCore(TimerCore* core, bool run, uint32_t intervalMs);
 // Stops and frees the timer from any thread, its own tick included, without
 // deadlock: a tick running on another thread is waited for; no tick starts
 // after this returns.  On Windows a foreign thread sends the disable and
-// free messages, waiting at most 5000 ms for each.
+// free messages, waiting at most 5000 ms for each; an owner that does not
+// answer in time frees the timer when it handles them later.
 void DestroyTimerCore(TimerCore* core);
+#ifdef _WIN32
+// Tests: the wait for each of those messages (0: the 5000 ms again).
+void SetTimerFreeWaitForTests(uint32_t ms);
+#endif
 
 // ---- Text -----------------------------------------------------------------
 // 8-bit text is in the ANSI code page: the system's on Windows, UTF-8 elsewhere.

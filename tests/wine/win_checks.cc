@@ -125,6 +125,42 @@ void DestroyedFromAnotherThreadWhileTheOwnerPumps() {
   EXPECT(!TimerClassRegistered(GetModuleHandleA(nullptr)));
 }
 
+// The owner is busy (not pumping) while another thread frees its timer: the
+// call gives up waiting, and the owner, pumping again, handles the late
+// messages: its window goes, and the timer never ticks again.
+void DestroyedWhileTheOwnerDoesNotPump() {
+  port::SetTimerFreeWaitForTests(100);
+  TickCount c;
+  port::TimerCore* t = nullptr;
+  HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE resume = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<int> ticksAtFree{-1};
+  std::atomic<bool> classGone{false};
+  std::thread owner([&] {
+    t = port::CreateTimerCore(TickCount::Tick, &c);
+    if (t) port::SetTimerCore(t, true, 20);
+    PumpUntil([&] { return !t || c.ticks >= 2; }, 2000);
+    SetEvent(started);
+    WaitForSingleObject(resume, 5000);  // busy: no messages handled
+    ticksAtFree = c.ticks.load();
+    PumpFor(200);
+    classGone = !TimerClassRegistered(GetModuleHandleA(nullptr));
+  });
+  WaitForSingleObject(started, 5000);
+  EXPECT(t != nullptr);
+  EXPECT(c.ticks >= 2);
+  const ULONGLONG start = Now();
+  if (t) port::DestroyTimerCore(t);
+  EXPECT(Now() - start < 2000);
+  SetEvent(resume);
+  owner.join();
+  EXPECT(c.ticks == ticksAtFree);
+  EXPECT(classGone.load());
+  CloseHandle(started);
+  CloseHandle(resume);
+  port::SetTimerFreeWaitForTests(0);
+}
+
 struct SelfDestroying {
   port::TimerCore* timer = nullptr;
   int ticks = 0;
@@ -355,6 +391,7 @@ const Named kChecks[] = {
     {"TicksArriveThroughTheOwnersMessageLoop", TicksArriveThroughTheOwnersMessageLoop},
     {"TheStateAskedForLastWins", TheStateAskedForLastWins},
     {"DestroyedFromAnotherThreadWhileTheOwnerPumps", DestroyedFromAnotherThreadWhileTheOwnerPumps},
+    {"DestroyedWhileTheOwnerDoesNotPump", DestroyedWhileTheOwnerDoesNotPump},
     {"DestroyedFromItsOwnTick", DestroyedFromItsOwnTick},
     {"ATickThatPumpsIsNotEnteredAgain", ATickThatPumpsIsNotEnteredAgain},
     {"SettingsGoToTheRegistryAndToIniFilesAndComeBack", SettingsGoToTheRegistryAndToIniFilesAndComeBack},

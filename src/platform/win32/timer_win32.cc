@@ -8,6 +8,13 @@
 // is registered while any timer window exists and unregistered with the
 // last one: a library unloaded and loaded again registers it afresh with
 // its new procedure address.
+//
+// A timer freed from another thread is handed over between two parties, the
+// freeing thread and the owner: whichever of them is done with it last
+// frees it.  An owner that does not answer the free messages in time thus
+// still frees its timer when it handles them later; and since its window
+// then outlives the call, the library holding the window's procedure is
+// pinned, so unloading it cannot leave a window whose procedure is gone.
 #include <windows.h>
 
 #include <atomic>
@@ -30,12 +37,15 @@ struct TimerCore {
   uint32_t runningInterval = 0;
   bool inTick = false;
   bool freeAfterTick = false;  // destroyed during its own tick
+  // Set by the first of the two parties done with a timer freed from
+  // another thread; the second frees it.
+  std::atomic<bool> handedOver{false};
 };
 
 namespace {
 
 constexpr UINT_PTR kTimerId = 1;
-constexpr UINT kSendTimeoutMs = 5000;
+std::atomic<UINT> g_sendTimeoutMs{5000};
 const char kWindowClass[] = "bacnetipTimerWindow";
 // What the free message answers.
 constexpr LRESULT kFreedHere = 1;
@@ -45,6 +55,18 @@ SRWLOCK g_classLock = SRWLOCK_INIT;
 int g_windows = 0;  // live timer windows; the class is registered while any exists
 
 LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+
+// One party is done with the timer; the second one frees it.
+void ReleaseCore(TimerCore* core) {
+  if (core->handedOver.exchange(true)) delete core;
+}
+
+// Keeps the library holding the window procedure loaded for good.
+void PinThisModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCSTR>(&TimerWindowProc), &self);
+}
 
 HINSTANCE ThisModule() {
   HMODULE self = nullptr;
@@ -115,7 +137,7 @@ LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
           } catch (...) {
           }
           core->inTick = false;
-          if (core->freeAfterTick) delete core;
+          if (core->freeAfterTick) ReleaseCore(core);
         }
         return 0;
       case kTimerMessageEnable:
@@ -128,6 +150,7 @@ LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
           core->freeAfterTick = true;
           return kFreedAfterTick;
         }
+        ReleaseCore(core);
         return kFreedHere;
       default:
         break;
@@ -170,20 +193,30 @@ void DestroyTimerCore(TimerCore* core) {
   core->run.store(false);
   if (GetCurrentThreadId() == core->owner) {
     DestroyTimerWindow(core);
-    // Destroyed from its own tick: freed when the tick returns.
+    // Destroyed from its own tick: freed when the tick returns, with no
+    // other party to wait for.
+    core->handedOver.store(true);
     if (core->inTick) core->freeAfterTick = true;
     else delete core;
     return;
   }
+  const HWND window = core->window;
+  const UINT wait = g_sendTimeoutMs.load();
   DWORD_PTR result = 0;
-  SendMessageTimeoutA(core->window, kTimerMessageEnable, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result);
+  SendMessageTimeoutA(window, kTimerMessageEnable, 0, 0, SMTO_NORMAL, wait, &result);
   result = 0;
-  const bool answered =
-      SendMessageTimeoutA(core->window, kTimerMessageFree, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result) != 0;
-  // A window whose thread did not answer keeps its core: a late message must
-  // not find it freed.  It is marked dead and never ticks again.  One freed
-  // during its tick is freed by the owner thread when the tick returns.
-  if (answered && result == static_cast<DWORD_PTR>(kFreedHere)) delete core;
+  const bool answered = SendMessageTimeoutA(window, kTimerMessageFree, 0, 0, SMTO_NORMAL, wait, &result) != 0;
+  if (!answered) {
+    // A message that timed out may be withdrawn: the free message is posted
+    // so that the owner, pumping again, still handles it.  Its window
+    // outlives this call, marked dead (it never ticks again), and the owner
+    // frees the timer then (or after the tick it is in).
+    PinThisModule();
+    PostMessageA(window, kTimerMessageFree, 0, 0);
+  }
+  ReleaseCore(core);
 }
+
+void SetTimerFreeWaitForTests(uint32_t ms) { g_sendTimeoutMs.store(ms ? ms : 5000); }
 
 }  // namespace port
