@@ -94,13 +94,18 @@ bool AllExecutable(const void* const* addresses, size_t n) {
 }
 
 std::string ModuleFileName() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) && info.dli_fname) {
-    char resolved[4096];
-    if (realpath(info.dli_fname, resolved)) return resolved;
-    return info.dli_fname;
-  }
-  return {};
+  // The file does not change while the library is loaded: looked up once
+  // (every instance asks for it when it is created).
+  static const std::string name = [] {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) && info.dli_fname) {
+      char resolved[4096];
+      if (realpath(info.dli_fname, resolved)) return std::string(resolved);
+      return std::string(info.dli_fname);
+    }
+    return std::string();
+  }();
+  return name;
 }
 
 std::string ProgramFileName() {
