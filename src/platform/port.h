@@ -91,6 +91,8 @@ bool SetTimerCore(TimerCore* core, bool run, uint32_t intervalMs);
 // after this returns.  On Windows a foreign thread sends the disable and
 // free messages, waiting at most 5000 ms for each.
 void DestroyTimerCore(TimerCore* core);
+// True while the calling thread runs a timer's tick.
+bool InTimerTick();
 
 // ---- Text -----------------------------------------------------------------
 // 8-bit text is in the ANSI code page: the system's on Windows, UTF-8 elsewhere.

@@ -35,6 +35,8 @@ bool Apply(TimerCore* core, bool run) {
   return true;
 }
 
+thread_local int t_tickDepth = 0;
+
 LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* core = reinterpret_cast<TimerCore*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (core) {
@@ -44,10 +46,12 @@ LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
           // Nothing of the core is touched after the tick: it may free it.
           void (*tick)(void*) = core->tick;
           void* context = core->context;
+          ++t_tickDepth;
           try {
             tick(context);
           } catch (...) {
           }
+          --t_tickDepth;
         }
         return 0;
       case kTimerMessageEnable:
@@ -134,5 +138,7 @@ void DestroyTimerCore(TimerCore* core) {
   // not find it freed.  It is marked dead and never ticks again.
   if (freed) delete core;
 }
+
+bool InTimerTick() { return t_tickDepth > 0; }
 
 }  // namespace port
