@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/scratch_dir.h"
 #include "bacnetip/plugin_abi.h"
 #include "framework/exports_impl.h"
 #include "framework/instance_registry.h"
@@ -44,8 +45,7 @@ struct Setup {
 const Setup& Env() {
   static Setup s = [] {
     Setup e;
-    char tmpl[] = "/tmp/bacnetip-fuzz-exports-XXXXXX";
-    e.dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+    e.dir = fuzzutil::MakeScratchDir("bacnetip-fuzz-exports");
     setenv("BACNETIP_REGISTRY_DIR", e.dir.c_str(), 1);
     setenv("BACNETIP_REGISTRY_MACHINE_DIR", (e.dir + "/machine").c_str(), 1);
     setenv("XDG_DATA_HOME", (e.dir + "/data").c_str(), 1);
@@ -62,8 +62,8 @@ const Setup& Env() {
     bacnet_module::RegisterModuleClass();
     // The folder goes when the run ends normally (a plain copy of its
     // name: the exit handler runs after this object is gone).
-    static char made[sizeof tmpl];
-    if (e.dir != "/tmp") std::memcpy(made, tmpl, sizeof tmpl);
+    static char made[256];
+    if (e.dir != "/tmp" && e.dir.size() < sizeof made) std::memcpy(made, e.dir.c_str(), e.dir.size() + 1);
     std::atexit([] {
       std::error_code ec;
       if (made[0]) std::filesystem::remove_all(made, ec);

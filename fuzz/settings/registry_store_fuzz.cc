@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "../common/scratch_dir.h"
 #include "platform/port.h"
 #include "platform/registry.h"
 
@@ -13,9 +14,9 @@ namespace {
 
 const std::string& StoreDir() {
   static std::string dir = [] {
-    char tmpl[] = "/tmp/bacnetip-fuzz-registry-XXXXXX";
-    std::string d = mkdtemp(tmpl) ? tmpl : "/tmp";
+    std::string d = fuzzutil::MakeScratchDir("bacnetip-fuzz-registry");
     setenv("BACNETIP_REGISTRY_DIR", d.c_str(), 1);
+    setenv("TMPDIR", d.c_str(), 1);  // the store's lock file too
     return d;
   }();
   return dir;

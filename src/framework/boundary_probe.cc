@@ -29,13 +29,16 @@ struct TableCache {
 
 thread_local TableCache t_tables;
 
-// The object's table pointer and the table's first three slots.
+// The object's table pointer, and every slot of a list table readable and
+// pointing at code: a readable table of anything else (data that happens to
+// follow a readable word) would be called into.
 bool InterfaceReadable(const void* intf) {
   const void* table = nullptr;
   if (!port::SafeRead(intf, &table, sizeof table) || !table) return false;
   if (t_tables.Contains(table)) return true;
-  void* slots[3];
+  const void* slots[sizeof(IkelParamsListAVtbl) / sizeof(void*)];
   if (!port::SafeRead(table, slots, sizeof slots)) return false;
+  if (!port::AllExecutable(slots, std::size(slots))) return false;
   t_tables.Add(table);
   return true;
 }

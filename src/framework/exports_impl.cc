@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "framework/call_rec.h"
@@ -11,6 +12,10 @@
 #include "platform/port.h"
 
 namespace kel {
+
+// How long FreePluginInstance waits for a tick to let go of the instance it
+// frees.
+constexpr uint32_t kFreeWaitMs = 5000;
 
 // The instance a record names.  The caller has made sure the record can be
 // read (RecordReadable).
@@ -87,7 +92,16 @@ int32_t DoFreePluginInstance(TPluginCallRec* rec) {
   } catch (...) {
     result = -3;
   }
-  inst.reset();  // freed here unless another thread's call still uses it
+  // Freed here unless a call or a tick on another thread still holds it.
+  // The host knows its own calls, not the module's ticks (a tick keeps its
+  // instance until it returns), and may unload the library as soon as this
+  // returns: a tick holding the instance is waited for, a while at most,
+  // except from within a tick, which may itself be the holder.
+  std::weak_ptr<TkelPlugin> left = inst;
+  inst.reset();
+  if (!port::InTimerTick())
+    for (uint32_t waited = 0; !left.expired() && InstanceHolds() > 0 && waited < kFreeWaitMs; ++waited)
+      port::SleepMs(1);
   return result;
 }
 

@@ -3,6 +3,7 @@
 
 #include "framework/exports_impl.h"
 #include "framework/kel_plugin.h"
+#include "platform/port.h"
 
 namespace kel {
 
@@ -15,7 +16,16 @@ int32_t DoGetLogEx(TPluginCallRec* rec) {
     auto inst = ResolveRecord(rec);
     if (!inst || !inst->Log) return 0;
     uint32_t length = 0;
-    result = inst->Log->Drain(reinterpret_cast<void*>(rec->Input.Value), rec->Input.Size, &length);
+    // A buffer whose first or last byte cannot be read is no buffer: the
+    // log stays and only its length is reported.
+    auto* buffer = reinterpret_cast<uint8_t*>(rec->Input.Value);
+    const uint32_t capacity = rec->Input.Size;
+    uint8_t probe;
+    if (buffer && capacity > 0 &&
+        (reinterpret_cast<uintptr_t>(buffer) + (capacity - 1) < reinterpret_cast<uintptr_t>(buffer) ||
+         !port::SafeRead(buffer, &probe, 1) || !port::SafeRead(buffer + (capacity - 1), &probe, 1)))
+      buffer = nullptr;
+    result = inst->Log->Drain(buffer, capacity, &length);
     rec->Output.Value = length;
   } catch (...) {
   }

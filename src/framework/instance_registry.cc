@@ -173,4 +173,12 @@ int32_t InstanceCount() {
   return static_cast<int32_t>(reg->instances.size());
 }
 
+namespace {
+std::atomic<int32_t> g_holds{0};
+}  // namespace
+
+TInstanceHold::TInstanceHold() { g_holds.fetch_add(1); }
+TInstanceHold::~TInstanceHold() { g_holds.fetch_sub(1); }
+int32_t InstanceHolds() { return g_holds.load(); }
+
 }  // namespace kel

@@ -41,6 +41,20 @@ uint32_t CreateAndRegister(TPluginCallRec* rec);
 std::shared_ptr<TkelPlugin> Unregister(uint32_t handle);
 // The live instance of a handle, or null.
 std::shared_ptr<TkelPlugin> ResolveHandle(uint32_t handle);
+
+// Marks a thread of the module's own (a timer's tick) that may hold an
+// instance it resolved, from before the look-up until after it let go of
+// it.  The host cannot know of such holders: FreePluginInstance waits for
+// them to let go of the instance it frees.
+class TInstanceHold {
+ public:
+  TInstanceHold();
+  ~TInstanceHold();
+  TInstanceHold(const TInstanceHold&) = delete;
+  TInstanceHold& operator=(const TInstanceHold&) = delete;
+};
+// Module threads inside a TInstanceHold now.
+int32_t InstanceHolds();
 // Runs and drops the shutdown procedures (each once; exceptions ignored).
 void RunShutdownProcs();
 // Calls fn for every live instance under the registry's read lock.

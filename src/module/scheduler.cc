@@ -33,6 +33,7 @@ class TickScope {
 void TSerialPortDM::TimerTick() {
   // The instance stays alive for the whole tick, even when the host frees it
   // from a callback; a tick that finds it being freed does nothing.
+  kel::TInstanceHold hold;  // ends after keep has let go
   std::shared_ptr<kel::TkelPlugin> keep;
   if (Owner && Owner->ModulePluginHandle != 0) {
     keep = kel::ResolveHandle(Owner->ModulePluginHandle);

@@ -96,6 +96,8 @@ void DestroyTimerCore(TimerCore* core);
 // Tests: the wait for each of those messages (0: the 5000 ms again).
 void SetTimerFreeWaitForTests(uint32_t ms);
 #endif
+// True while the calling thread runs a timer's tick.
+bool InTimerTick();
 
 // ---- Text -----------------------------------------------------------------
 // 8-bit text is in the ANSI code page: the system's on Windows, UTF-8 elsewhere.
@@ -128,6 +130,11 @@ bool DebugOutputEnabled();
 
 // Copies n bytes from address p into out when every byte can be read; never faults.
 bool SafeRead(const void* p, void* out, size_t n);
+
+// True when every one of the n addresses lies in executable memory (code of
+// a loaded image, or code the process made executable), so that calling it
+// cannot fault on a page that holds data.  Never faults.
+bool AllExecutable(const void* const* addresses, size_t n);
 
 // The calling thread's call stack, one frame a line ("#n address module
 // symbol+offset", CR LF between lines), innermost first, without this

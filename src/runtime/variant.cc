@@ -180,7 +180,13 @@ int64_t Variant::ToInt64(bool* ok) const {
   if (IsIntegral(type_)) {
     r = type_ == VarType::Bool ? (i_ ? -1 : 0) : i_;
   } else if (type_ == VarType::Currency) {
-    r = static_cast<int64_t>(std::llround(static_cast<double>(i_) / 10000.0));
+    // Whole units, halves to the even neighbour as for floating values, in
+    // integers: the scaled value has more digits than a double holds.
+    r = i_ / 10000;
+    const int64_t rest = i_ % 10000;
+    const int64_t away = rest < 0 ? -1 : 1;
+    const int64_t half = rest < 0 ? -rest : rest;
+    if (half > 5000 || (half == 5000 && r % 2 != 0)) r += away;
   } else if (IsFloating(type_)) {
     if (std::isfinite(d_) && std::fabs(d_) < 9.2e18) r = static_cast<int64_t>(std::llrint(d_));
     else good = false;
@@ -309,7 +315,7 @@ bool Variant::ChangeType(VarType to) {
     case VarType::Currency: {
       double d = ToDouble(&ok);
       if (ok && !(std::fabs(d) <= 9.2e14)) ok = false;  // NaN and infinities too
-      r.i_ = static_cast<int64_t>(std::llround(d * 10000.0));
+      r.i_ = static_cast<int64_t>(std::llrint(d * 10000.0));  // halves to even, as for integers
       r.d_ = static_cast<double>(r.i_) / 10000.0;
       break;
     }

@@ -139,6 +139,31 @@ TEST_F(Commands, SetStateEnablesExactlyTheCallTypes) {
   // A string RESULT that is not 1 disables.
   EXPECT_EQ(session.Command("SET-STATE", {{"RESULT", Text("yes")}}, 1, 0b1).code, 0);
   EXPECT_FALSE(p->TypeEnabled[0]);
+  // RESULT in the types a host may write: enabled exactly when its integer
+  // value is 1 (a boolean true is -1; halves go to the even neighbour).
+  struct Case {
+    uint16_t vt;
+    int64_t i;
+    double d;
+    bool enabled;
+  };
+  const Case cases[] = {{KEL_VT_UI1, 1, 0, true},     {KEL_VT_I2, 1, 0, true},      {KEL_VT_R8, 0, 1.0, true},
+                        {KEL_VT_R4, 0, 1.25, true},   {KEL_VT_DATE, 0, 1.0, true},  {KEL_VT_CY, 10000, 0, true},
+                        {KEL_VT_CY, 14999, 0, true},  {KEL_VT_CY, 15000, 0, false}, {KEL_VT_CY, 5000, 0, false},
+                        {KEL_VT_R8, 0, 0.5, false},   {KEL_VT_R8, 0, 1.5, false},   {KEL_VT_BOOL, 1, 0, false},
+                        {KEL_VT_UI8, 1, 0, true},     {KEL_VT_I8, 1ll << 32 | 1, 0, false}};
+  for (const Case& c : cases) {
+    host::HostValue v;
+    v.vt = c.vt;
+    v.i = c.i;
+    v.d = c.d;
+    p->TypeEnabled[3] = !c.enabled;
+    EXPECT_EQ(session.Command("SET-STATE", {{"RESULT", v}}, 1, 0b1000).code, 0);
+    EXPECT_EQ(p->TypeEnabled[3], c.enabled) << "type " << c.vt << " " << c.i << " " << c.d;
+  }
+  host::HostValue one = Text("1");
+  EXPECT_EQ(session.Command("SET-STATE", {{"RESULT", one}}, 1, 0b1000).code, 0);
+  EXPECT_TRUE(p->TypeEnabled[3]);
 }
 
 TEST_F(Commands, SetStateDataSources) {

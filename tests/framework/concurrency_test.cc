@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "common/test_event.h"
+#include "framework/instance_registry.h"
 #include "framework_fixture.h"
 
 namespace kel::testing {
@@ -64,6 +67,49 @@ TEST_F(Registry, FreeWhileAnotherThreadUsesTheInstance) {
   TkelParamsList cmd;
   cmd.Add("COMMAND", Variant("WORK"));
   EXPECT_EQ(Command(h, cmd), -1);
+}
+
+// A tick of the module's own holding the instance when the host frees it:
+// the host may unload the library next, so FreePluginInstance returns only
+// once the tick has let go and the instance is gone.  A host's own call in
+// progress is not waited for (the test above).
+TEST_F(Registry, FreeWaitsForATickThatHoldsTheInstance) {
+  std::atomic<bool> destroyed{false};
+  struct Watch {
+    std::atomic<bool>* flag;
+    ~Watch() { flag->store(true); }
+  };
+  UseClass([&](TestPlugin& p) {
+    p.Description = "watched";
+    p.ParserItems.clear();
+    auto watch = std::make_shared<Watch>(Watch{&destroyed});
+    p.OnBeforeGetParserItems = [watch](TkelPlugin&) {};  // goes with the instance
+  });
+  const uint32_t h = NewInstance();
+  created_.clear();
+  testutil::Event holding, letGo, freed;
+  std::thread tick([&] {
+    TInstanceHold hold;
+    std::shared_ptr<TkelPlugin> keep = ResolveHandle(h);
+    holding.Set();
+    letGo.Wait();
+    keep.reset();
+  });
+  ASSERT_TRUE(holding.Wait());
+  bool destroyedWhenFreed = false;
+  std::thread host([&] {
+    TPluginCallRec rec = Rec();
+    rec.Instance = h;
+    EXPECT_EQ(DoFreePluginInstance(&rec), 0);
+    destroyedWhenFreed = destroyed.load();
+    freed.Set();
+  });
+  EXPECT_FALSE(freed.Wait(std::chrono::milliseconds(50)));
+  letGo.Set();
+  EXPECT_TRUE(freed.Wait());
+  host.join();
+  tick.join();
+  EXPECT_TRUE(destroyedWhenFreed);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 // the host's pipe and records through the host's entry points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include <unistd.h>
 
@@ -141,6 +143,52 @@ TEST_F(HostConversation, SettingsInAnIniFileTheHostNames) {
   EXPECT_NE(text.find("Left=326"), std::string::npos);
   EXPECT_NE(text.find("Read dev props=True"), std::string::npos);
   port::RemoveFile(ini);
+}
+
+// GetModuleInfo through the library as a host calls it: the size first,
+// then a header-only buffer, one byte short, and the exact size.  The texts
+// follow the header in the buffer, the description first.
+TEST_F(HostConversation, ModuleInfoInTwoCallsThroughTheLibrary) {
+  auto x = lib.Exports();
+  TPluginCallRec rec = host::NewCallRec();
+  rec.Instance = session->Handle();
+  uint32_t needed = 0;
+  EXPECT_EQ(x.GetModuleInfo(&rec, nullptr, &needed), 0);
+  host::ModuleInfo info;
+  ASSERT_TRUE(session->GetModuleInfo(&info));
+  EXPECT_EQ(info.description, "Bacnet/IP");
+  EXPECT_EQ(needed, KEL_MODULEINFO_HEADER + info.description.size() + info.commands.size());
+  EXPECT_EQ(info.neededSize, needed);
+  EXPECT_EQ(info.moduleType, 3u);
+  EXPECT_EQ(info.frameworkVersion, 4u);
+  EXPECT_EQ(info.moduleVersion, 5.0f);
+  EXPECT_EQ(info.infoFlag, 1);
+
+  std::vector<uint8_t> buf(needed + 8, 0xCC);
+  auto* mi = reinterpret_cast<TPluginModuleInfo*>(buf.data());
+  for (uint32_t size : {KEL_MODULEINFO_HEADER, needed - 1}) {
+    std::fill(buf.begin(), buf.end(), 0xCC);
+    mi->Size = size;
+    EXPECT_EQ(x.GetModuleInfo(&rec, mi, &needed), 0) << size;
+    const uint32_t type = mi->ModuleType;  // packed fields: copied, not bound
+    const uintptr_t description = mi->Description;
+    EXPECT_EQ(type, 3u);  // the header is filled, the texts are not
+    EXPECT_EQ(description, 0u);
+    EXPECT_EQ(buf[KEL_MODULEINFO_HEADER], 0xCC);
+  }
+  std::fill(buf.begin(), buf.end(), 0xCC);
+  mi->Size = needed;
+  ASSERT_EQ(x.GetModuleInfo(&rec, mi, &needed), 1);
+  const uintptr_t description = mi->Description;
+  EXPECT_EQ(description, reinterpret_cast<uintptr_t>(buf.data() + KEL_MODULEINFO_HEADER));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf.data() + KEL_MODULEINFO_HEADER), 9), "Bacnet/IP");
+  EXPECT_EQ(buf[needed], 0xCC);  // nothing past the stated size
+  // An unknown instance: nothing to tell.
+  rec.Instance = session->Handle() + 1000;
+  needed = 77;
+  mi->Size = static_cast<uint32_t>(buf.size());
+  EXPECT_EQ(x.GetModuleInfo(&rec, mi, &needed), 0);
+  EXPECT_EQ(needed, 0u);
 }
 
 }  // namespace

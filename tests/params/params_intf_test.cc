@@ -353,6 +353,34 @@ TEST_F(ListIntf, ItemInterfaceSetters) {
   EXPECT_EQ(out.Text(), u"abc");
 }
 
+// Through the interface too: a To equal to the count reaches the last
+// item, a copy takes the source's last item, an insert at the count appends.
+TEST_F(ListIntf, RangesEndingAtTheCount) {
+  const auto* v = a->vtbl;
+  kel_variant in = I4(1);
+  for (const char* name : {"a", "b", "c"}) {
+    ItemHold h;
+    ASSERT_EQ(v->Add(a, name, &in, &h.p), 0u);
+  }
+  int32_t at = -5;
+  EXPECT_EQ(v->IndexOf(a, "c", 0, 3, &at), 0u);
+  EXPECT_EQ(at, 2);
+  EXPECT_EQ(v->IndexOf(a, "c", 0, 1, &at), 0u);
+  EXPECT_EQ(at, -1);
+  TkelParamsList source;
+  source.Add("x", Variant(int32_t(1)));
+  source.Add("y", Variant(int32_t(2)));
+  uint8_t ok = 0;
+  EXPECT_EQ(v->AddListRange(a, &source, 1, 2, &ok), 0u);
+  EXPECT_EQ(ok, 1);
+  ASSERT_EQ(v->GetCount(a), 4);
+  EXPECT_EQ(list.Items(3)->Name, "y");
+  ItemHold end;
+  EXPECT_EQ(v->Insert(a, 4, "z", &in, &end.p), 0u);
+  ASSERT_NE(end.p, nullptr);
+  EXPECT_EQ(list.Items(4)->Name, "z");
+}
+
 TEST_F(ListIntf, RowsAndListSources) {
   const auto* v = a->vtbl;
   TkelParamsList source;

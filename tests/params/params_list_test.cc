@@ -1,6 +1,9 @@
 // The list as the module uses it: lookup, adding, rows, copying, strict access.
 #include <gtest/gtest.h>
 #include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "runtime/errors.h"
 #include "params/params_list.h"
@@ -87,6 +90,57 @@ TEST(ParamsListAdd, InsertPositions) {
   EXPECT_THROW(list.Insert(4, "d", Variant()), EListError);
   EXPECT_THROW(list.Insert(-1, "d", Variant()), EListError);
   EXPECT_EQ(list.Count(), 3);
+}
+
+// Ranges that end exactly at the list's end: a To equal to the count or to
+// the last index reaches the last item, one less stops before it; copies
+// take the last item; a From at the count finds and copies nothing.
+TEST(ParamsListRanges, ExactEnds) {
+  TkelParamsList list;
+  list.Add("a", Variant(int32_t(1)));
+  list.Add("b", Variant(int32_t(2)));
+  list.Add("c", Variant(int32_t(3)));
+  const int32_t n = list.Count();
+  EXPECT_EQ(list.IndexOf("c", 0, n), 2);
+  EXPECT_EQ(list.IndexOf("c", 0, n - 1), 2);
+  EXPECT_EQ(list.IndexOf("c", 0, n - 2), -1);
+  EXPECT_EQ(list.IndexOf("c", n - 1, n - 1), 2);
+  EXPECT_EQ(list.IndexOf("c", n, -1), -1);
+  EXPECT_EQ(list.IndexOf("c", n, n), -1);
+  EXPECT_EQ(list.IndexOf("a", -3, 0), 0);
+  EXPECT_EQ(list.GetValue("c", n - 1, n).ToInt32(), 3);
+  EXPECT_EQ(list.GetValueDef("c", Variant(int32_t(-9)), n, n).ToInt32(), -9);
+  EXPECT_EQ(list.FindItem("c", 0, n), list.Items(n - 1));
+  EXPECT_EQ(list.Items(n), nullptr);
+
+  for (const auto& [from, to, copied] : std::vector<std::tuple<int32_t, int32_t, std::string>>{
+           {n - 1, n - 1, "c"}, {n - 1, n, "c"}, {0, n, "abc"}, {0, n - 1, "abc"}, {1, n - 2, "b"},
+           {n, n, ""}, {n, -1, ""}, {-5, 0, "a"}}) {
+    TkelParamsList copy;
+    EXPECT_TRUE(copy.AddListRange(&list, from, to));
+    std::string names;
+    for (int32_t i = 0; i < copy.Count(); ++i) names += copy.Items(i)->Name;
+    EXPECT_EQ(names, copied) << from << ".." << to;
+  }
+
+  // Insert at the end is an append; one past it is refused.
+  ASSERT_NE(list.Insert(n, "d", Variant(int32_t(4))), nullptr);
+  EXPECT_EQ(list.Items(n)->Name, "d");
+  EXPECT_THROW(list.Insert(list.Count() + 1, "e", Variant()), EListError);
+  // The row of the last item ends at it; past the end there is no row.
+  int32_t end = -7;
+  bool marker = true;
+  EXPECT_TRUE(list.FindRowEnd(list.Count() - 1, end, marker));
+  EXPECT_EQ(end, list.Count() - 1);
+  EXPECT_FALSE(marker);
+  end = -7;
+  EXPECT_FALSE(list.FindRowEnd(list.Count(), end, marker));
+  EXPECT_EQ(end, -7);
+  list.Delete(list.Count());
+  EXPECT_EQ(list.Count(), 4);
+  list.Delete(list.Count() - 1);
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.IndexOf("d"), -1);
 }
 
 TEST(ParamsListValues, KeepTheIncomingType) {

@@ -26,6 +26,96 @@ TEST(Variant, BoundaryRoundTripKeepsType) {
   }
 }
 
+// Bool true is -1 in every integer and floating type; the boundary carries
+// -1, and any non-zero boolean that comes in is true.
+TEST(VariantConversions, FromBoolTrueIsMinusOne) {
+  const Variant t(true), f(false);
+  EXPECT_EQ(t.ToInt64(), -1);
+  EXPECT_EQ(t.ToInt32(), -1);
+  EXPECT_EQ(t.ToDouble(), -1.0);
+  EXPECT_TRUE(t.ToBool());
+  EXPECT_EQ(t.ToAnsi(), "True");
+  EXPECT_EQ(f.ToInt64(), 0);
+  EXPECT_EQ(f.ToAnsi(), "False");
+  for (VarType to : {VarType::I1, VarType::I2, VarType::I4, VarType::I8, VarType::R4, VarType::R8,
+                     VarType::Currency, VarType::String, VarType::OleStr, VarType::Bool}) {
+    Variant v = t;
+    ASSERT_TRUE(v.ChangeType(to)) << static_cast<int>(to);
+    EXPECT_EQ(v.Type(), to);
+    if (to == VarType::String || to == VarType::OleStr) {
+      EXPECT_EQ(v.ToAnsi(), "True");
+    } else if (to == VarType::Currency) {
+      EXPECT_EQ(v.RawInt(), -10000);
+    } else if (to != VarType::Bool) {
+      EXPECT_EQ(v.ToInt64(), -1) << static_cast<int>(to);
+    }
+    EXPECT_TRUE(v.ToBool()) << static_cast<int>(to);
+  }
+  kel_variant raw;
+  InitBoundary(&raw);
+  t.ToBoundary(&raw);
+  EXPECT_EQ(raw.vt, KEL_VT_BOOL);
+  EXPECT_EQ(raw.u.boolean, -1);
+  raw.u.boolean = 1;  // a host that writes 1 for true
+  EXPECT_EQ(Variant::FromBoundary(&raw, TextFlavour::Ansi), Variant(true));
+  EXPECT_EQ(Variant::FromBoundary(&raw, TextFlavour::Ansi).ToInt64(), -1);
+  raw.u.boolean = 0;
+  EXPECT_EQ(Variant::FromBoundary(&raw, TextFlavour::Ansi), Variant(false));
+}
+
+// SET-STATE reads its "RESULT" as an integer and enables on exactly 1: the
+// value may arrive in any type a host writes.  Halves go to the even
+// neighbour in every numeric type, currency included.
+TEST(VariantConversions, ResultTypesToInteger) {
+  struct Case {
+    Variant v;
+    int64_t expected;
+  };
+  const Case cases[] = {
+      {Variant(int32_t{1}), 1},           {Variant::FromI2(1), 1},
+      {Variant::FromI1(1), 1},            {Variant::FromUI1(1), 1},
+      {Variant::FromUI2(1), 1},           {Variant(uint32_t{1}), 1},
+      {Variant(int64_t{1}), 1},           {Variant(uint64_t{1}), 1},
+      {Variant(1.0), 1},                  {Variant::FromR4(1.0f), 1},
+      {Variant::FromDate(1.0), 1},        {Variant::FromCurrency(10000), 1},
+      {Variant("1"), 1},                  {Variant(" 1 "), 1},
+      {Variant::FromOleStr(u"1"), 1},     {Variant("true"), -1},
+      {Variant(true), -1},                {Variant(0.5), 0},
+      {Variant(1.5), 2},                  {Variant(2.5), 2},
+      {Variant(-2.5), -2},                {Variant(1.4999), 1},
+      {Variant::FromCurrency(5000), 0},   {Variant::FromCurrency(15000), 2},
+      {Variant::FromCurrency(25000), 2},  {Variant::FromCurrency(-25000), -2},
+      {Variant::FromCurrency(-15000), -2}, {Variant::FromCurrency(14999), 1},
+      {Variant::FromCurrency(25001), 3},  {Variant::FromCurrency(-5001), -1},
+      {Variant::FromCurrency(INT64_MAX), 922337203685478},
+      {Variant::FromCurrency(9223372036854774999), 922337203685477},
+      {Variant::FromCurrency(INT64_MIN), -922337203685478},
+  };
+  for (const Case& c : cases) {
+    bool ok = false;
+    EXPECT_EQ(c.v.ToInt64(&ok), c.expected) << static_cast<int>(c.v.Type()) << " " << c.v.ToAnsi();
+    EXPECT_TRUE(ok);
+    Variant i4 = c.v;
+    if (c.expected >= INT32_MIN && c.expected <= INT32_MAX) {
+      ASSERT_TRUE(i4.ChangeType(VarType::I4)) << c.v.ToAnsi();
+      EXPECT_EQ(i4.RawInt(), c.expected) << c.v.ToAnsi();
+    }
+  }
+  // Into currency: four decimals, halves of the last to even.
+  Variant c(2.00005);
+  ASSERT_TRUE(c.ChangeType(VarType::Currency));
+  EXPECT_EQ(c.RawInt(), 20000);
+  Variant d(1.23456);
+  ASSERT_TRUE(d.ChangeType(VarType::Currency));
+  EXPECT_EQ(d.RawInt(), 12346);
+  // What is no number converts to 0 and says so.
+  bool ok = true;
+  EXPECT_EQ(Variant("yes").ToInt64(&ok), 0);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(Variant::Null().ToInt64(&ok), 0);
+  EXPECT_FALSE(ok);
+}
+
 TEST(Variant, AnsiStringLeavesAsOleString) {
   kel_variant raw;
   InitBoundary(&raw);

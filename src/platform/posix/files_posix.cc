@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +49,10 @@ bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view contents) {
-  std::string tmp = path + ".tmp" + std::to_string(getpid());
+  // A temporary name of this call's own: two threads saving the same file
+  // at once must not write into one temporary file and rename a mix.
+  static std::atomic<uint32_t> calls{0};
+  std::string tmp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(calls.fetch_add(1) + 1);
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   size_t done = 0;

@@ -56,14 +56,56 @@ bool SafeRead(const void* p, void* out, size_t n) {
   return false;
 }
 
-std::string ModuleFileName() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) && info.dli_fname) {
-    char resolved[4096];
-    if (realpath(info.dli_fname, resolved)) return resolved;
-    return info.dli_fname;
+bool AllExecutable(const void* const* addresses, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (!addresses[i]) return false;
+  // The process's mappings with their permissions, read once for all n.
+  std::string maps;
+  const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    char buf[16384];
+    for (ssize_t got; (got = ::read(fd, buf, sizeof buf)) > 0;) maps.append(buf, static_cast<size_t>(got));
+    ::close(fd);
   }
-  return {};
+  if (maps.empty()) {
+    // No mapping list (a sandbox without /proc): code of a loaded image only.
+    for (size_t i = 0; i < n; ++i) {
+      Dl_info info{};
+      if (!dladdr(addresses[i], &info)) return false;
+    }
+    return true;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(addresses[i]);
+    bool executable = false;
+    for (size_t line = 0; line < maps.size() && !executable;) {
+      size_t end = maps.find('\n', line);
+      if (end == std::string::npos) end = maps.size();
+      // "start-end perms offset dev inode path"
+      unsigned long long lo = 0, hi = 0;
+      char perms[5] = {};
+      if (std::sscanf(maps.c_str() + line, "%llx-%llx %4s", &lo, &hi, perms) == 3 && a >= lo && a < hi)
+        executable = perms[2] == 'x';
+      line = end + 1;
+    }
+    if (!executable) return false;
+  }
+  return true;
+}
+
+std::string ModuleFileName() {
+  // The file does not change while the library is loaded: looked up once
+  // (every instance asks for it when it is created).
+  static const std::string name = [] {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) && info.dli_fname) {
+      char resolved[4096];
+      if (realpath(info.dli_fname, resolved)) return std::string(resolved);
+      return std::string(info.dli_fname);
+    }
+    return std::string();
+  }();
+  return name;
 }
 
 std::string ProgramFileName() {

@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/port.h"
 
@@ -23,12 +25,69 @@ struct TimerCore {
     uint32_t interval = 0;
     Clock::time_point due{};
     std::thread::id worker;
+    bool exited = false;  // the loop has returned
   };
   std::shared_ptr<State> state = std::make_shared<State>();
   std::thread thread;
 };
 
 namespace {
+
+// Threads of timers destroyed from their own tick.  They still run the end
+// of the loop after the timer is gone, which is code of this library: they
+// are joined, never left to run, before the library can be unloaded (this
+// object ends when the library does), and joined as soon as they are done
+// when another timer is destroyed this way.
+class TimerGraves {
+ public:
+  ~TimerGraves() {
+    std::vector<Grave> all;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      all.swap(graves_);
+    }
+    for (Grave& grave : all) {
+      if (grave.thread.get_id() == std::this_thread::get_id()) grave.thread.detach();  // ending from a tick
+      else if (grave.thread.joinable()) grave.thread.join();
+    }
+  }
+  void Add(std::thread thread, std::shared_ptr<TimerCore::State> state) {
+    std::vector<Grave> done;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      for (size_t i = 0; i < graves_.size();) {
+        bool exited;
+        {
+          std::lock_guard<std::mutex> sg(graves_[i].state->m);
+          exited = graves_[i].state->exited;
+        }
+        if (exited) {
+          done.push_back(std::move(graves_[i]));
+          graves_.erase(graves_.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+          ++i;
+        }
+      }
+      graves_.push_back(Grave{std::move(thread), std::move(state)});
+    }
+    for (Grave& grave : done) grave.thread.join();  // returning already
+  }
+
+ private:
+  struct Grave {
+    std::thread thread;
+    std::shared_ptr<TimerCore::State> state;
+  };
+  std::mutex m_;
+  std::vector<Grave> graves_;
+};
+
+thread_local int t_tickDepth = 0;
+
+TimerGraves& Graves() {
+  static TimerGraves graves;
+  return graves;
+}
 
 void TimerLoop(std::shared_ptr<TimerCore::State> s) {
   std::unique_lock<std::mutex> l(s->m);
@@ -47,11 +106,13 @@ void TimerLoop(std::shared_ptr<TimerCore::State> s) {
     void* context = s->context;
     s->inTick = true;
     l.unlock();
+    ++t_tickDepth;
     try {
       tick(context);
     } catch (...) {
       // The owner's handler reports its own failures; nothing may end the loop.
     }
+    --t_tickDepth;
     l.lock();
     s->inTick = false;
     s->cv.notify_all();
@@ -63,13 +124,17 @@ void TimerLoop(std::shared_ptr<TimerCore::State> s) {
       if (s->due <= after) s->due = after + step;  // ticks missed are not made up
     }
   }
+  s->exited = true;
 }
 
 }  // namespace
 
 bool HasTickCount64() { return true; }
 
+bool InTimerTick() { return t_tickDepth > 0; }
+
 TimerCore* CreateTimerCore(void (*tick)(void* context), void* context) {
+  Graves();  // made before any timer, so that it ends after every timer
   auto core = std::make_unique<TimerCore>();
   core->state->tick = tick;
   core->state->context = context;
@@ -108,8 +173,9 @@ void DestroyTimerCore(TimerCore* core) {
     own = core->state->worker == std::this_thread::get_id();
   }
   if (own) {
-    // Destroyed from its own tick: the loop ends when the tick returns.
-    core->thread.detach();
+    // Destroyed from its own tick: the loop ends when the tick returns, and
+    // its thread is joined later.
+    Graves().Add(std::move(core->thread), core->state);
   } else if (core->thread.joinable()) {
     core->thread.join();
   }

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -44,7 +45,10 @@ bool ReadFile(const std::string& path, std::string* contents, size_t maxBytes) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view contents) {
-  std::string tmp = path + ".tmp" + std::to_string(GetCurrentProcessId());
+  // A temporary name of this call's own, so that two threads saving the
+  // same file at once do not shut each other out of one temporary file.
+  static std::atomic<uint32_t> calls{0};
+  std::string tmp = path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(calls.fetch_add(1) + 1);
   HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   size_t done = 0;

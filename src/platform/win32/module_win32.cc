@@ -24,6 +24,17 @@ bool SafeRead(const void* p, void* out, size_t n) {
   return ReadProcessMemory(GetCurrentProcess(), p, out, n, &got) && got == n;
 }
 
+bool AllExecutable(const void* const* addresses, size_t n) {
+  constexpr DWORD kExecutable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  for (size_t i = 0; i < n; ++i) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (!addresses[i] || VirtualQuery(addresses[i], &info, sizeof info) != sizeof info) return false;
+    if (info.State != MEM_COMMIT || (info.Protect & kExecutable) == 0 || (info.Protect & PAGE_GUARD) != 0)
+      return false;
+  }
+  return true;
+}
+
 static HMODULE ThisModule() {
   HMODULE h = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

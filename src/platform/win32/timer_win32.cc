@@ -123,6 +123,8 @@ bool ApplyLatest(TimerCore* core) {
   return true;
 }
 
+thread_local int t_tickDepth = 0;
+
 LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* core = reinterpret_cast<TimerCore*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (core) {
@@ -132,10 +134,12 @@ LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
         // itself.
         if (wparam == kTimerId && !core->dead.load() && core->tick && !core->inTick) {
           core->inTick = true;
+          ++t_tickDepth;
           try {
             core->tick(core->context);
           } catch (...) {
           }
+          --t_tickDepth;
           core->inTick = false;
           if (core->freeAfterTick) ReleaseCore(core);
         }
@@ -218,5 +222,7 @@ void DestroyTimerCore(TimerCore* core) {
 }
 
 void SetTimerFreeWaitForTests(uint32_t ms) { g_sendTimeoutMs.store(ms ? ms : 5000); }
+
+bool InTimerTick() { return t_tickDepth > 0; }
 
 }  // namespace port
