@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,6 +23,17 @@ inline std::vector<uint8_t> Hex(std::string_view text) {
     }
   }
   return out;
+}
+
+// The other way round: "81 0A 00 11 " (each octet followed by a blank).
+inline std::string HexText(const std::vector<uint8_t>& octets) {
+  std::string hex;
+  char buf[4];
+  for (uint8_t o : octets) {
+    std::snprintf(buf, sizeof buf, "%02X ", o);
+    hex += buf;
+  }
+  return hex;
 }
 
 }  // namespace bacnet_test

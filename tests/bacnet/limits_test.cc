@@ -17,6 +17,7 @@
 
 using namespace bacnet;
 using bacnet_test::Hex;
+using bacnet_test::HexText;
 
 namespace {
 
@@ -177,16 +178,6 @@ TEST(DecoderLimits, ReasonsAtTheFirstProprietaryValue) {
 }
 
 // ---- the same limits as tshark reads them ----------------------------
-
-std::string HexText(const TBacByteArray& f) {
-  std::string hex;
-  char buf[4];
-  for (uint8_t o : f) {
-    std::snprintf(buf, sizeof buf, "%02X ", o);
-    hex += buf;
-  }
-  return hex;
-}
 
 // A ReadProperty-ACK of present-value with the given value octets, its
 // property identifier and array index octets in front.

@@ -17,6 +17,7 @@
 
 using namespace bacnet;
 using bacnet_test::Hex;
+using bacnet_test::HexText;
 
 namespace {
 
@@ -102,13 +103,7 @@ std::string Ack(uint8_t invokeId, const std::string& value) {
   TBacByteArray f = Hex("81 0A 00 00 01 00 30 00 0C 0C 00 00 00 03 19 55 3E " + value + " 3F");
   f[3] = static_cast<uint8_t>(f.size());
   f[7] = invokeId;
-  std::string hex;
-  char buf[4];
-  for (uint8_t o : f) {
-    std::snprintf(buf, sizeof buf, "%02X ", o);
-    hex += buf;
-  }
-  return hex;
+  return HexText(f);
 }
 
 std::string OurText(const kel::Variant& v) {
