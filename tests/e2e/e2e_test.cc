@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "free_port.h"
 #include "records.h"
 
 namespace e2e {
@@ -21,9 +22,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The simulated building serves this port on 127.0.0.x, so that the tests
-// stay clear of a logger or simulator on the BACnet/IP port itself.
-const std::string kPort = "47900";
+// The simulated building serves a port of this run's own on 127.0.0.x, clear
+// of a logger or simulator on the BACnet/IP port itself and of another run
+// of the suite.
+const std::string kPort = FreeUdpPort({"127.0.0.2", "127.0.0.3", "127.0.0.10", "127.0.0.20", "127.0.0.255", "127.0.1.5"});
+const std::string kInteropPort = FreeUdpPort({"127.0.0.61"});
 
 struct HostRun {
   int status = -1;
@@ -310,10 +313,10 @@ TEST_F(EndToEnd, PollsADeviceOfAnIndependentStack) {
     GTEST_SKIP() << "npm packages missing (npm ci --prefix tools/interop)";
   const std::string node = "/usr/bin/node";
   if (access(node.c_str(), X_OK) != 0) GTEST_SKIP() << "node missing";
-  ChildProcess device({node, script, "device", "--address", "127.0.0.61", "--port", "47901", "--instance", "4001",
+  ChildProcess device({node, script, "device", "--address", "127.0.0.61", "--port", kInteropPort, "--instance", "4001",
                        "--max-seconds", "60"});
   ASSERT_TRUE(device.WaitForOutLine("ready", 20s)) << device.Out() << device.Err();
-  HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.61:47901", "--instance", "4001", "--items",
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.61:" + kInteropPort, "--instance", "4001", "--items",
                     "AI:1=ROOM,AV:1=SETPOINT,BI:1=FAN", "--interval", "100ms", "--records", "2"});
   device.Stop(SIGTERM, 10s);
   ASSERT_EQ(r.status, 0) << r.err;
