@@ -13,6 +13,8 @@ namespace bacsim {
 
 constexpr uint16_t kDefaultPort = 47808;
 constexpr uint32_t kMaxInstance = 4194302;  // 4194303 addresses "this device"
+// Largest APDU the devices send (and accept): 1476 octets, as on B/IP.
+constexpr size_t kMaxApdu = 1476;
 // Bounds of one building, so that no file or option takes unbounded memory.
 constexpr size_t kMaxDevices = 100000;
 constexpr size_t kMaxObjectsPerDevice = 10000;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,9 +49,6 @@ struct ResponderOptions {
   bool verbose = false;       // also log what is ignored
 };
 
-// Largest APDU the devices send (and accept): 1476 octets, as on B/IP.
-constexpr size_t kMaxApdu = 1476;
-
 class Responder {
  public:
   explicit Responder(Building b, ResponderOptions options = {});
@@ -75,23 +73,45 @@ class Responder {
     size_t socket = 0;
     std::vector<size_t> devices;
   };
-  struct Request;  // one APDU on its way to one device
+  // One datagram with an NPDU on its way to the devices it reaches.
+  struct Request {
+    const Incoming* in = nullptr;
+    const SocketSpec* socket = nullptr;
+    Npdu npdu;
+    Endpoint sender;             // where answers go
+    bool bvllBroadcast = false;  // sent as a broadcast on the B/IP link
+    bool broadcast = false;      // reached its devices as a broadcast
+    const uint8_t* apdu = nullptr;
+    size_t apduSize = 0;
+  };
+  // The devices a request reaches, and whether it reached them as a broadcast.
+  struct Reach {
+    bool broadcast = false;
+    std::vector<size_t> devices;
+  };
 
+  // ---- routing (routing.cc): links, networks, who hears what ----
   void HandleBvllManagement(const Incoming& in, const SocketSpec& s, uint8_t function, std::vector<Outgoing>& out,
                             std::vector<std::string>& log);
-  void HandleNetworkMessage(const Incoming& in, const SocketSpec& s, const Npdu& n, const Endpoint& sender,
-                            std::vector<Outgoing>& out, std::vector<std::string>& log);
-  // The devices a frame reaches and whether it reached them as a broadcast;
-  // false when it is not for any of them.
-  bool Targets(const Incoming& in, const SocketSpec& s, const Npdu& n, bool bvllBroadcast, const Endpoint& sender,
-               bool& broadcast, std::vector<size_t>& devices, std::vector<Outgoing>& out,
-               std::vector<std::string>& log);
+  void HandleNetworkMessage(const Request& rq, std::vector<Outgoing>& out, std::vector<std::string>& log);
+  // Nothing when the request is for none of the devices (a reject to the
+  // sender may have gone out).
+  std::optional<Reach> Targets(const Request& rq, std::vector<Outgoing>& out, std::vector<std::string>& log);
+  // A request for a remote network, taken by that network's router (via: the
+  // router it was sent to; null when it came to the broadcast address).
+  std::optional<Reach> ThroughRouter(const Request& rq, const Router* via, std::vector<Outgoing>& out,
+                                     std::vector<std::string>& log);
+  // Wraps an APDU from a device into the frame that reaches the requester.
+  Outgoing Reply(size_t device, const Request& rq, const Bytes& apdu, bool broadcast = false) const;
+
+  // ---- services (services.cc): what the devices answer ----
   void WhoIs(const std::vector<size_t>& devices, const Request& rq, std::vector<Outgoing>& out,
              std::vector<std::string>& log);
   void Confirmed(size_t device, const Request& rq, double seconds, std::vector<Outgoing>& out,
                  std::vector<std::string>& log);
-  // Wraps an APDU from a device into the frame that reaches dest.
-  Outgoing Reply(size_t device, const Request& rq, const Bytes& apdu, bool broadcast = false) const;
+
+  class ConfirmedAnswer;  // the steps of answering one confirmed request
+
   void Ignored(const Incoming& in, const char* why, std::vector<std::string>& log) const;
 
   Building building_;
