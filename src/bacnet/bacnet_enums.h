@@ -57,6 +57,9 @@ enum ErrorClass : uint8_t {
   kErrorClassCommunication = 7,
 };
 
+// Error codes the module acts on.
+constexpr uint8_t kErrorCodeUnknownObject = 31;
+
 // "Analog Input", ...; unknown types give "Other (0x0017)".
 std::string ObjectTypeName(uint16_t objectType);
 

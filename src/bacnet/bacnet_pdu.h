@@ -13,6 +13,7 @@ namespace bacnet {
 constexpr uint8_t kBvlcType = 0x81;
 constexpr uint8_t kBvlcForwardedNpdu = 0x04;
 constexpr uint8_t kBvlcOriginalUnicast = 0x0A;
+constexpr uint8_t kBvlcOriginalBroadcast = 0x0B;
 
 // Where the NPDU of a received frame starts and, for a frame relayed by a
 // broadcast management device, the original sender.

@@ -71,12 +71,25 @@ int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& co
   return pos;
 }
 
-int32_t BuildWhoIsFrame(std::span<uint8_t> out) {
+int32_t BuildWhoIsFrame(std::span<uint8_t> out, bool broadcast, uint32_t instance) {
   static constexpr uint8_t kWhoIs[12] = {0x81, 0x0A, 0x00, 0x0C, 0x01, 0x20,
                                          0xFF, 0xFF, 0x00, 0xFF, 0x10, 0x08};
-  if (out.size() < sizeof kWhoIs) return 0;
+  const uint8_t n = instance >= AnyInstance ? 0 : instance > 0xFFFF ? 3 : instance > 0xFF ? 2 : 1;
+  if (out.size() < sizeof kWhoIs + (n ? 2u * (1u + n) : 0u)) return 0;
   std::copy(std::begin(kWhoIs), std::end(kWhoIs), out.begin());
-  return static_cast<int32_t>(sizeof kWhoIs);
+  // A BACnet/IP node takes a frame sent to a broadcast address only as a
+  // broadcast: many drop a unicast frame that arrives on their broadcast socket.
+  if (broadcast) out[1] = kBvlcOriginalBroadcast;
+  size_t length = sizeof kWhoIs;
+  if (n) {
+    // The range low = high = instance: only that device answers.
+    for (const uint8_t context : {uint8_t{0x08}, uint8_t{0x18}}) {
+      out[length++] = static_cast<uint8_t>(context | n);
+      for (uint8_t i = n; i-- > 0;) out[length++] = static_cast<uint8_t>(instance >> (8 * i));
+    }
+  }
+  out[3] = static_cast<uint8_t>(length);
+  return static_cast<int32_t>(length);
 }
 
 int32_t TBACnetStack::ReadProperty(const TDeviceConnInfo& conn, uint32_t instance, uint16_t objectType,
@@ -90,13 +103,13 @@ int32_t TBACnetStack::ReadProperty(const TDeviceConnInfo& conn, uint32_t instanc
   return sent < 0 ? sent : conn.InvokeId;
 }
 
-void TBACnetStack::SendWhoIs(const TDeviceConnInfo& conn) {
+void TBACnetStack::SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance) {
   if (!OnSend) return;
-  std::array<uint8_t, 12> frame;
-  const int32_t length = BuildWhoIsFrame(frame);
+  std::array<uint8_t, kMaxWhoIsLength> frame;
+  const int32_t length = BuildWhoIsFrame(frame, conn.EndPoint.IsBroadcast, instance);
   LastWhoIsPort.store(conn.EndPoint.Port, std::memory_order_relaxed);
   try {
-    OnSend(*this, TBacBytes(frame.data(), frame.size()), conn, length);
+    OnSend(*this, TBacBytes(frame.data(), static_cast<size_t>(length)), conn, length);
   } catch (const std::exception& e) {
     // Nobody waits for a Who-Is: the failure goes to the owner's log and the
     // Who-Is is abandoned.

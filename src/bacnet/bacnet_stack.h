@@ -39,8 +39,14 @@ constexpr int32_t kMaxRequestLength = 32;
 // conn's station address is longer than the octets kept.
 int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn, uint32_t instance,
                                uint16_t objectType, uint16_t propertyId);
-// Writes the 12-octet global Who-Is; returns 12, 0 when out is too small.
-int32_t BuildWhoIsFrame(std::span<uint8_t> out);
+// Longest Who-Is the stack builds (with a range of three-octet instances).
+constexpr int32_t kMaxWhoIsLength = 20;
+// Writes a global Who-Is (DNET 65535, so that routers pass it on) into out
+// (at least kMaxWhoIsLength octets): as Original-Broadcast-NPDU when it goes
+// to a broadcast address, else as Original-Unicast-NPDU; with the range
+// instance..instance when instance is below AnyInstance.  Returns its length
+// (12, or up to 20 with a range), 0 when out is too small.
+int32_t BuildWhoIsFrame(std::span<uint8_t> out, bool broadcast = false, uint32_t instance = AnyInstance);
 
 class TBACnetStack {
  public:
@@ -62,8 +68,10 @@ class TBACnetStack {
   // connection's own instance is asked for.
   int32_t ReadProperty(const TDeviceConnInfo& conn, uint32_t instance, uint16_t objectType,
                        uint16_t propertyId);
-  // Sends a global Who-Is to conn's endpoint and remembers its port.
-  void SendWhoIs(const TDeviceConnInfo& conn);
+  // Sends a global Who-Is to conn's endpoint (as a broadcast when the
+  // endpoint is one; for one device when instance is below AnyInstance) and
+  // remembers its port.
+  void SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance = AnyInstance);
   // Takes one frame from Inbound and handles it.  A confirmed reply counts
   // only when it carries expectedInvokeId and comes from expected's device.
   // Returns the PDU type handled (0x10, 0x20, 0x30, 0x50, 0x60, 0x70) or -1

@@ -7,7 +7,7 @@ const kel::TClassInfo& TDataSourceCfg::StaticClass() {
   return info;
 }
 
-const char* const kOptionsPersistenceMap[10] = {
+const char* const kOptionsPersistenceMap[11] = {
     "Left,Left",
     "Top,Top",
     "Height,Height",
@@ -18,6 +18,7 @@ const char* const kOptionsPersistenceMap[10] = {
     "SaveDialog.FileName,Save files dir",
     "spMinInt.Value,Min interval",
     "chkReadDevProp.Checked,Read dev props",
+    "chkFreshOnly.Checked,Fresh values only",
 };
 
 }  // namespace bacnet_module

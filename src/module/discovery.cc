@@ -29,6 +29,7 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
     }
     DiscoveryList.UnlockRead();
   }
+  const uint32_t wanted = WantedInstance(item.Connection.EndPoint);
   bacnet::TDeviceConnInfo conn;
   {
     auto& running = DiscoveryList.LockList();
@@ -40,8 +41,29 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
     conn = found->Connection;
     DiscoveryList.UnlockList();
   }
-  Stack.SendWhoIs(conn);
+  Stack.SendWhoIs(conn, wanted);
   return 1;
+}
+
+uint32_t TSerialPortDM::WantedInstance(const bacnet::TIpEndPoint& endPoint) {
+  if (!endPoint.IsBroadcast) return bacnet::AnyInstance;
+  // The caller (the tick) holds the list's write side; this reads under it.
+  const auto& items = RequestList.LockRead();
+  uint32_t wanted = bacnet::AnyInstance;
+  bool first = true;
+  for (const TRequestItem* item : items) {
+    if (!item->Enabled || !item->Connection.EndPoint.IsBroadcast ||
+        !bacnet::SameEndPoint(item->Connection.EndPoint, endPoint))
+      continue;
+    if (first) wanted = item->Connection.Instance;
+    first = false;
+    if (item->Connection.Instance != wanted) {
+      wanted = bacnet::AnyInstance;
+      break;
+    }
+  }
+  RequestList.UnlockRead();
+  return wanted;
 }
 
 void TSerialPortDM::DeviceFound(bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo& conn) {

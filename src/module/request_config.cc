@@ -18,6 +18,7 @@ namespace bacnet_module {
 namespace {
 
 using kel::TzovXMLNode;
+using TLeftOutReport = std::function<void(const std::string& name, const std::string& type, TLeftOutReason why)>;
 
 constexpr const char* kRootName = "MODBUSRTUQUERY";
 constexpr int32_t kDefaultPollInterval = 1000;
@@ -111,22 +112,37 @@ struct TResponseItem {
   uint32_t ObjectInstance;
 };
 
-// The kept response items of a request, in document order.
-std::vector<TResponseItem> ResponseItems(const TzovXMLNode* request) {
+// The kept response items of a request, in document order; the others go to
+// report (when given) with the reason they are left out.
+std::vector<TResponseItem> ResponseItems(const TzovXMLNode* request, const TLeftOutReport* report) {
   std::vector<TResponseItem> items;
   const TzovXMLNode* response = Look(request, "Response");
   if (!response) return items;
   for (const TzovXMLNode* item : response->Children()) {
     const TzovXMLNode* type = Look(item, "DataType");
     if (!type) continue;
+    const std::string name = kel::XmlReadText(item, "Name", "ITEM", true);
+    auto leftOut = [&](TLeftOutReason why) {
+      if (report) (*report)(name, type->Text, why);
+    };
     const uint32_t objectType = DataTypeCode(type->Text);
-    if (objectType > kMaxObjectType) continue;
+    if (objectType > kMaxObjectType) {
+      leftOut(TLeftOutReason::UnreadableType);
+      continue;
+    }
     // An instance that no object can have would read another object
     // under this item's name: such an item is dropped.
     const int64_t instance = kel::XmlReadInteger(item, "Instance", 0, true);
-    if (instance < 0 || instance > kMaxObjectInstance) continue;
-    items.push_back(TResponseItem{kel::XmlReadText(item, "Name", "ITEM", true), static_cast<uint16_t>(objectType),
-                                  static_cast<uint32_t>(instance)});
+    if (instance < 0 || instance > kMaxObjectInstance) {
+      leftOut(TLeftOutReason::InstanceOutOfRange);
+      continue;
+    }
+    // A value without a name cannot be told from the others in a record.
+    if (name.empty()) {
+      leftOut(TLeftOutReason::Nameless);
+      continue;
+    }
+    items.push_back(TResponseItem{name, static_cast<uint16_t>(objectType), static_cast<uint32_t>(instance)});
   }
   return items;
 }
@@ -160,7 +176,7 @@ void ReadRequestConfig(std::string_view xml, const std::function<void(std::uniqu
     ReadTemplate(request, position, t);
     const TzovXMLNode* instanceNode = LookOutside(request, "Instance", Look(request, "Response"));
     const std::vector<uint32_t> instances = DeviceInstances(instanceNode ? instanceNode->Text : std::string("1"));
-    const std::vector<TResponseItem> items = ResponseItems(request);
+    const std::vector<TResponseItem> items = ResponseItems(request, nullptr);
     if (items.empty()) continue;
     for (uint32_t instance : instances) {
       ++group;
@@ -183,12 +199,32 @@ void ReadRequestConfig(std::string_view xml, const std::function<void(std::uniqu
   }
 }
 
+void CheckRequestConfig(std::string_view xml,
+                        const std::function<void(const std::string& description, const std::string& name,
+                                                 const std::string& type, TLeftOutReason why)>& report) {
+  kel::TzovXMLTree tree;
+  tree.LoadFromText(xml);
+  const TzovXMLNode* root = Look(&tree, kRootName);
+  if (!root) return;
+  int32_t position = 0;
+  for (const TzovXMLNode* request : root->Children()) {
+    const std::string description = kel::XmlReadCaption(request, "Request", ++position);
+    const TLeftOutReport forRequest = [&](const std::string& name, const std::string& type, TLeftOutReason why) {
+      report(description, name, type, why);
+    };
+    ResponseItems(request, &forRequest);
+  }
+}
+
 void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, TSerialPortDM* module) {
   if (module) module->PrepareRebuild();
   list.Reset();
   if (!cfg) return;
   if (module && (owner.Unloaded || !(owner.TypeEnabled[0] || owner.TypeEnabled[1]))) return;
-  if (module) module->ReadDeviceProperties = cfg->chkReadDevProp_Checked;
+  if (module) {
+    module->ReadDeviceProperties = cfg->chkReadDevProp_Checked;
+    module->FreshValuesOnly = cfg->chkFreshOnly_Checked;
+  }
   try {
     ReadRequestConfig(cfg->lblParams_Caption,
                       [&](std::unique_ptr<TRequestItem> item) { list.Append(item.release()); });

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "module/request_item.h"
@@ -23,6 +24,15 @@ class TSerialPortDM;
 // items when the configuration would make more.
 void ReadRequestConfig(std::string_view xml, const std::function<void(std::unique_ptr<TRequestItem>)>& add,
                        size_t limit = kMaxRequestItems);
+
+// Why a response item of the configuration is not polled.
+enum class TLeftOutReason { UnreadableType, InstanceOutOfRange, Nameless };
+
+// Reports every response item that ReadRequestConfig leaves out, with its
+// request's description, its name and its data-type code, in document order.
+void CheckRequestConfig(std::string_view xml,
+                        const std::function<void(const std::string& description, const std::string& name,
+                                                 const std::string& type, TLeftOutReason why)>& report);
 
 // Rebuilds list from cfg.  With a module: its timer is disabled, its
 // discovery list and device table emptied, and its requests reset at the

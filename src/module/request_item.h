@@ -26,6 +26,7 @@ class TRequestItem {
   bool Pending = false;
   bool Poll = false;         // true: again every PollInterval; false: once
   bool DevicePropertyPending = false;
+  bool Fresh = false;        // a value was answered since the group's last record
   int32_t PollInterval = 0;  // milliseconds
   int32_t Timeout = 0;       // milliseconds
   int32_t Retries = 0;

@@ -45,9 +45,14 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
             }
           } else {
             item->Value = holder.Value;
+            item->Fresh = true;
           }
         } else if (code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort) {
-          Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), holder.ErrorText()));
+          if (item->DevicePropertyPending) {
+            EndDeviceProperty(*item, holder);
+          } else {
+            Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), holder.ErrorText()));
+          }
         }
         item->Pending = false;
         item->Retries = 0;
@@ -59,6 +64,35 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
   if (count > 0 && list.Count() > 0) list.AddNewRow();
   UpdateTimer();
   return count;
+}
+
+void TSerialPortDM::EndDeviceProperty(TRequestItem& item, const bacnet::TProperty& answer) {
+  // The device has said it has no such property: that slot is done, and
+  // the item's own read follows on the next tick.
+  item.Stopwatch.Clear();
+  const bool otherInstance = answer.PduType == bacnet::kPduError && answer.ErrorClass == bacnet::kErrorClassObject &&
+                             answer.ErrorCode == bacnet::kErrorCodeUnknownObject;
+  {
+    bacnet::TDeviceWriteLock devices(Stack.Data.Devices);
+    bacnet::TDevice* device = Stack.FindDevice(item.Connection, item.Connection.Instance);
+    if (device && device->BasicPropertyIndex < bacnet::TDevice::kBasicPropertyCount) {
+      if (otherInstance) {
+        // No Device object of this instance there: none of its properties
+        // is asked for again until the device table is built anew.
+        device->BasicPropertyIndex = bacnet::TDevice::kBasicPropertyCount;
+      } else {
+        device->BasicProperties[device->BasicPropertyIndex].Attempts = kBasicPropertyAttempts;
+      }
+    }
+  }
+  if (!otherInstance) {
+    Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), answer.ErrorText()));
+    return;
+  }
+  const std::string address = item.Connection.EndPoint.Address + ":" + std::to_string(item.Connection.EndPoint.Port);
+  Owner->AddLog(1, kel::FormatText(kel::FormatText(Owner->Text(Owner->TextResources->TextOtherInstance),
+                                                   std::to_string(item.Connection.Instance)),
+                                   address));
 }
 
 int32_t TSerialPortDM::DeliverGroup(uint32_t groupId, kel::TParsedDataList& list, bool toHost) {
@@ -75,9 +109,12 @@ int32_t TSerialPortDM::DeliverGroup(uint32_t groupId, kel::TParsedDataList& list
     if (end == static_cast<size_t>(start)) return 0;
     // The group's last item is the one whose answer or time-out ended it.
     const TRequestItem& last = *items[end - 1];
+    const bool freshOnly = FreshValuesOnly;
     for (size_t i = static_cast<size_t>(start); i < end; ++i) {
-      const TRequestItem& item = *items[i];
-      if (item.Value.IsEmptyOrNull()) continue;
+      TRequestItem& item = *items[i];
+      const bool fresh = item.Fresh;
+      item.Fresh = false;  // the next record starts a new cycle
+      if (item.Value.IsEmptyOrNull() || (freshOnly && !fresh)) continue;
       if (added == 0) {
         conn = item.Connection;
         count += Owner->FillStandardItems(&list, "", "", static_cast<uint32_t>(DataSourceId), 0, DataSourceName,

@@ -93,9 +93,9 @@ void TSerialPortDM::RunTick() {
       if (item.Pending) {
         if (!item.Stopwatch.Expired(static_cast<uint32_t>(item.Timeout))) {
           // the answer is still awaited
-        } else if (item.DevicePropertyPending) {
-          send = true;  // a property read is asked again without counting
         } else if (item.Retries < kMaxRetries) {
+          // An unanswered property read counts as one of the item's tries:
+          // a silent device is given up as soon as with properties off.
           ++item.Retries;
           send = true;
         } else {

@@ -74,6 +74,11 @@ class TSerialPortDM : public kel::TComponent {
   // 0: the item's device is named exactly; 1: a Who-Is went out now; 2: one
   // for the item's endpoint is younger than 30000 ms.
   int32_t StartDiscovery(const TRequestItem& item);
+  // The one device instance that every enabled pattern item of a broadcast
+  // endpoint names, else AnyInstance: a Who-Is for one device costs one
+  // I-Am, not one from every device on the network.  Caller holds the
+  // request list's lock.
+  uint32_t WantedInstance(const bacnet::TIpEndPoint& endPoint);
   // The stack's handler for a device an I-Am added: copies of the matching
   // pattern items for it, one group of its own per pattern group.
   void DeviceFound(bacnet::TBACnetStack& stack, const bacnet::TDeviceConnInfo& conn);
@@ -91,8 +96,14 @@ class TSerialPortDM : public kel::TComponent {
   std::atomic<bool> ResetRequested{false};
   kel::TParsedDataList GroupResults;  // under the request list's lock
   std::atomic<bool> ReadDeviceProperties{false};
+  // A record carries only the values answered since the group's last record.
+  std::atomic<bool> FreshValuesOnly{false};
 
  private:
+  // An Error, Reject or Abort to a basic property read of item: the slot is
+  // given up, or, when the device has no Device object of the configured
+  // instance, all of them with a warning; the item's own read follows.
+  void EndDeviceProperty(TRequestItem& item, const bacnet::TProperty& answer);
   // The time-out warning for item.
   void LogTimeout(const TRequestItem& item);
   // A frame sent with code, as the tick handles it.

@@ -114,6 +114,10 @@ void TaPlugin::LoadConfiguration(TDataSourceCfg* cfg, bool updateTimers) {
   // Commands, and the reload the options dialog asks for, take turns here.
   port::Guard commands(CommandLock);
   kel::LoadSettings(*this, &Properties->Strings, kel::TWregRoot{cfg, nullptr}, "");
+  if (cfg && cfg->lblParams_Caption != reportedConfig_) {
+    reportedConfig_ = cfg->lblParams_Caption;
+    ReportLeftOutItems(reportedConfig_);
+  }
   try {
     ReloadAllModules(cfg);
   } catch (const std::exception& e) {
@@ -121,6 +125,21 @@ void TaPlugin::LoadConfiguration(TDataSourceCfg* cfg, bool updateTimers) {
   }
   if (updateTimers)
     for (TSerialPortDM* m : PortModules()) m->UpdateTimer();
+}
+
+void TaPlugin::ReportLeftOutItems(const std::string& xml) {
+  constexpr size_t kMaxLines = 100;  // a configuration full of them does not flood the log
+  size_t count = 0;
+  const std::string title = Text(TextResources->TextItemLeftOut);
+  CheckRequestConfig(xml, [&](const std::string& description, const std::string& name, const std::string& type,
+                              TLeftOutReason why) {
+    if (++count > kMaxLines) return;
+    const std::string& reason = why == TLeftOutReason::UnreadableType       ? TextResources->TextUnreadableType
+                                : why == TLeftOutReason::InstanceOutOfRange ? TextResources->TextInstanceOutOfRange
+                                                                            : TextResources->TextNamelessItem;
+    AddLog(1, title + ": " + description + ", item \"" + name + "\", type " + type + " (" + Text(reason) + ")");
+  });
+  if (count > kMaxLines) AddLog(1, title + ": " + std::to_string(count - kMaxLines) + " more");
 }
 
 void TaPlugin::ReloadAllModules(TDataSourceCfg* cfg) {
@@ -147,6 +166,7 @@ void TaPlugin::FreeConfig() {
 
 void TaPlugin::kelPluginLoad() {
   FreeConfig();
+  reportedConfig_.clear();  // a new LOAD reports the configuration's faults again
   auto* cfg = new TDataSourceCfg(this);
   cfg->SetName("Config");
   {

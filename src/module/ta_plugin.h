@@ -62,8 +62,12 @@ class TaPlugin : public kel::TkelPlugin {
   int32_t kelPluginEvent(const std::string& event, TPluginCallRec* rec);
 
  private:
+  // One warning per response item of xml that is not polled (at most 100).
+  void ReportLeftOutItems(const std::string& xml);
   void FreeConfig();
   void FreePortModules(std::vector<TSerialPortDM*> modules);
+
+  std::string reportedConfig_;  // the configuration last checked; under CommandLock
 };
 
 // Registers TaPlugin as the class CreatePluginInstance makes.

@@ -168,6 +168,8 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
     p->Config->lblParams_Caption = "<MODBUSRTUQUERY>  <REQUEST/> </MODBUSRTUQUERY>";
     p->Config->spMinInt_Value = 250;
     p->Config->chkReadDevProp_Checked = false;
+    EXPECT_FALSE(p->Config->chkFreshOnly_Checked) << "off unless chosen";
+    p->Config->chkFreshOnly_Checked = true;
     EXPECT_EQ(s.Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}}).code, -2);
     EXPECT_EQ(s.Command("UNLOAD", {{"INI-FILE", Text(ini_)}}).code, 0);
     EXPECT_EQ(p->Config, nullptr);
@@ -177,6 +179,7 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
   TIniFile ini(text);
   EXPECT_EQ(ini.ReadString("BACnet.Common", "Parser config", ""), "<MODBUSRTUQUERY>+ <REQUEST/> </MODBUSRTUQUERY>");
   EXPECT_EQ(ini.ReadString("BACnet.Common", "Read dev props", ""), "False");
+  EXPECT_EQ(ini.ReadString("BACnet.Common", "Fresh values only", ""), "True");
 
   host::HostSession s{CoreExports()};
   ASSERT_EQ(s.Create(), 0);
@@ -186,6 +189,7 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
   EXPECT_EQ(p->Config->lblParams_Caption, "<MODBUSRTUQUERY>  <REQUEST/> </MODBUSRTUQUERY>");
   EXPECT_EQ(p->Config->spMinInt_Value, 250);
   EXPECT_FALSE(p->Config->chkReadDevProp_Checked);
+  EXPECT_TRUE(p->Config->chkFreshOnly_Checked);
   // LOAD-SETTINGS-NOW reads the file again.
   p->Config->spMinInt_Value = 1;
   EXPECT_EQ(s.Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}, {"NO-SAVE", Int(1)}}).code, -2);
@@ -205,7 +209,7 @@ TEST_F(ModuleSettings, WithoutIniFileTheRegistryIsUsed) {
   p->Config->Width = 1;
   s.Command("LOAD-SETTINGS-NOW", {{"NO-SAVE", Int(1)}});
   EXPECT_EQ(p->Config->Width, 800);
-  EXPECT_EQ(p->Properties->Strings.Count(), 10u);
+  EXPECT_EQ(p->Properties->Strings.Count(), 11u);
   EXPECT_EQ(p->Properties->Tag(), 9999);
 }
 

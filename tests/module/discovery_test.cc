@@ -54,6 +54,39 @@ RequestXml Pattern(const std::string& endpoint, const std::string& instances) {
   return r;
 }
 
+TEST_F(Discovery, WhoIsIsABroadcastToABroadcastEndpointAndAsksForTheOneDeviceAllPatternsWant) {
+  struct Row {
+    std::vector<RequestXml> requests;
+    uint8_t function;
+    std::vector<uint8_t> range;  // after the service choice
+  };
+  RequestXml nine = Pattern("10.1.255.255", "9");
+  RequestXml twelve = Pattern("10.1.255.255", "12");
+  RequestXml off = twelve;
+  off.enabled = false;
+  const std::vector<Row> rows = {
+      {{Pattern("10.1.255.255", "*")}, 0x0B, {}},
+      {{nine}, 0x0B, {0x09, 0x09, 0x19, 0x09}},
+      {{nine, twelve}, 0x0B, {}},
+      {{nine, off}, 0x0B, {0x09, 0x09, 0x19, 0x09}},
+      {{Pattern("10.1.255.255", "70000")}, 0x0B, {0x0B, 0x01, 0x11, 0x70, 0x1B, 0x01, 0x11, 0x70}},
+      {{Pattern("192.168.1.30", "*")}, 0x0A, {}},
+  };
+  for (size_t i = 0; i < rows.size(); ++i) {
+    PollHost h;
+    h.Start(ConfigXml(rows[i].requests));
+    ASSERT_EQ(h.SetState(kSource), 0);
+    h.Tick();
+    auto sent = h.TakeSent();
+    ASSERT_EQ(sent.size(), 1u) << i;
+    ASSERT_TRUE(sent[0].whoIs) << i;
+    EXPECT_EQ(sent[0].function, rows[i].function) << i;
+    EXPECT_EQ(sent[0].whoIsRange, rows[i].range) << i;
+    // Global either way, so that routers pass it on.
+    EXPECT_EQ(sent[0].dnet, 0xFFFF) << i;
+  }
+}
+
 TEST_F(Discovery, BroadcastPatternGivesEveryNewDeviceItsOwnRecord) {
   Start({Pattern("192.168.1.255", "*")});
   auto sent = Poll(1, false);
@@ -168,7 +201,7 @@ TEST_F(Discovery, EachDeviceCarriesItsOwnBasicProperties) {
   }
 }
 
-TEST_F(Discovery, OnceOnlyRequestWhosePropertyReadFailsWaitsForTheNextReset) {
+TEST_F(Discovery, OnceOnlyRequestWhosePropertyReadFailsStillReadsItsOwnValue) {
   RequestXml r;
   r.poll = false;
   r.items = {"D00:1=T"};
@@ -178,8 +211,15 @@ TEST_F(Discovery, OnceOnlyRequestWhosePropertyReadFailsWaitsForTheNextReset) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].propertyId, 77u);
   host.Receive(ErrorAnswer(sent[0], 2, 32), "192.168.1.30:47808");
+  // The refused property is given up and the item stays due: the other
+  // properties, then its own value, follow tick by tick.
+  std::vector<Delivered> rows;
+  Poll(8, true, &rows);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(ByName(rows[0].items).count("T"), 1u);
+  EXPECT_EQ(ByName(rows[0].items).count("DEV_OBJECT_NAME"), 0u);
   Advance(100000);
-  EXPECT_TRUE(Poll(5, true).empty()) << "its own value is not read before the next reset";
+  EXPECT_TRUE(Poll(5, true).empty()) << "once only: not read again before the next reset";
 }
 
 TEST_F(Discovery, AThousandDevicesAnsweringOneWhoIs) {

@@ -139,6 +139,10 @@ TEST_F(OptionsForm, TheFormStreamHoldsTheFormsDefaults) {
   EXPECT_EQ(Word(check, "Checked"), "True");
   EXPECT_EQ(Word(check, "Align"), "alTop");
   EXPECT_EQ(Int(check, "Height"), 17);
+  const host::FormObject* fresh = form.Find("chkFreshOnly");
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(Word(fresh, "Caption"), "Deliver only fresh values");
+  EXPECT_EQ(Word(fresh, "Checked"), "<not stored>") << "off by default";
 }
 
 TEST_F(OptionsForm, StringItemsCaptionsInOrder) {

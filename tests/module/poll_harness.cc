@@ -85,7 +85,8 @@ bool ParseSent(const std::string& message, SentFrame& out) {
   out.port = static_cast<uint16_t>(std::atoi(target.c_str() + colon + 1));
   out.octets.assign(message.begin() + static_cast<std::ptrdiff_t>(close + 2), message.end());
   const std::vector<uint8_t>& f = out.octets;
-  if (f.size() < 8 || f[0] != 0x81 || f[1] != 0x0A || f[4] != 0x01) return false;
+  if (f.size() < 8 || f[0] != 0x81 || (f[1] != 0x0A && f[1] != 0x0B) || f[4] != 0x01) return false;
+  out.function = f[1];
   if ((size_t{f[2]} << 8 | f[3]) != f.size()) return false;
   size_t pos = 6;
   if (f[5] & 0x20) {
@@ -98,8 +99,10 @@ bool ParseSent(const std::string& message, SentFrame& out) {
   }
   if (pos + 2 <= f.size() && f[pos] == 0x10 && f[pos + 1] == 0x08) {
     out.whoIs = true;
+    out.whoIsRange.assign(f.begin() + static_cast<std::ptrdiff_t>(pos + 2), f.end());
     return true;
   }
+  if (f[1] != 0x0A) return false;  // requests go to one device
   if (pos + 9 > f.size() || f[pos] != 0x00 || f[pos + 3] != 0x0C || f[pos + 4] != 0x0C) return false;
   out.invokeId = f[pos + 2];
   const uint32_t id = uint32_t{f[pos + 5]} << 24 | uint32_t{f[pos + 6]} << 16 | uint32_t{f[pos + 7]} << 8 | f[pos + 8];
@@ -133,6 +136,12 @@ std::vector<uint8_t> TextAck(const SentFrame& req, const std::string& text) {
 std::vector<uint8_t> ErrorAnswer(const SentFrame& req, uint8_t errorClass, uint8_t errorCode) {
   std::vector<uint8_t> f = Header();
   f.insert(f.end(), {0x50, req.invokeId, 0x0C, 0x91, errorClass, 0x91, errorCode});
+  return Finish(f);
+}
+
+std::vector<uint8_t> Refusal(const SentFrame& req, uint8_t pduType, uint8_t reason) {
+  std::vector<uint8_t> f = Header();
+  f.insert(f.end(), {pduType, req.invokeId, reason});
   return Finish(f);
 }
 
@@ -220,7 +229,7 @@ int32_t PollHost::Command(const std::string& command,
   return r;
 }
 
-void PollHost::Start(const std::string& xml, bool readDeviceProperties) {
+void PollHost::Start(const std::string& xml, bool readDeviceProperties, bool freshOnly) {
   host::HostParamsList* list = host::HostParamsList::Create();
   IkelParamsListA* intf = list->Intf();
   TPluginCallRec rec = NewRec();
@@ -239,6 +248,7 @@ void PollHost::Start(const std::string& xml, bool readDeviceProperties) {
   // reload.
   Plugin()->Config->lblParams_Caption = xml;
   Plugin()->Config->chkReadDevProp_Checked = readDeviceProperties;
+  Plugin()->Config->chkFreshOnly_Checked = freshOnly;
   Command("SAVE-SETTINGS-NOW", {{"INI-FILE", ini}});
 }
 

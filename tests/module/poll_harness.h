@@ -39,6 +39,8 @@ struct SentFrame {
   uint16_t port = 0;
   std::vector<uint8_t> octets;
   bool whoIs = false;
+  uint8_t function = 0;             // BVLC function: 0x0A unicast, 0x0B broadcast
+  std::vector<uint8_t> whoIsRange;  // the octets after the Who-Is service choice
   uint8_t invokeId = 0;
   uint16_t objectType = 0;
   uint32_t objectInstance = 0;
@@ -54,6 +56,8 @@ bool ParseSent(const std::string& message, SentFrame& out);
 std::vector<uint8_t> RealAck(const SentFrame& req, float value);
 std::vector<uint8_t> TextAck(const SentFrame& req, const std::string& text);
 std::vector<uint8_t> ErrorAnswer(const SentFrame& req, uint8_t errorClass, uint8_t errorCode);
+// A Reject (0x60) or Abort (0x70, from the server) with its reason.
+std::vector<uint8_t> Refusal(const SentFrame& req, uint8_t pduType, uint8_t reason);
 std::vector<uint8_t> IAm(uint32_t deviceInstance);
 // An answer from a device behind a router: the NPDU names the source network
 // and station address.
@@ -81,7 +85,7 @@ class PollHost {
   std::function<void(const SentFrame&)> OnSent;
 
   // Creates and loads an instance whose stored options hold xml.
-  void Start(const std::string& xml, bool readDeviceProperties = false);
+  void Start(const std::string& xml, bool readDeviceProperties = false, bool freshOnly = false);
   // SET-STATE with the given data sources ("id;name;full name" lines).
   int32_t SetState(const std::string& sources, int32_t result = 1, uint8_t callTypes = 0b11);
   int32_t Command(const std::string& command, const std::vector<std::pair<std::string, host::HostValue>>& params = {});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "framework/exports_impl.h"
 
@@ -302,18 +303,126 @@ TEST_F(Polling, DevicePropertiesAreReadFirstAndRideOnEveryRecord) {
   EXPECT_EQ(Names(host.Receive(RealAck(f, 3.0f), kPeer).items).size(), names.size());
 }
 
-TEST_F(Polling, UnansweredPropertyIsAskedThreeTimesThenGivenUp) {
+TEST_F(Polling, ARefusedPropertyEndsItsSlotAndTheItemsReadFollowsAtOnce) {
   RequestXml r;
   r.items = {"D00:1=T"};
   Start({r}, true);
-  // The device refuses its object name three times.
-  for (int i = 0; i < 3; ++i) {
+  // Slot by slot: what the device answers, and the log line it gives.
+  struct Slot {
+    uint32_t property;
+    std::function<std::vector<uint8_t>(const SentFrame&)> answer;
+    std::string log;
+  };
+  const auto ack = [](const SentFrame& f) { return TextAck(f, "v"); };
+  const std::vector<Slot> slots = {
+      {77, ack, ""},
+      {70, [](const SentFrame& f) { return ErrorAnswer(f, 2, 32); }, "Error response [Property, Unknown Property]"},
+      {75, [](const SentFrame& f) { return Refusal(f, 0x60, 9); }, "Error response [Communication, Reject Unrecognized Service]"},
+      {121, [](const SentFrame& f) { return Refusal(f, 0x70, 4); }, "Error response [Communication, Abort Segmentation Not Supported]"},
+      {120, ack, ""},
+      {12, ack, ""},
+      {44, ack, ""},
+      {28, [](const SentFrame& f) { return ErrorAnswer(f, 2, 32); }, "Error response [Property, Unknown Property]"},
+  };
+  for (const Slot& slot : slots) {
+    // No time passes: a refusal, like a value, lets the next read go at once.
     SentFrame f = TickSends();
-    EXPECT_EQ(f.propertyId, 77u);
-    host.Receive(ErrorAnswer(f, 2, 32), kPeer);  // property, unknown property
+    EXPECT_EQ(f.propertyId, slot.property);
+    EXPECT_TRUE(host.Receive(slot.answer(f), kPeer).items.empty());
+    EXPECT_EQ(host.TakeLog(), slot.log.empty() ? "" : "\x02" "Bacnet/IP. " + slot.log + "\r\n") << slot.property;
+  }
+  SentFrame f = TickSends();
+  ASSERT_EQ(f.propertyId, 85u) << "the item's own read right after the last property";
+  auto names = Names(host.Receive(RealAck(f, 1.0f), kPeer).items);
+  EXPECT_EQ(std::vector<std::string>(names.begin() + 7, names.end()),
+            (std::vector<std::string>{"T", "DEV_OBJECT_NAME", "DEV_VENDOR_IDENTIFIER", "DEV_APPLICATION_SOFTWARE_VERSION",
+                                      "DEV_FIRMWARE_REVISION", "$NEW_ROW$"}))
+      << "a property given up never appears as an empty item";
+  Advance(1000);
+  EXPECT_EQ(TickSends().propertyId, 85u) << "a refused property is not asked again";
+}
+
+TEST_F(Polling, ADeviceOfAnotherInstanceIsNamedOnceAndItsValuesKeepFlowing) {
+  RequestXml r;
+  r.instances = "999";
+  r.items = {"D00:1=T"};
+  Start({r}, true);
+  SentFrame f = TickSends();
+  ASSERT_EQ(f.objectType, 8);
+  host.Receive(ErrorAnswer(f, 1, 31), kPeer);
+  EXPECT_EQ(host.TakeLog(),
+            "\x02" "Bacnet/IP. No device 999 at 192.168.1.30:47808: the device at that address has another instance "
+            "(its basic properties are not read until the configuration is loaded again)\r\n");
+  for (int round = 0; round < 2; ++round) {
+    f = TickSends();
+    EXPECT_EQ(f.propertyId, 85u);
+    Delivered d = host.Receive(RealAck(f, 5.0f), kPeer);
+    EXPECT_EQ(ByName(d.items)["DEV_ID"].ToInt(), 999);
+    EXPECT_EQ(Names(d.items).size(), 9u) << "no device property";
     Advance(1000);
   }
-  EXPECT_EQ(TickSends().propertyId, 70u);
+  EXPECT_EQ(host.TakeLog(), "") << "once per device and configuration";
+  // A reload of the configuration asks again.
+  ASSERT_EQ(host.SetState(kSource), 0);
+  EXPECT_EQ(TickSends().objectType, 8);
+}
+
+TEST_F(Polling, UnansweredPropertyReadsAreTheItemsTriesAndAnAnswerGivesThemAllBack) {
+  RequestXml r;
+  r.items = {"D00:1=T"};
+  Start({r}, true);
+  auto silent = [&](uint32_t property) {
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) Advance(1500);
+      EXPECT_EQ(TickSends().propertyId, property) << i;
+    }
+    EXPECT_EQ(host.TakeLog(), "");
+    Advance(1500);
+    host.Tick();
+    EXPECT_TRUE(host.TakeSent().empty());
+    EXPECT_EQ(host.TakeLog(), "\x02" "Bacnet/IP. Request timeout: Request #1 (192.168.1.30:47808)\r\n");
+  };
+  silent(77);
+  // Due again an interval after its last send; the device answers once...
+  Advance(1000);
+  SentFrame f = TickSends();
+  EXPECT_EQ(f.propertyId, 70u) << "the unanswered one was asked three times";
+  host.Receive(TextAck(f, "m"), kPeer);
+  // ...and falls silent again: three tries once more, not what was left.
+  silent(75);
+}
+
+TEST_F(Polling, FreshOnlyRecordsLeaveOutValuesKeptFromAnEarlierCycle) {
+  RequestXml r;
+  r.items = {"D00:1=A", "D00:2=B"};
+  host.Start(ConfigXml({r}), false, true);
+  ASSERT_EQ(host.SetState(kSource), 0);
+  auto cycle = [&](bool secondAnswers) {
+    SentFrame f = TickSends();
+    host.Receive(RealAck(f, 1.0f), kPeer);
+    f = TickSends();
+    return host.Receive(secondAnswers ? RealAck(f, 2.0f) : ErrorAnswer(f, 2, 32), kPeer);
+  };
+  EXPECT_EQ(Names(cycle(true).items).size(), 10u);
+  Advance(1000);
+  auto names = Names(cycle(false).items);
+  EXPECT_EQ(std::vector<std::string>(names.begin() + 7, names.end()), (std::vector<std::string>{"A", "$NEW_ROW$"}))
+      << "B's value is from the cycle before";
+  // A group whose values all time out leaves nothing, not the old ones.
+  Advance(1000);
+  host.Tick();
+  host.TakeSent();
+  for (int i = 0; i < 3; ++i) {
+    Advance(1500);
+    host.Tick();
+  }
+  host.TakeSent();
+  for (int i = 0; i < 3; ++i) {
+    Advance(1500);
+    host.Tick();
+  }
+  EXPECT_TRUE(host.TakeKind9().empty());
+  EXPECT_EQ(host.TakeLog().size() > 0, true);
 }
 
 TEST_F(Polling, DataTypeListAnswersExactly) {

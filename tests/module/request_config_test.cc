@@ -54,7 +54,7 @@ TEST(RequestConfig, ResponseItems) {
   auto item = [](const std::string& inner) { return "<Item>" + inner + "</Item>"; };
   auto items = Read(Root(Request("<Response>" + item("<DataType>D0D</DataType><Instance>$1F</Instance>") +
                                  item("<Name>NoType</Name>") + item("<DataType>D14</DataType>") +
-                                 item("<DataType>DZZ</DataType><Name></Name>") +
+                                 item("<DataType>DZZ</DataType><Name>Z</Name>") + item("<DataType>D00</DataType><Name></Name>") +
                                  item("<DataType>D13</DataType><Instance>4194304</Instance>") +
                                  item("<DataType>D13</DataType><Instance>-1</Instance>") +
                                  item("<DataType>D13</DataType><Instance>4194303</Instance>") + "</Response>")));
@@ -63,7 +63,7 @@ TEST(RequestConfig, ResponseItems) {
   EXPECT_EQ(items[0]->ObjectInstance, 31u);
   EXPECT_EQ(items[0]->Name, "ITEM");
   EXPECT_EQ(items[1]->ObjectType, 0) << "DZZ";
-  EXPECT_EQ(items[1]->Name, "") << "an empty Name element is an empty name";
+  EXPECT_EQ(items[1]->Name, "Z") << "an item with an empty Name element is left out";
   EXPECT_EQ(items[2]->ObjectInstance, 4194303u) << "instances no object can have are dropped";
   for (auto& i : items) {
     EXPECT_EQ(i->GroupSize, 3u);

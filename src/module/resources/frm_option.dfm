@@ -70,9 +70,9 @@ object frmOption: TfrmOption
   end
   object pan1: TPanel
     Left = 2
-    Top = 292
+    Top = 275
     Width = 461
-    Height = 28
+    Height = 45
     Align = alBottom
     BevelOuter = bvNone
     BorderWidth = 2
@@ -87,6 +87,15 @@ object frmOption: TfrmOption
       Checked = True
       State = cbChecked
       TabOrder = 0
+    end
+    object chkFreshOnly: TTntCheckBox
+      Left = 2
+      Top = 19
+      Width = 457
+      Height = 17
+      Align = alTop
+      Caption = 'Deliver only fresh values'
+      TabOrder = 1
     end
   end
   object pan0: TPanel

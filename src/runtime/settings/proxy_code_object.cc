@@ -13,6 +13,7 @@ const TPropInfo kProps[] = {
     TextProp<&TProxyCodeObject::SaveDialog_FileName>("SaveDialog_FileName"),
     FloatProp<&TProxyCodeObject::spMinInt_Value>("spMinInt_Value"),
     BoolProp<&TProxyCodeObject::chkReadDevProp_Checked>("chkReadDevProp_Checked"),
+    BoolProp<&TProxyCodeObject::chkFreshOnly_Checked>("chkFreshOnly_Checked"),
 };
 }  // namespace
 

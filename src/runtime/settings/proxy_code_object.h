@@ -23,6 +23,7 @@ class TProxyCodeObject : public TProxyCodeCustomObject {
   std::string SaveDialog_FileName;
   double spMinInt_Value = 0;
   bool chkReadDevProp_Checked = true;
+  bool chkFreshOnly_Checked = false;  // records carry only values answered in their own cycle
 };
 
 }  // namespace kel

@@ -40,6 +40,11 @@ const TClassInfo& TTextResources::StaticClass() {
       TextProp<&TTextResources::TextErrorResponse>("TextErrorResponse"),
       TextProp<&TTextResources::TextConfigLoadError>("TextConfigLoadError"),
       TextProp<&TTextResources::TextRequestTimeout>("TextRequestTimeout"),
+      TextProp<&TTextResources::TextOtherInstance>("TextOtherInstance"),
+      TextProp<&TTextResources::TextItemLeftOut>("TextItemLeftOut"),
+      TextProp<&TTextResources::TextUnreadableType>("TextUnreadableType"),
+      TextProp<&TTextResources::TextInstanceOutOfRange>("TextInstanceOutOfRange"),
+      TextProp<&TTextResources::TextNamelessItem>("TextNamelessItem"),
   };
   static const TClassInfo cls{"TTextResources", &TCustomTextResources::StaticClass(), props, std::size(props)};
   return cls;
@@ -50,6 +55,11 @@ TTextResources::TTextResources(TComponent* owner) : TCustomTextResources(owner) 
   AddText(&TextErrorResponse);
   AddText(&TextConfigLoadError);
   AddText(&TextRequestTimeout);
+  AddText(&TextOtherInstance);
+  AddText(&TextItemLeftOut);
+  AddText(&TextUnreadableType);
+  AddText(&TextInstanceOutOfRange);
+  AddText(&TextNamelessItem);
 }
 
 }  // namespace kel

@@ -51,6 +51,16 @@ class TTextResources : public TCustomTextResources {
   std::string TextErrorResponse = "Error response [%s]";
   std::string TextConfigLoadError = "Error while loading configuration (%s)";
   std::string TextRequestTimeout = "Request timeout";
+  // The device at an exactly named address answers for another instance:
+  // the configured instance, then the address.
+  std::string TextOtherInstance =
+      "No device %s at %s: the device at that address has another instance (its basic properties are not read "
+      "until the configuration is loaded again)";
+  // A response item the configuration cannot poll, and why.
+  std::string TextItemLeftOut = "Request item left out";
+  std::string TextUnreadableType = "the module does not read this object type";
+  std::string TextInstanceOutOfRange = "object instance outside 0..4194303";
+  std::string TextNamelessItem = "the item has no name";
 };
 
 }  // namespace kel
