@@ -263,6 +263,9 @@ bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, 
         return false;
       }
       o.deviceProperties = value == "on";
+    } else if (name == "--fresh-only") {
+      if (!flag()) return false;
+      o.freshOnly = true;
     } else if (name == "--format") {
       if (!takeValue()) return false;
       if (value == "csv") o.format = RecordFormat::Csv;
@@ -365,7 +368,7 @@ Plug-in and storage:
                          removed at the end)
   --language CODE        the host's language (default: EN)
 
-Data sources (each its own UDP socket with SO_BROADCAST and SO_REUSEADDR):
+Data sources (each its own UDP socket with SO_BROADCAST; SO_REUSEADDR for a fixed port):
   --bind ADDR[:PORT]     a data source bound to ADDR:PORT (port 0: any free port);
                          repeatable, ids 1, 2, ... named UDP1, UDP2, ...
                          (default: one data source 1 on 0.0.0.0:47808)
@@ -395,6 +398,10 @@ Request configuration (one of):
   --device-properties on|off
                          read the basic device properties ("Read dev props";
                          default on)
+  --fresh-only           "Deliver only fresh values" ("Fresh values only"):
+                         a record carries only the values answered in the
+                         cycle it closes, never one kept from before a
+                         time-out or an Error answer (default off)
 
 Records:
   --format csv|jsonl     record format (default jsonl)

@@ -30,6 +30,7 @@ struct HostOptions {
   std::string configFile;       // --config
   std::vector<PollSpec> polls;  // from --poll, or the built-in default
   bool deviceProperties = true;
+  bool freshOnly = false;  // --fresh-only: "Deliver only fresh values"
   RecordFormat format = RecordFormat::Jsonl;
   std::string outFile;  // empty: standard output
   bool quiet = false;

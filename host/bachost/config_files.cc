@@ -28,7 +28,7 @@ bool ReadRequestConfigFile(const std::string& path, std::string* xml, std::strin
 }
 
 bool StoreModuleSettings(const std::string& iniPath, const std::string& xml, bool readDeviceProperties,
-                         std::string* error) {
+                         std::string* error, bool freshValuesOnly) {
   port::NamedLock lock(IniLockName(iniPath));
   if (!lock.Acquire(10000)) {
     *error = "INI file '" + iniPath + "' stays locked by another process";
@@ -39,9 +39,13 @@ bool StoreModuleSettings(const std::string& iniPath, const std::string& xml, boo
     *error = "cannot read INI file '" + iniPath + "'";
     return false;
   }
-  text = UpdateIniText(text, kIniSection,
-                       {{kParserConfigKey, PercentEncode(xml)},
-                        {kReadDevPropsKey, readDeviceProperties ? "True" : "False"}});
+  std::vector<std::pair<std::string, std::string>> values = {
+      {kParserConfigKey, PercentEncode(xml)}, {kReadDevPropsKey, readDeviceProperties ? "True" : "False"}};
+  // The opt-in option is written when chosen, or to switch it off again; a
+  // file that never had it stays as it was.
+  if (freshValuesOnly || IniHasKey(text, kIniSection, kFreshOnlyKey))
+    values.emplace_back(kFreshOnlyKey, freshValuesOnly ? "True" : "False");
+  text = UpdateIniText(text, kIniSection, values);
   if (!port::WriteFileAtomic(iniPath, text)) {
     *error = "cannot write INI file '" + iniPath + "'";
     return false;

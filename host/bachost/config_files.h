@@ -13,10 +13,11 @@ bool ReadRequestConfigFile(const std::string& path, std::string* xml, std::strin
 
 // Stores the configuration XML under "Parser config" and the device
 // properties switch under "Read dev props" (True/False) in the [Common]
-// section of the INI file, keeping whatever else the file holds.  The file
-// is replaced atomically while the module's lock for that file is held.
+// section of the INI file, and "Fresh values only" when it is chosen or the
+// file has it already, keeping whatever else the file holds.  The file is
+// replaced atomically while the module's lock for that file is held.
 bool StoreModuleSettings(const std::string& iniPath, const std::string& xml, bool readDeviceProperties,
-                         std::string* error);
+                         std::string* error, bool freshValuesOnly = false);
 
 // A file of this process in the temporary folder.
 std::string DefaultIniPath();

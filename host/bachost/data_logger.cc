@@ -159,7 +159,7 @@ bool LoggerRun::StoreSettings(const std::string& xml, int* code) {
   std::string error;
   ini_ = o_.ini.empty() ? DefaultIniPath() : o_.ini;
   if (o_.ini.empty()) temporaryIni_.path = ini_;
-  if (!StoreModuleSettings(ini_, xml, o_.deviceProperties, &error)) {
+  if (!StoreModuleSettings(ini_, xml, o_.deviceProperties, &error, o_.freshOnly)) {
     *code = Fail(2, error);
     return false;
   }

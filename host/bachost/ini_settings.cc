@@ -120,6 +120,26 @@ std::string UpdateIniText(std::string_view text, std::string_view section,
   return out;
 }
 
+bool IniHasKey(std::string_view text, std::string_view section, std::string_view key) {
+  const std::string wantedSection = Lower(TrimBlanks(section));
+  const std::string wantedKey = Lower(TrimBlanks(key));
+  bool inSection = false;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string name;
+    if (SectionOf(line, &name)) {
+      inSection = name == wantedSection;
+    } else if (inSection && KeyOf(line, &name) && name == wantedKey) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string IniLockName(std::string_view path) {
   std::string name;
   name.reserve(path.size());

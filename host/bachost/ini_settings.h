@@ -11,10 +11,11 @@
 namespace host {
 
 // The section the module's options live in when the host gives no section
-// prefix, and the keys of the two options the host sets.
+// prefix, and the keys of the options the host sets.
 inline constexpr const char* kIniSection = "Common";
 inline constexpr const char* kParserConfigKey = "Parser config";
 inline constexpr const char* kReadDevPropsKey = "Read dev props";
+inline constexpr const char* kFreshOnlyKey = "Fresh values only";
 
 // Percent encoding of a UTF-8 text: bytes 0x21..0x7F other than "%" and "+"
 // stand for themselves, "%" is "%%", a space is itself unless it starts the
@@ -28,6 +29,9 @@ std::string PercentEncode(std::string_view utf8);
 // Lines end with CR LF.
 std::string UpdateIniText(std::string_view text, std::string_view section,
                           const std::vector<std::pair<std::string, std::string>>& values);
+
+// Whether the section of the INI text has the key (compared as above).
+bool IniHasKey(std::string_view text, std::string_view section, std::string_view key);
 
 // The name of the system-wide lock the module holds while it works on an
 // INI file: the path with ASCII letters lower-cased and every character

@@ -21,9 +21,9 @@ class UdpSocket {
   UdpSocket& operator=(const UdpSocket&) = delete;
 
   // Binds to an IPv4 address and port (0: any free port) with SO_BROADCAST
-  // and SO_REUSEADDR set (on Windows, where that option lets a second socket
-  // take over a bound port, SO_EXCLUSIVEADDRUSE instead); false with the
-  // system's reason.
+  // set, and SO_REUSEADDR for a fixed port, never for port 0 (on Windows,
+  // where that option lets a second socket take over a bound port,
+  // SO_EXCLUSIVEADDRUSE instead); false with the system's reason.
   bool Open(const std::string& address, uint16_t port, std::string* error);
   void Close();
 

@@ -40,7 +40,10 @@ bool UdpSocket::Open(const std::string& address, uint16_t port, std::string* err
     return false;
   }
   const int on = 1;
-  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+  // A fixed port is shared on purpose (a simulator or another BACnet/IP
+  // program on this machine); port 0 never: with SO_REUSEADDR two sockets
+  // may be handed the same ephemeral port and one of them hears nothing.
+  if ((port != 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) ||
       ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
       ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
     *error = std::strerror(errno);

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace host {
 
@@ -29,6 +30,12 @@ bool ShortestText(T value, std::string* out) {
   if (r.ec != std::errc()) return false;
   out->assign(buf, r.ptr);
   return true;
+}
+
+// Whether d is exactly a single-precision number.
+bool IsSingle(double d) {
+  return std::isfinite(d) && std::fabs(d) <= std::numeric_limits<float>::max() &&
+         static_cast<double>(static_cast<float>(d)) == d;
 }
 
 }  // namespace
@@ -95,6 +102,9 @@ ValueKind TypedText(const HostValue& value, std::string* text) {
     case KEL_VT_R4:
       return NumberText(static_cast<float>(value.d), text) ? ValueKind::Number : ValueKind::Null;
     case KEL_VT_R8:
+      // A Real arrives widened: written as the single-precision number it
+      // is (18.007145, not 18.007144927978516).
+      if (IsSingle(value.d)) return NumberText(static_cast<float>(value.d), text) ? ValueKind::Number : ValueKind::Null;
       return NumberText(value.d, text) ? ValueKind::Number : ValueKind::Null;
     case KEL_VT_BOOL:
       *text = value.i ? "true" : "false";

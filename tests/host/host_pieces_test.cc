@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <set>
 
 #include "cli_options.h"
 #include "ini_settings.h"
@@ -15,6 +17,7 @@
 #include "runtime/settings/percent_codec.h"
 #include "runtime/xml/xml_tree.h"
 #include "send_envelope.h"
+#include "udp_socket.h"
 #include "value_text.h"
 
 namespace {
@@ -230,6 +233,29 @@ TEST(RecordFormats, JsonValuesAreTypedAndEscaped) {
             "\"bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\":\"\xE2\x82\xAC\"}}\n");
 }
 
+TEST(RecordFormats, WidenedRealsControlCharactersAndCsvEdges) {
+  // A Real arrives widened to double: its single-precision text, in JSON
+  // and CSV alike; a double that is no single keeps its own.
+  host::Record r;
+  r.items = {{"REAL", V(KEL_VT_R8, 0, static_cast<double>(18.007145f))}, {"DOUBLE", V(KEL_VT_R8, 0, 0.1)},
+             {"BIG", V(KEL_VT_R8, 0, 1e300)}};
+  EXPECT_EQ(host::MakeRecordWriter(host::RecordFormat::Jsonl)->Format(r),
+            "{\"source\":0,\"via\":\"output\",\"items\":{\"REAL\":18.007145,\"DOUBLE\":0.1,\"BIG\":1e+300}}\n");
+  EXPECT_EQ(host::MakeRecordWriter(host::RecordFormat::Csv)->Format(r),
+            "source,via,REAL,DOUBLE,BIG\r\n0,output,18.007145,0.1,1e+300\r\n");
+  // Every control character below 0x20 is escaped in JSON.
+  std::string controls;
+  for (char c = 1; c < 0x20; ++c) controls.push_back(c);
+  r.items = {{"T", V(KEL_VT_BSTR, 0, 0, controls)}};
+  const std::string json = host::MakeRecordWriter(host::RecordFormat::Jsonl)->Format(r);
+  for (size_t i = 0; i + 1 < json.size(); ++i)
+    EXPECT_GE(static_cast<unsigned char>(json[i]), 0x20) << "raw control at " << i << ": " << json;
+  // CSV quotes a bare CR and a trailing blank.
+  r.items = {{"CR", V(KEL_VT_BSTR, 0, 0, "a\rb")}, {"BLANK", V(KEL_VT_BSTR, 0, 0, "end ")}};
+  EXPECT_EQ(host::MakeRecordWriter(host::RecordFormat::Csv)->Format(r),
+            "source,via,CR,BLANK\r\n0,output,\"a\rb\",\"end \"\r\n");
+}
+
 TEST(RecordFormats, DatesAndCurrencyAtTheirEdges) {
   std::string t;
   ASSERT_TRUE(host::OleDateToIso(0, &t));
@@ -275,6 +301,21 @@ TEST(RecordFormats, OutputListsSplitAtRowMarkers) {
   EXPECT_EQ(rows[0].size(), 1u);
   EXPECT_EQ(rows[1].size(), 2u);
   EXPECT_TRUE(host::SplitRows({{"$NEW_ROW$", V(KEL_VT_NULL)}}).empty());
+}
+
+// ---- Sockets ----------------------------------------------------------------------
+
+TEST(UdpSockets, FiveHundredSourcesOnPortZeroGetFiveHundredPorts) {
+  std::vector<std::unique_ptr<host::UdpSocket>> sockets;
+  std::set<uint16_t> ports;
+  for (int i = 0; i < 500; ++i) {
+    auto s = std::make_unique<host::UdpSocket>();
+    std::string error;
+    ASSERT_TRUE(s->Open("127.0.0.1", 0, &error)) << error;
+    ports.insert(s->LocalPort());
+    sockets.push_back(std::move(s));
+  }
+  EXPECT_EQ(ports.size(), 500u) << "two sources shared a port";
 }
 
 // ---- Log lines ----------------------------------------------------------------------
