@@ -112,9 +112,9 @@ TEST(SimResponder, RequestAnswerTable) {
       {"a network the router does not reach", "127.0.0.10", F("01 24 00 09 01 0C FF 00 05 07 0C 0C 00 00 00 01 19 55"),
        {{"127.0.0.10:47808", "127.0.0.1:40000", F("01 80 03 01 00 09"), 0}}},
       {"the router is not a device", "127.0.0.10", Rp("00 00 00 01", "19 55"), {}},
-      {"Who-Is-Router-To-Network", "127.0.0.255", F("01 80 00"),
+      {"Who-Is-Router-To-Network", "127.0.0.255", F("01 80 00", bvlc::kOriginalBroadcast),
        {{"127.0.0.10:47808", "127.0.0.1:40000", F("01 80 01 00 05"), 0}}},
-      {"Who-Is-Router-To-Network for a network no one reaches", "127.0.0.255", F("01 80 00 00 06"), {}},
+      {"Who-Is-Router-To-Network for a network no one reaches", "127.0.0.255", F("01 80 00 00 06", bvlc::kOriginalBroadcast), {}},
       {"relayed device: the answer comes through the BBMD", "127.0.1.5", Rp("02 00 0B B9", "19 4B"),
        {{"127.0.0.20:47808", "127.0.0.1:40000", Fwd("127.0.1.5:47808", ack + "02 00 0B B9 19 4B 3E C4 02 00 0B B9 3F"),
          0}}},
@@ -163,15 +163,15 @@ TEST(SimResponder, WhoIsReachesTheDevicesItsDestinationCovers) {
   Responder r(TestBuilding());
   using V = std::vector<std::string>;
   // A local broadcast stays on the B/IP network (and reaches the BBMD's subnet).
-  EXPECT_EQ(Instances(Ask(r, "127.0.0.255", F("01 00 10 08"))),
+  EXPECT_EQ(Instances(Ask(r, "127.0.0.255", F("01 00 10 08", bvlc::kOriginalBroadcast))),
             (V{"1001 127.0.0.2:47808", "1002 127.0.0.3:47808", "3001 127.0.0.20:47808 origin=127.0.1.5:47808"}));
   // A global broadcast also passes the router.
-  EXPECT_EQ(Instances(Ask(r, "127.0.0.255", F("01 20 FF FF 00 FF 10 08"))),
+  EXPECT_EQ(Instances(Ask(r, "127.0.0.255", F("01 20 FF FF 00 FF 10 08", bvlc::kOriginalBroadcast))),
             (V{"1001 127.0.0.2:47808", "1002 127.0.0.3:47808", "2001 127.0.0.10:47808 snet=5 slen=1",
                "2002 127.0.0.10:47808 snet=5 slen=2", "2003 127.0.0.10:47808 snet=5 slen=6",
                "3001 127.0.0.20:47808 origin=127.0.1.5:47808"}));
   // A broadcast on network 5 only, with a range.
-  EXPECT_EQ(Instances(Ask(r, "127.0.0.255", F("01 20 00 05 00 FF 10 08 0A 07 D2 1A 07 D3"))),
+  EXPECT_EQ(Instances(Ask(r, "127.0.0.255", F("01 20 00 05 00 FF 10 08 0A 07 D2 1A 07 D3", bvlc::kOriginalBroadcast))),
             (V{"2002 127.0.0.10:47808 snet=5 slen=2", "2003 127.0.0.10:47808 snet=5 slen=6"}));
   // A global Who-Is sent to the router itself.
   EXPECT_EQ(Instances(Ask(r, "127.0.0.10", F("01 20 FF FF 00 FF 10 08"))).size(), 3u);
@@ -188,7 +188,7 @@ TEST(SimResponder, IAmToBroadcastAndSpread) {
   o.iamBroadcast = true;
   o.iamSpreadMs = 300;
   Responder r(TestBuilding(), o);
-  auto got = Ask(r, "127.0.0.255", F("01 20 FF FF 00 FF 10 08"));
+  auto got = Ask(r, "127.0.0.255", F("01 20 FF FF 00 FF 10 08", bvlc::kOriginalBroadcast));
   ASSERT_EQ(got.size(), 6u);
   std::vector<uint32_t> delays;
   for (const auto& a : got) {
@@ -225,6 +225,48 @@ TEST(SimResponder, KnobsDropErrorAndDelay) {
   EXPECT_EQ(Ask(r, "127.0.0.3", Rp("00 00 00 01", "19 55")).size(), 1u);
 }
 
+TEST(SimResponder, StrictAsRealDevicesUnlessAKnobSaysOtherwise) {
+  const std::string whoIs = "01 00 10 08";
+  // A unicast frame at the broadcast address is dropped, as real stacks do.
+  Responder strict(TestBuilding());
+  EXPECT_TRUE(Ask(strict, "127.0.0.255", F(whoIs)).empty());
+  ResponderOptions lenient;
+  lenient.lenientBroadcast = true;
+  Responder forgiving(TestBuilding(), lenient);
+  EXPECT_EQ(Ask(forgiving, "127.0.0.255", F(whoIs)).size(), 3u);
+
+  Building b = TestBuilding();
+  b.devices[0].knobs.optionalProperties = false;
+  b.devices[0].knobs.iamBroadcast = true;
+  b.devices[1].knobs.anyInstance = true;
+  Responder r(b);
+  struct Row {
+    const char* name;
+    const char* socket;
+    std::string request;
+    std::string to;
+    std::string answer;
+  };
+  const std::string ack = "01 00 30 07 0C 0C ";
+  const std::vector<Row> rows = {
+      {"no description", "127.0.0.2", Rp("02 00 03 E9", "19 1C"), "127.0.0.1:40000", F("01 00 50 07 0C 91 02 91 20")},
+      {"the required name is still there", "127.0.0.2", Rp("02 00 03 E9", "19 4D"), "127.0.0.1:40000",
+       F(ack + "02 00 03 E9 19 4D 3E 75 09 00 44 65 76 2D 31 30 30 31 3F")},
+      {"I-Am by broadcast", "127.0.0.2", F(whoIs), "127.0.0.255:47808",
+       F("01 20 FF FF 00 FF 10 00 C4 02 00 03 E9 22 05 C4 91 03 22 03 E7", bvlc::kOriginalBroadcast)},
+      {"a gateway answers for any device instance", "127.0.0.3", Rp("02 00 03 E7", "19 4B"), "127.0.0.1:40000",
+       F(ack + "02 00 03 E7 19 4B 3E C4 02 00 03 EA 3F")},
+      {"by default another instance is no object here", "127.0.0.2", Rp("02 00 03 E7", "19 4B"), "127.0.0.1:40000",
+       F("01 00 50 07 0C 91 01 91 1F")},
+  };
+  for (const Row& row : rows) {
+    auto got = Ask(r, row.socket, row.request);
+    ASSERT_EQ(got.size(), 1u) << row.name;
+    EXPECT_EQ(got[0].to, row.to) << row.name;
+    EXPECT_EQ(got[0].hex, row.answer) << row.name;
+  }
+}
+
 TEST(SimResponder, AnAnswerLargerThanTheClientTakesIsAborted) {
   Building b = TestBuilding();
   b.devices[0].objects = DefaultObjects(1001);  // object-list of 21 identifiers: 117 octets
@@ -247,7 +289,7 @@ TEST(SimResponder, LogLinesNameDeviceObjectPropertyAndOutcome) {
   Ask(r, "127.0.0.2", Rp("00 00 00 01", "19 55"), 0, &log);
   Ask(r, "127.0.0.10", F("01 24 00 05 01 0C FF 00 05 07 0C 0C 00 00 00 09 19 55"), 0, &log);
   Ask(r, "127.0.0.2", F("01 04 00 05 07 0E 0C 00 00 00 01"), 0, &log);
-  Ask(r, "127.0.0.255", F("01 00 10 08 09 00 1A 03 E9"), 0, &log);
+  Ask(r, "127.0.0.255", F("01 00 10 08 09 00 1A 03 E9", bvlc::kOriginalBroadcast), 0, &log);
   EXPECT_EQ(log, (std::vector<std::string>{
                      "rp 127.0.0.2 dev=1001 AI:1 pv -> real 21.5 id=7 from=127.0.0.1:40000",
                      "rp 127.0.0.10/5:0c dev=2001 AI:9 pv -> error object unknown-object id=7 from=127.0.0.1:40000",
@@ -346,8 +388,8 @@ TEST(SimResponder, MalformedRequestsNeverCrashNorBringMalformedAnswers) {
       {"127.0.0.2", Rp("02 00 03 E9", "19 4C 29 02")},
       {"127.0.0.2", F("01 00 10 08 0A 03 E9 1A 03 E9")},
       {"127.0.0.10", F("01 24 00 05 06 7F 00 00 09 BA C0 FF 00 05 07 0C 0C 02 00 07 D3 19 78")},
-      {"127.0.0.255", F("01 20 FF FF 00 FF 10 08")},
-      {"127.0.0.255", F("01 80 00 00 05")},
+      {"127.0.0.255", F("01 20 FF FF 00 FF 10 08", bvlc::kOriginalBroadcast)},
+      {"127.0.0.255", F("01 80 00 00 05", bvlc::kOriginalBroadcast)},
       {"127.0.1.5", Fwd("127.0.9.9:47808", "01 0C 00 09 01 21 00 05 07 0C 0C 00 00 00 01 19 4F")},
       {"127.0.0.20", "81 09 00 08 01 00 10 08"},
   };

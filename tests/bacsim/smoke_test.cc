@@ -173,7 +173,7 @@ TEST(SimSmoke, ReadPropertyAndWhoIsOverLoopback) {
 
   // A global Who-Is at the broadcast address: every device, each from its
   // own address, the routed ones from the router, the relayed one from the BBMD.
-  c.Send(sim.At(Role::kBroadcast), "81 0A 00 0C 01 20 FF FF 00 FF 10 08");
+  c.Send(sim.At(Role::kBroadcast), "81 0B 00 0C 01 20 FF FF 00 FF 10 08");
   std::multiset<std::string> senders;
   for (int i = 0; i < 6; ++i) {
     ASSERT_TRUE(c.Receive(from, hex)) << i;
@@ -232,7 +232,7 @@ TEST(SimSmoke, AThousandDevicesAnswerOneWhoIs) {
   Lines log(sim.LogFd());
   ASSERT_NE(log.WaitFor("ready devices=1000 sockets=1001"), "");
   Client c;
-  c.Send(sim.At(Role::kBroadcast), "81 0A 00 0C 01 20 FF FF 00 FF 10 08");
+  c.Send(sim.At(Role::kBroadcast), "81 0B 00 0C 01 20 FF FF 00 FF 10 08");
   std::set<uint32_t> instances;
   Endpoint from;
   std::string hex;
@@ -341,7 +341,7 @@ TEST(SimProgram, ServesTheSampleBuildingUntilSigterm) {
   ASSERT_TRUE(c.Receive(from, hex));
   EXPECT_EQ(hex, "81 0A 00 17 01 00 30 03 0C 0C 00 00 00 01 19 55 3E 44 41 90 00 00 3F");  // 18.0
   EXPECT_NE(log->WaitFor("rp 127.0.0.2 dev=1001 AI:1 pv -> real 18 id=3 from=127.0.0.1:"), "") << log->Seen();
-  c.Send({0x7F0000FF, port}, "81 0A 00 0C 01 20 FF FF 00 FF 10 08");
+  c.Send({0x7F0000FF, port}, "81 0B 00 0C 01 20 FF FF 00 FF 10 08");
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(c.Receive(from, hex)) << i;
   EXPECT_NE(log->WaitFor("matched=6"), "");
   kill(p.pid, SIGTERM);

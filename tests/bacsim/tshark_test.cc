@@ -32,7 +32,9 @@ struct Case {
   std::vector<std::pair<std::string, std::string>> expect;
 };
 
-std::string F(const std::string& payload) { return ToHex(BuildBvll(bvlc::kOriginalUnicast, Hex(payload))); }
+std::string F(const std::string& payload, uint8_t function = bvlc::kOriginalUnicast) {
+  return ToHex(BuildBvll(function, Hex(payload)));
+}
 std::string RoutedRp(const std::string& mac, const std::string& oid, const std::string& property) {
   const size_t len = Hex(mac).size();
   char dlen[4];
@@ -76,7 +78,7 @@ TEST(SimTshark, AnswersDecodeAsMeant) {
        {{"bvlc.function", "0x04"}, {"bvlc.fwd_ip", "127.0.1.5"}, {"bvlc.fwd_port", "47808"},
         {"bacapp.present_value.real", "21.5"}}},
       {"BVLC-Result NAK", "127.0.0.2", "81 05 00 06 00 3C", {{"bvlc.function", "0x00"}, {"bvlc.result", "0x0030"}}},
-      {"I-Am-Router-To-Network", "127.0.0.255", F("01 80 00"), {{"bacnet.mesgtyp", "0x01"}, {"bacnet.dnet", "5"}}},
+      {"I-Am-Router-To-Network", "127.0.0.255", F("01 80 00", bvlc::kOriginalBroadcast), {{"bacnet.mesgtyp", "0x01"}, {"bacnet.dnet", "5"}}},
       {"Reject-Message-To-Network", "127.0.0.10", RoutedRp("0C", "00 00 00 01", "19 55").replace(21, 2, "09"),
        {{"bacnet.mesgtyp", "0x03"}, {"bacnet.rejectreason", "1"}, {"bacnet.dnet", "9"}}},
   };

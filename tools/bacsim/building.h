@@ -44,6 +44,10 @@ struct Knobs {
   uint32_t errorEvery = 0;  // every Nth confirmed request is answered with an Error (0: never)
   uint8_t errorClass = 0;   // the Error that errorEvery sends: device,
   uint8_t errorCode = 3;    // device-busy
+  // How strict the device is, as real stacks differ.
+  bool optionalProperties = true;  // false: the Device object has no description (Error unknown-property)
+  bool iamBroadcast = false;       // I-Am by broadcast instead of to the Who-Is sender
+  bool anyInstance = false;        // the Device object answers for any device instance (a gateway)
 };
 
 enum class Attachment {

@@ -24,6 +24,8 @@ const char kUsage[] =
     "  --error-every N        every Nth confirmed request to a device gets an Error (device, device-busy)\n"
     "  --iam-to sender|broadcast  where I-Am goes (default: the Who-Is sender)\n"
     "  --iam-spread MS        spread the I-Ams answering one Who-Is over MS milliseconds\n"
+    "  --lenient-broadcast    also answer an Original-Unicast-NPDU sent to the broadcast address\n"
+    "                         (dropped by default, as real devices do)\n"
     "  --static               present values stay those at start\n"
     "  --max-seconds S        stop after S seconds\n"
     "  --quiet                no line per request\n"
@@ -130,6 +132,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     } else if (arg == "--iam-spread") {
       if (!number(600000, n)) return false;
       o.responder.iamSpreadMs = static_cast<uint32_t>(n);
+    } else if (arg == "--lenient-broadcast") {
+      o.responder.lenientBroadcast = true;
     } else if (arg == "--static") {
       o.server.staticValues = true;
     } else if (arg == "--max-seconds") {

@@ -104,10 +104,16 @@ class FileReader {
   }
 
   bool Knob(const Json& o, const std::string& where, Knobs& k) {
+    if (const Json* to = o.Find("iam_to")) {
+      if (to->type != Json::kString || (to->text != "sender" && to->text != "broadcast"))
+        return Fail(where, "iam_to must be \"sender\" or \"broadcast\"");
+      k.iamBroadcast = to->text == "broadcast";
+    }
     return Integer(o, "delay_ms", where, k.delayMs, 0, 600000) &&
            Integer(o, "drop_every", where, k.dropEvery, 0, 1e9) &&
            Integer(o, "error_every", where, k.errorEvery, 0, 1e9) &&
-           Integer(o, "error_class", where, k.errorClass, 0, 255) && Integer(o, "error_code", where, k.errorCode, 0, 255);
+           Integer(o, "error_class", where, k.errorClass, 0, 255) && Integer(o, "error_code", where, k.errorCode, 0, 255) &&
+           Bool(o, "optional_properties", where, k.optionalProperties) && Bool(o, "any_instance", where, k.anyInstance);
   }
 
   bool Object(const Json& j, const std::string& where, uint32_t deviceInstance, SimObject& o) {
@@ -140,7 +146,8 @@ class FileReader {
   bool Device(const Json& j, const std::string& where, uint16_t port, const Knobs& knobs, SimDevice& d) {
     if (!Known(j, where, {"instance", "name", "model", "vendor", "vendor_id", "application_software_version",
                           "firmware_revision", "description", "address", "router", "network", "mac", "bbmd",
-                          "delay_ms", "drop_every", "error_every", "error_class", "error_code", "objects"})) {
+                          "delay_ms", "drop_every", "error_every", "error_class", "error_code", "optional_properties",
+                          "iam_to", "any_instance", "objects"})) {
       return false;
     }
     if (!j.Find("instance")) return Fail(where, "instance missing");
@@ -237,7 +244,8 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   }
   Knobs knobs;
   if (const Json* d = root.Find("defaults")) {
-    if (!r.Known(*d, "defaults", {"delay_ms", "drop_every", "error_every", "error_class", "error_code"}) ||
+    if (!r.Known(*d, "defaults", {"delay_ms", "drop_every", "error_every", "error_class", "error_code",
+                                  "optional_properties", "iam_to", "any_instance"}) ||
         !r.Knob(*d, "defaults", knobs)) {
       return false;
     }

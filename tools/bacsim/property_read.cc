@@ -32,7 +32,10 @@ void ReadDeviceProperty(const SimDevice& d, uint32_t property, bool hasIndex, ui
     case prop::kModelName: v = Value::CharString(d.model); break;
     case prop::kFirmwareRevision: v = Value::CharString(d.firmware); break;
     case prop::kAppSoftwareVersion: v = Value::CharString(d.appVersion); break;
-    case prop::kDescription: v = Value::CharString(d.description); break;
+    case prop::kDescription:
+      if (!d.knobs.optionalProperties) return r.Fail(errclass::kProperty, errcode::kUnknownProperty);
+      v = Value::CharString(d.description);
+      break;
     case prop::kProtocolVersion: v = Value::Unsigned(1); break;
     case prop::kProtocolRevision: v = Value::Unsigned(14); break;
     case prop::kMaxApduLengthAccepted: v = Value::Unsigned(kMaxApdu); break;

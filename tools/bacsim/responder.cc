@@ -84,6 +84,7 @@ void Responder::Handle(const Incoming& in, double seconds, std::vector<Outgoing>
   rq.sender = in.from;
   switch (bvll.function) {
     case bvlc::kOriginalUnicast:
+      if (s.role == Role::kBroadcast && !options_.lenientBroadcast) return Ignored(in, "unicast-to-broadcast", log);
       break;
     case bvlc::kOriginalBroadcast:
       rq.bvllBroadcast = true;

@@ -47,6 +47,9 @@ struct ResponderOptions {
   bool iamBroadcast = false;  // I-Am to the broadcast address instead of the Who-Is sender
   uint32_t iamSpreadMs = 0;   // I-Ams answering one Who-Is spread over this time
   bool verbose = false;       // also log what is ignored
+  // Answer an Original-Unicast-NPDU that arrives at the broadcast address;
+  // real stacks drop it (a broadcast must come as a broadcast).
+  bool lenientBroadcast = false;
 };
 
 class Responder {

@@ -93,7 +93,7 @@ void Responder::WhoIs(const std::vector<size_t>& devices, const Request& rq, std
     EncodeValue(apdu, Value::Unsigned(kMaxApdu));
     EncodeValue(apdu, Value::Enumerated(3));  // no-segmentation
     EncodeValue(apdu, Value::Unsigned(d.vendorId));
-    Outgoing o = Reply(matched[k], rq, apdu, options_.iamBroadcast);
+    Outgoing o = Reply(matched[k], rq, apdu, options_.iamBroadcast || d.knobs.iamBroadcast);
     if (options_.iamSpreadMs && matched.size() > 1) {
       o.delayMs += static_cast<uint32_t>(uint64_t{options_.iamSpreadMs} * k / matched.size());
     }
@@ -201,8 +201,11 @@ bool Responder::ConfirmedAnswer::FaultKnobs() {
 ReadResult Responder::ConfirmedAnswer::Read(const ReadPropertyArgs& a, double seconds, ObjectId& answered) const {
   ReadResult result;
   const auto property = static_cast<uint32_t>(a.property);
-  if (a.oid.type == obj::kDevice && (a.oid.instance == d_.instance || a.oid.instance == kWildcardInstance)) {
-    answered.instance = d_.instance;
+  // A device answers for its own Device object only, unless it stands for
+  // several (a gateway).
+  if (a.oid.type == obj::kDevice &&
+      (a.oid.instance == d_.instance || a.oid.instance == kWildcardInstance || d_.knobs.anyInstance)) {
+    if (a.oid.instance == kWildcardInstance) answered.instance = d_.instance;
     ReadDeviceProperty(d_, property, a.hasIndex, a.index, result);
     return result;
   }
