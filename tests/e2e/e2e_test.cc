@@ -46,6 +46,25 @@ class EndToEnd : public ::testing::Test {
     sim_ = std::make_unique<ChildProcess>(args);
     ASSERT_TRUE(sim_->WaitForOutLine("ready", 20s)) << sim_->Out() << sim_->Err();
   }
+  // A building of the test's own (JSON text) on kPort.
+  void StartOwnBuilding(const std::string& json) {
+    const std::string path = TempFile("building.json", json);
+    sim_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{BACSIM_EXE, "--config", path, "--port", kPort, "--max-seconds", "120"});
+    ASSERT_TRUE(sim_->WaitForOutLine("ready", 20s)) << sim_->Out() << sim_->Err();
+    std::remove(path.c_str());
+  }
+  // A file of this run with the given text; removed by the caller.
+  static std::string TempFile(const std::string& name, const std::string& text) {
+    const std::string path = std::string(TEMP_DIR) + "/e2e-" + std::to_string(getpid()) + "-" + name;
+    FILE* f = std::fopen(path.c_str(), "w");
+    EXPECT_NE(f, nullptr) << path;
+    if (f) {
+      std::fputs(text.c_str(), f);
+      std::fclose(f);
+    }
+    return path;
+  }
   void TearDown() override {
     if (sim_) sim_->Stop(SIGTERM, 10s);
   }
@@ -156,7 +175,10 @@ TEST_F(EndToEnd, ADeviceThatDropsRequestsStillDeliversThroughResends) {
 
 TEST_F(EndToEnd, ASilentDeviceGivesOneWarningPerGiveUpAndNoRecord) {
   StartBuilding();
-  HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.0.0.99:" + kPort,
+  // Unanswered property reads are the item's tries too.
+  for (const char* properties : {"off", "on"}) {
+  SCOPED_TRACE(std::string("device properties ") + properties);
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", properties, "--poll", "127.0.0.99:" + kPort,
                     "--instance", "9", "--items", "AI:1", "--interval", "100ms", "--timeout", "150ms",
                     "--duration", "3"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -170,6 +192,7 @@ TEST_F(EndToEnd, ASilentDeviceGivesOneWarningPerGiveUpAndNoRecord) {
   // Three sends per give-up; the last round may be cut short by the end.
   EXPECT_GE(r.summary["frames-sent"], 3 * warnings);
   EXPECT_LE(r.summary["frames-sent"], 3 * warnings + 3);
+  }
 }
 
 TEST_F(EndToEnd, DevicePropertiesAreReadOnceAndRideOnEveryRecord) {
@@ -261,6 +284,82 @@ TEST_F(EndToEnd, DevicesFoundByWhoIsBehindARouterAndThroughABroadcastManager) {
   EXPECT_GE(SimLines("127.0.0.10/5:0c dev=2001 AI:1").size(), 1u);
   EXPECT_GE(SimLines("127.0.0.10/5:002a dev=2002 AI:1").size(), 1u);
   EXPECT_GE(SimLines("127.0.0.10/5:7f000009bac0 dev=2003 AI:1").size(), 1u);
+}
+
+TEST_F(EndToEnd, BroadcastDiscoveryOfOneDeviceReachesADeviceThatDropsUnicastAtItsBroadcastSocket) {
+  StartBuilding();  // bacsim's broadcast socket is strict by default
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.0.0.255:" + kPort,
+                    "--instance", "1002", "--items", "AI:1", "--interval", "100ms", "--records", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.records.size(), 2u);
+  EXPECT_EQ(r.records[0].Number("DEV_ID"), 1002);
+  EXPECT_EQ(r.records[0].Text("REMOTE_ADDRESS"), "127.0.0.3:" + kPort);
+  // One Who-Is for that device only: one I-Am, not one from every device.
+  EXPECT_NE(sim_->Out().find("range=1002-1002 matched=1"), std::string::npos) << sim_->Out();
+}
+
+TEST_F(EndToEnd, ADeviceWithoutDescriptionGivesACompleteFirstRecord) {
+  StartOwnBuilding(R"({"devices": [{"instance": 4001, "address": "127.0.0.2", "optional_properties": false,
+    "objects": [{"type": "AV", "instance": 1}, {"type": "AV", "instance": 2}, {"type": "BI", "instance": 1},
+                {"type": "AI", "instance": 1}, {"type": "BV", "instance": 1}]}]})");
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.2:" + kPort, "--instance", "4001", "--items",
+                    "AV:2,BI:1,AV:1,AI:1,BV:1", "--interval", "10s", "--records", "1"}, 30s);
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.records.size(), 1u);
+  const Record& first = r.records[0];
+  for (const char* n : {"AV_2", "BI_1", "AV_1", "AI_1", "BV_1", "DEV_OBJECT_NAME", "DEV_FIRMWARE_REVISION"})
+    EXPECT_NE(first.Find(n), nullptr) << n;
+  EXPECT_EQ(first.Find("DEV_DESCRIPTION"), nullptr);
+  EXPECT_EQ(Count(r.log, "Error response [Property, Unknown Property]"), 1) << "asked once";
+}
+
+TEST_F(EndToEnd, AWrongDeviceInstanceAndAnUnreadableTypeAreNamedOnce) {
+  StartBuilding();
+  const std::string xml = TempFile("named.xml",
+      "<MODBUSRTUQUERY><Request caption=\"Wrong\"><Enabled>1</Enabled><EP>127.0.0.2:" + kPort +
+      "</EP><Instance>999</Instance><Timeout>500</Timeout><MethodPoll>1</MethodPoll><PollInterval>100</PollInterval>"
+      "<Response><Item><Name>TEMP</Name><DataType>D00</DataType><Instance>1</Instance></Item>"
+      "<Item><Name>ODD</Name><DataType>D27</DataType><Instance>1</Instance></Item></Response></Request>"
+      "</MODBUSRTUQUERY>");
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--config", xml, "--records", "3"});
+  std::remove(xml.c_str());
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.records.size(), 3u);
+  for (const Record& rec : r.records) {
+    EXPECT_EQ(rec.Number("DEV_ID"), 999) << "values keep flowing as configured";
+    EXPECT_NE(rec.Find("TEMP"), nullptr);
+  }
+  EXPECT_EQ(Count(r.log, "No device 999 at 127.0.0.2:" + kPort + ": the device at that address has another instance"), 1);
+  EXPECT_EQ(Count(r.log, "Error response"), 0);
+  EXPECT_EQ(Count(r.log, "Request item left out: Wrong, item \"ODD\", type D27 (the module does not read this object type)"),
+            1);
+}
+
+TEST_F(EndToEnd, FreshOnlyRecordsAfterAnOutageCarryNoValueFromBeforeIt) {
+  StartBuilding();
+  std::vector<std::string> args = HostCommand();
+  const std::vector<std::string> options = {"--bind", "127.0.0.1:0", "--device-properties", "off", "--fresh-only",
+                                            "--poll", "127.0.0.2:" + kPort, "--instance", "1001", "--items",
+                                            "AI:1", "--interval", "100ms", "--timeout", "100ms"};
+  args.insert(args.end(), options.begin(), options.end());
+  if (args.front() != BACHOST_EXE) GTEST_SKIP() << "needs the logger's outputs while it runs";
+  ChildProcess host(args);
+  auto records = [](const std::string& out) { return static_cast<long>(ParseRecords(out).size()); };
+  ASSERT_TRUE(host.WaitFor([&](const std::string& out, const std::string&) { return records(out) >= 2; }, 20s))
+      << host.Err();
+  // The device goes away until the logger has given it up, then comes back.
+  sim_->Stop(SIGTERM, 10s);
+  ASSERT_TRUE(host.WaitFor([](const std::string&, const std::string& err) {
+    return err.find("Request timeout") != std::string::npos; }, 20s)) << host.Err();
+  const long before = records(host.Out());
+  StartBuilding();
+  ASSERT_TRUE(host.WaitFor([&](const std::string& out, const std::string&) { return records(out) >= before + 2; }, 20s))
+      << host.Err();
+  host.Stop(SIGTERM, 20s);
+  for (const Record& rec : ParseRecords(host.Out())) {
+    EXPECT_EQ(rec.via, "output") << "a group that timed out leaves no record of the value from before";
+    EXPECT_NE(rec.Find("AI_1"), nullptr);
+  }
 }
 
 // Wireshark's dissector reads the whole conversation on the loopback
