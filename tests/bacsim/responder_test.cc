@@ -58,6 +58,8 @@ TEST(SimResponder, RequestAnswerTable) {
        {{"127.0.0.2:47808", "127.0.0.1:40000", F(ack + "02 00 03 E9 19 0C 3E 74 00 32 2E 34 3F"), 0}}},
       {"object-list[0] counts the device and its four objects", "127.0.0.2", Rp("02 00 03 E9", "19 4C 29 00"),
        {{"127.0.0.2:47808", "127.0.0.1:40000", F(ack + "02 00 03 E9 19 4C 29 00 3E 21 05 3F"), 0}}},
+      {"object-list[5], the count, is the last", "127.0.0.2", Rp("02 00 03 E9", "19 4C 29 05"),
+       {{"127.0.0.2:47808", "127.0.0.1:40000", F(ack + "02 00 03 E9 19 4C 29 05 3E C4 03 C0 00 01 3F"), 0}}},
       {"object-list[6] is past the end", "127.0.0.2", Rp("02 00 03 E9", "19 4C 29 06"),
        {{"127.0.0.2:47808", "127.0.0.1:40000", F("01 00 50 07 0C 91 02 91 2A"), 0}}},
       {"another device's object is unknown here", "127.0.0.2", Rp("02 00 03 EA", "19 4D"),

@@ -226,7 +226,10 @@ TEST_F(Polling, RefusedSendPausesTheModuleForFiveSecondsQuietly) {
   RequestXml r;
   r.items = {"D00:1=A", "D00:2=B"};
   Start({r});
-  host.SendResult = -5;
+  // -1 is what a logger of our own answers; -5 another refusal.
+  for (int32_t refusal : {-5, -1}) {
+  SCOPED_TRACE(refusal);
+  host.SendResult = refusal;
   SentFrame f = TickSends();
   EXPECT_EQ(f.objectInstance, 1u);
   Advance(4999);
@@ -237,8 +240,15 @@ TEST_F(Polling, RefusedSendPausesTheModuleForFiveSecondsQuietly) {
   EXPECT_EQ(TickSends().objectInstance, 1u);
   host.SendResult = 0;
   Advance(5000);
-  EXPECT_EQ(TickSends().objectInstance, 1u);
+  SentFrame answered = TickSends();
+  EXPECT_EQ(answered.objectInstance, 1u);
   EXPECT_EQ(host.TakeLog(), "");
+  host.Receive(RealAck(answered, 1.0f), kPeer);
+  answered = TickSends();
+  EXPECT_EQ(answered.objectInstance, 2u);
+  host.Receive(RealAck(answered, 1.0f), kPeer);
+  Advance(1000);
+  }
 }
 
 TEST_F(Polling, IntervalZeroStillServesEveryItemInTurn) {

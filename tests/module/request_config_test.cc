@@ -44,6 +44,7 @@ TEST(RequestConfig, DeviceInstanceLists) {
   EXPECT_EQ(Devices("5;"), (std::vector<uint32_t>{5})) << "nothing after the last separator";
   EXPECT_EQ(Devices(" 12 ,$10"), (std::vector<uint32_t>{12, 16}));
   EXPECT_EQ(Devices("4194303"), (std::vector<uint32_t>{4194303}));
+  EXPECT_TRUE(Devices("0").empty()) << "no request, not a poll of device 1";
   // No Instance element at all: device 1.
   auto items = Read(Root(Request(kOneItem)));
   ASSERT_EQ(items.size(), 1u);
