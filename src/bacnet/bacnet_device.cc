@@ -25,4 +25,36 @@ TDevice::TDevice() {
   }
 }
 
+size_t TDeviceList::KeyHash::operator()(const Key& k) const { return ConnectionHash(k.address, k.port, k.instance); }
+
+TDevice* TDeviceList::Find(const TIpEndPoint& endPoint, uint32_t instance) const {
+  const auto it = index_.find(Key{endPoint.Address, endPoint.Port, instance});
+  return it == index_.end() ? nullptr : it->second;
+}
+
+void TDeviceList::Append(TDevice* device) {
+  List& items = LockList();
+  struct Unlock {
+    TDeviceList* l;
+    ~Unlock() { l->UnlockList(); }
+  } unlock{this};
+  // The index views the device's own address text.
+  const TIpEndPoint& ep = device->ConnInfo.EndPoint;
+  items.push_back(device);
+  try {
+    index_.emplace(Key{ep.Address, ep.Port, device->ConnInfo.Instance}, device);
+  } catch (...) {
+    items.pop_back();  // the caller keeps the device
+    throw;
+  }
+}
+
+void TDeviceList::Clear() {
+  LockList();
+  index_.clear();
+  FullReported = false;
+  kel::TThreadObjectList<TDevice>::Clear();
+  UnlockList();
+}
+
 }  // namespace bacnet

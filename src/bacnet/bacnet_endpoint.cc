@@ -1,6 +1,7 @@
 #include "bacnet/bacnet_endpoint.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace bacnet {
 namespace {
@@ -107,6 +108,11 @@ bool SameHostAddress(std::string_view a, std::string_view b) {
 
 bool SameEndPoint(const TIpEndPoint& a, const TIpEndPoint& b) {
   return a.Address == b.Address && a.Port == b.Port;
+}
+
+size_t ConnectionHash(std::string_view address, uint16_t port, uint32_t instance) {
+  const uint64_t rest = (static_cast<uint64_t>(instance) << 16 | port) * 0x9E3779B97F4A7C15ull;
+  return std::hash<std::string_view>{}(address) ^ static_cast<size_t>(rest ^ (rest >> 32));
 }
 
 bool SameConnection(const TDeviceConnInfo& a, const TDeviceConnInfo& b) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -49,6 +50,9 @@ bool TryParseDottedQuad(std::string_view text, std::array<uint8_t, 4>& out);
 bool SameHostAddress(std::string_view a, std::string_view b);
 
 bool SameEndPoint(const TIpEndPoint& a, const TIpEndPoint& b);
+// A hash of an endpoint (address text and port) with an instance, for the
+// indexes that find devices by them.
+size_t ConnectionHash(std::string_view address, uint16_t port, uint32_t instance);
 bool SameConnection(const TDeviceConnInfo& a, const TDeviceConnInfo& b);
 // The pattern's address octets other than 255 equal the candidate's, and the
 // pattern's instance is AnyInstance or the candidate's.  Ports are ignored.

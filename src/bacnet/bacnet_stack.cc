@@ -148,8 +148,14 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
     item.Port = LastWhoIsPort.load(std::memory_order_relaxed);
     TDeviceConnInfo source;
     source.EndPoint = item.EndPoint();
+    source.Instance = iam.DeviceInstance;
+    const TDeviceWanted wanted = OnDeviceWanted ? OnDeviceWanted(*this, source) : TDeviceWanted::ByPattern;
+    // A device nothing can poll is not kept: any host on the network may
+    // announce ever new ones.
+    if (wanted == TDeviceWanted::No) return kPduUnconfirmedRequest;
     TDeviceConnInfo added;
-    if (RegisterDevice(source, iam.DeviceInstance, &npdu, &added) && OnDeviceFound) OnDeviceFound(*this, added);
+    if (RegisterDevice(source, iam.DeviceInstance, &npdu, &added, wanted == TDeviceWanted::ByName) && OnDeviceFound)
+      OnDeviceFound(*this, added);
     return kPduUnconfirmedRequest;
   }
 
@@ -201,35 +207,42 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
 
 TDevice* TBACnetStack::FindDevice(const TDeviceConnInfo& conn, uint32_t instance) {
   TDeviceReadLock lock(Data.Devices);
-  for (TDevice* d : lock.Items())
-    if (SameEndPoint(d->ConnInfo.EndPoint, conn.EndPoint) && d->ConnInfo.Instance == instance) return d;
-  return nullptr;
+  return Data.Devices.Find(conn.EndPoint, instance);
 }
 
 TDevice* TBACnetStack::RegisterDevice(const TDeviceConnInfo& conn, uint32_t instance, const TNPDU* npdu,
-                                      TDeviceConnInfo* outConn) {
-  auto device = std::make_unique<TDevice>();
-  device->ConnInfo.EndPoint = conn.EndPoint;
-  device->ConnInfo.Instance = instance;
-  if (npdu) {
-    device->ConnInfo.SetStationAddress(npdu->SAdr.data(), npdu->SLen);
-    device->ConnInfo.Network = npdu->SNet;
-    device->ConnInfo.Station = npdu->SAdrValue;
-  }
-  auto known = [&](const kel::TThreadObjectList<TDevice>::List& items) {
-    return std::any_of(items.begin(), items.end(),
-                       [&](const TDevice* d) { return SameConnection(d->ConnInfo, device->ConnInfo); });
-  };
+                                      TDeviceConnInfo* outConn, bool named) {
+  TDeviceList& table = Data.Devices;
+  // Known devices and a full table cost one look-up, nothing is made for
+  // them.
+  bool full = false;
   {
-    TDeviceReadLock lock(Data.Devices);
-    if (known(lock.Items())) return nullptr;
+    TDeviceReadLock lock(table);
+    if (table.Find(conn.EndPoint, instance)) return nullptr;
+    full = !named && lock.Items().size() >= kMaxDevices;
   }
-  TDeviceWriteLock lock(Data.Devices);
-  // Another thread may have added the same device between the two locks.
-  if (known(lock.Items())) return nullptr;
-  if (outConn) *outConn = device->ConnInfo;
-  lock.Items().push_back(device.get());
-  return device.release();
+  if (!full) {
+    auto device = std::make_unique<TDevice>();
+    device->ConnInfo.EndPoint = conn.EndPoint;
+    device->ConnInfo.Instance = instance;
+    if (npdu) {
+      device->ConnInfo.SetStationAddress(npdu->SAdr.data(), npdu->SLen);
+      device->ConnInfo.Network = npdu->SNet;
+      device->ConnInfo.Station = npdu->SAdrValue;
+    }
+    TDeviceWriteLock lock(table);
+    // Another thread may have added the same device, or filled the table,
+    // between the two locks.
+    if (table.Find(conn.EndPoint, instance)) return nullptr;
+    full = !named && lock.Items().size() >= kMaxDevices;
+    if (!full) {
+      table.Append(device.get());
+      if (outConn) *outConn = device->ConnInfo;
+      return device.release();
+    }
+  }
+  if (!table.FullReported.exchange(true) && OnTableFull) OnTableFull(*this);
+  return nullptr;
 }
 
 }  // namespace bacnet

@@ -48,6 +48,13 @@ constexpr int32_t kMaxWhoIsLength = 20;
 // (12, or up to 20 with a range), 0 when out is too small.
 int32_t BuildWhoIsFrame(std::span<uint8_t> out, bool broadcast = false, uint32_t instance = AnyInstance);
 
+// How much the owner wants a device that an I-Am announces.
+enum class TDeviceWanted : uint8_t {
+  No,         // nothing of the owner's can use it: it is not kept
+  ByPattern,  // kept while the table has room
+  ByName,     // named exactly by the owner: kept also in a full table
+};
+
 class TBACnetStack {
  public:
   // Sends length octets of frame to conn; 0 or more means sent.
@@ -57,6 +64,14 @@ class TBACnetStack {
   // Told of failures that have no caller to return to (a Who-Is that could
   // not be sent); the owner logs them as errors.
   using TErrorHandler = std::function<void(TBACnetStack& sender, const std::string& message)>;
+  // Asked for every device an I-Am announces (endpoint as registered, and
+  // instance) before it is looked up; unset, every device is wanted by
+  // pattern.  Called with no lock of the table held; it must be quick, as
+  // it runs for every I-Am a flood brings.
+  using TDeviceWantedHandler = std::function<TDeviceWanted(TBACnetStack& sender, const TDeviceConnInfo& conn)>;
+  // Told the first time a device is refused because the table holds
+  // kMaxDevices, and again only after the table was cleared.
+  using TTableFullHandler = std::function<void(TBACnetStack& sender)>;
 
   TBACnetStack() = default;
   TBACnetStack(const TBACnetStack&) = delete;
@@ -79,18 +94,23 @@ class TBACnetStack {
   int32_t ProcessReceived(uint8_t expectedInvokeId, const TDeviceConnInfo& expected, TProperty& result,
                           std::string* rawCopy = nullptr);
 
-  // The first device with conn's endpoint and the given instance, or null.
-  // The pointer is valid while the caller holds a side of the table's lock.
+  // The device with conn's endpoint and the given instance, or null (one
+  // look-up in the table's index).  The pointer is valid while the caller
+  // holds a side of the table's lock.
   TDevice* FindDevice(const TDeviceConnInfo& conn, uint32_t instance);
   // Adds a device for conn's endpoint and instance, with the routing fields
   // of npdu when given.  Returns null (table unchanged) when the same
-  // connection is known already.
+  // connection is known already, or when the table holds kMaxDevices and
+  // the device is not named (named: the owner names it exactly, so the
+  // configuration bounds how many such devices there are).
   TDevice* RegisterDevice(const TDeviceConnInfo& conn, uint32_t instance, const TNPDU* npdu,
-                          TDeviceConnInfo* outConn);
+                          TDeviceConnInfo* outConn, bool named = false);
 
   TSendHandler OnSend;
   TDeviceFoundHandler OnDeviceFound;
   TErrorHandler OnError;
+  TDeviceWantedHandler OnDeviceWanted;
+  TTableFullHandler OnTableFull;
   // Written where Who-Is goes out (the scheduler's thread), read where I-Am
   // is handled (the host's data thread).
   std::atomic<uint16_t> LastWhoIsPort{kBacnetIpPort};

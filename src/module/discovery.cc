@@ -75,9 +75,10 @@ void TSerialPortDM::DeviceFound(bacnet::TBACnetStack&, const bacnet::TDeviceConn
   std::unordered_map<uint32_t, uint32_t> groupOf;
   uint32_t nextGroup = RequestList.MaxGroupId();
   std::vector<TRequestItem*> copies;
-  for (size_t i = 0; i < count; ++i) {
-    const TRequestItem& pattern = *items[i];
-    if (!IsPatternConnection(pattern.Connection)) continue;
+  // Only the pattern items are visited: a new device costs the same however
+  // many devices were found before it.
+  for (const int32_t i : RequestList.PatternItems()) {
+    const TRequestItem& pattern = *items[static_cast<size_t>(i)];
     if (!bacnet::MatchEndPoint(pattern.Connection, conn)) continue;
     if (count + copies.size() >= kMaxRequestItems) break;
     auto [it, isNew] = groupOf.try_emplace(pattern.GroupId, 0);
@@ -91,7 +92,7 @@ void TSerialPortDM::DeviceFound(bacnet::TBACnetStack&, const bacnet::TDeviceConn
     copy->Stopwatch.Clear();
     copies.push_back(copy);
   }
-  for (TRequestItem* copy : copies) RequestList.Append(copy);
+  for (TRequestItem* copy : copies) RequestList.Append(copy, false);
 }
 
 }  // namespace bacnet_module

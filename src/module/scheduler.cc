@@ -182,7 +182,8 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
   {
     bacnet::TDeviceWriteLock devices(Stack.Data.Devices);
     bacnet::TDevice* device = Stack.FindDevice(item.Connection, item.Connection.Instance);
-    if (!device) device = Stack.RegisterDevice(item.Connection, item.Connection.Instance, nullptr, nullptr);
+    // A configured device has its place also in a table that a flood filled.
+    if (!device) device = Stack.RegisterDevice(item.Connection, item.Connection.Instance, nullptr, nullptr, true);
     // Registered meanwhile by another thread (an I-Am): that one is used.
     if (!device) device = Stack.FindDevice(item.Connection, item.Connection.Instance);
     if (!device) return -1;

@@ -5,6 +5,7 @@
 
 #include "module/ta_plugin.h"
 #include "platform/port.h"
+#include "runtime/text/text_utils.h"
 
 namespace bacnet_module {
 
@@ -30,6 +31,17 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(ow
   Stack.OnError = [this](bacnet::TBACnetStack&, const std::string& message) {
     if (Owner) Owner->AddLog(0, message);
   };
+  Stack.OnDeviceWanted = [this](bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo& conn) {
+    TRequestListRead r(RequestList);
+    return RequestList.Wanted(conn);
+  };
+  Stack.OnTableFull = [this](bacnet::TBACnetStack&) { LogTableFull(); };
+}
+
+void TSerialPortDM::LogTableFull() {
+  if (!Owner || !Owner->TextResources) return;
+  Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextDeviceTableFull),
+                                   std::to_string(bacnet::kMaxDevices)));
 }
 
 TSerialPortDM::~TSerialPortDM() {

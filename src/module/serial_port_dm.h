@@ -106,6 +106,8 @@ class TSerialPortDM : public kel::TComponent {
   void EndDeviceProperty(TRequestItem& item, const bacnet::TProperty& answer);
   // The time-out warning for item.
   void LogTimeout(const TRequestItem& item);
+  // The warning that the device table is full and refuses new devices.
+  void LogTableFull();
   // A frame sent with code, as the tick handles it.
   void AfterSend(TRequestItem& item, int32_t code, int32_t candidate, int32_t& from, bool& again);
   // The first due item of from..to-1 (to < 0: to the end); -1 when none.

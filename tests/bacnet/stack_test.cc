@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <stdexcept>
+#include <vector>
 
 #include "bacnet/bacnet_stack.h"
 #include "hex.h"
@@ -252,6 +254,91 @@ TEST_F(StackTest, OddAcknowledgements) {
   Push("81 0A 00 08 01 00 00 04 0C");  // confirmed request
   EXPECT_EQ(Process(), -1);
   EXPECT_EQ(stack.Inbound.Count(), 0u);
+}
+
+// The table's index agrees with its list through registration, clearing and
+// registering again: endpoints are told apart by address text and port.
+TEST(DeviceTable, IndexFollowsTheListThroughClearAndRefill) {
+  struct Row {
+    const char* address;
+    uint16_t port;
+    uint32_t instance;
+  };
+  const std::vector<Row> rows = {{"192.168.1.20", 47808, 5},  {"192.168.1.20", 47809, 5}, {"192.168.1.20", 47808, 6},
+                                 {"192.168.001.020", 47808, 5}, {"10.0.0.1", 47808, 5}};
+  TBACnetStack stack;
+  for (int round = 0; round < 2; ++round) {
+    std::vector<TDevice*> made;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const Row& r = rows[round == 0 ? i : rows.size() - 1 - i];
+      made.push_back(stack.RegisterDevice(TDeviceConnInfo{TIpEndPoint{r.address, r.port, false}}, r.instance,
+                                          nullptr, nullptr));
+      ASSERT_NE(made.back(), nullptr) << r.address;
+      EXPECT_EQ(stack.RegisterDevice(TDeviceConnInfo{TIpEndPoint{r.address, r.port, false}}, r.instance, nullptr,
+                                     nullptr),
+                nullptr);
+    }
+    TDeviceReadLock lock(stack.Data.Devices);
+    EXPECT_EQ(lock.Items(), (TDeviceList::List(made.begin(), made.end()))) << "the list keeps registration order";
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const Row& r = rows[round == 0 ? i : rows.size() - 1 - i];
+      EXPECT_EQ(stack.FindDevice(TDeviceConnInfo{TIpEndPoint{r.address, r.port, false}}, r.instance), made[i]);
+    }
+    EXPECT_EQ(stack.FindDevice(TDeviceConnInfo{TIpEndPoint{"192.168.1.20", 47808, false}}, 7), nullptr);
+    stack.Data.Devices.Clear();
+    for (const Row& r : rows)
+      EXPECT_EQ(stack.FindDevice(TDeviceConnInfo{TIpEndPoint{r.address, r.port, false}}, r.instance), nullptr);
+  }
+}
+
+// An I-Am asks the owner first: a device nothing wants is not kept, one
+// wanted by pattern only while the table has room, one named exactly also
+// beyond it.  A full table is reported once.
+TEST(DeviceTable, IAmKeptAsTheOwnerWantsItWithinTheLimit) {
+  TBACnetStack stack;
+  std::map<std::string, TDeviceWanted> wanted;
+  stack.OnDeviceWanted = [&](TBACnetStack&, const TDeviceConnInfo& c) {
+    EXPECT_EQ(c.Instance, 1234u);
+    EXPECT_EQ(c.EndPoint.Port, 47809) << "asked with the endpoint it would be registered under";
+    return wanted[c.EndPoint.Address];
+  };
+  int found = 0, fullReports = 0;
+  stack.OnDeviceFound = [&](TBACnetStack&, const TDeviceConnInfo&) { ++found; };
+  stack.OnTableFull = [&](TBACnetStack&) { ++fullReports; };
+  stack.LastWhoIsPort = 47809;
+  auto fill = [&] {
+    const TDeviceConnInfo c{TIpEndPoint{"10.9.9.9", 47808, false}};
+    for (uint32_t i = 0; stack.Data.Devices.Count() < static_cast<int32_t>(kMaxDevices); ++i)
+      stack.RegisterDevice(c, i, nullptr, nullptr);
+  };
+  struct Row {
+    const char* from;
+    TDeviceWanted wanted;
+    bool fullTable;
+    bool kept;
+    int fullReports;  // so far
+  };
+  const Row rows[] = {
+      {"10.0.0.1", TDeviceWanted::No, false, false, 0},       {"10.0.0.2", TDeviceWanted::ByPattern, false, true, 0},
+      {"10.0.0.3", TDeviceWanted::ByName, false, true, 0},    {"10.0.0.4", TDeviceWanted::No, true, false, 0},
+      {"10.0.0.5", TDeviceWanted::ByPattern, true, false, 1}, {"10.0.0.6", TDeviceWanted::ByName, true, true, 1},
+      {"10.0.0.7", TDeviceWanted::ByPattern, true, false, 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.from);
+    if (r.fullTable) fill();
+    wanted[r.from] = r.wanted;
+    const TBacByteArray f = Hex(kIAm1234);
+    stack.Inbound.Push(std::make_unique<TBacDataItem>(f.data(), static_cast<int32_t>(f.size()), r.from, 47808));
+    const int32_t before = stack.Data.Devices.Count();
+    const int foundBefore = found;
+    TProperty p;
+    EXPECT_EQ(stack.ProcessReceived(0, TDeviceConnInfo{}, p), 0x10) << "handled as an I-Am either way";
+    EXPECT_EQ(stack.Data.Devices.Count() - before, r.kept ? 1 : 0);
+    EXPECT_EQ(found - foundBefore, r.kept ? 1 : 0);
+    EXPECT_EQ(fullReports, r.fullReports);
+  }
+  EXPECT_EQ(stack.Data.Devices.Count(), static_cast<int32_t>(kMaxDevices) + 1) << "only the named one beyond it";
 }
 
 }  // namespace

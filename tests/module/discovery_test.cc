@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "module/device_filter.h"
 #include "module/serial_port_dm.h"
 #include "poll_harness.h"
 
@@ -232,16 +233,90 @@ TEST_F(Discovery, AThousandDevicesAnsweringOneWhoIs) {
     host.Receive(IAm(static_cast<uint32_t>(1000 + i)), address + ":47808");
     host.Receive(IAm(static_cast<uint32_t>(1000 + i)), address + ":47808");  // repeated
   }
-  host.Receive(IAm(7), "10.2.0.1:47808");       // no pattern matches: a device, no items
+  host.Receive(IAm(7), "10.2.0.1:47808");       // no pattern matches: not kept
   host.Receive({0x81, 0x0A, 0x00, 0x07, 0x01, 0x00, 0x10}, "10.1.0.9:47808");  // malformed
   EXPECT_EQ(host.Module()->RequestList.Count(), 2 + 2000);
-  EXPECT_EQ(host.Module()->Stack.Data.Devices.Count(), 1001);
+  EXPECT_EQ(host.Module()->Stack.Data.Devices.Count(), 1000);
   std::vector<Delivered> rows;
   Poll(2100, true, &rows);
   EXPECT_EQ(rows.size(), 1000u) << "one record per device per cycle";
   std::set<int64_t> devices;
   for (const Delivered& d : rows) devices.insert(ByName(d.items)["DEV_ID"].ToInt());
   EXPECT_EQ(devices.size(), 1000u);
+}
+
+// The filter answers as the matches it stands for: a name is the same
+// address text, port and instance; a pattern matches by MatchEndPoint.
+TEST(DeviceFilter, AgreesWithTheNamesAndPatternsItStandsFor) {
+  struct Item {
+    const char* endpoint;
+    uint32_t instance;
+  };
+  const uint32_t any = bacnet::AnyInstance;
+  const Item items[] = {{"192.168.1.30", 7},   {"192.168.1.30:47809", 8}, {"192.168.1.255", any},
+                        {"192.168.2.255", 9},  {"10.255.255.255", any},   {"255.255.255.255", 3},
+                        {"192.168.3.4", any},  {"plant-router", 11},      {"0.168.255.20", 7}};
+  bacnet_module::TDeviceFilter filter;
+  std::vector<bacnet::TDeviceConnInfo> conns;
+  for (const Item& i : items) {
+    bacnet::TDeviceConnInfo c{bacnet::ParseEndPoint(i.endpoint)};
+    c.Instance = i.instance;
+    conns.push_back(c);
+    filter.Add(c);
+  }
+  int kept = 0;
+  for (const char* a : {"192", "10", "0", "255"})
+    for (const char* b : {"168", "1", "255"})
+      for (const char* c : {"1", "2", "3", "255"})
+        for (const char* d : {"4", "20", "30", "255"})
+          for (uint32_t instance : {3u, 7u, 8u, 9u, 11u})
+            for (uint16_t port : {uint16_t{47808}, uint16_t{47809}}) {
+              bacnet::TDeviceConnInfo device{bacnet::TIpEndPoint{std::string(a) + "." + b + "." + c + "." + d, port, false}};
+              device.Instance = instance;
+              bacnet::TDeviceWanted expected = bacnet::TDeviceWanted::No;
+              for (const bacnet::TDeviceConnInfo& item : conns) {
+                if (!bacnet_module::IsPatternConnection(item) && bacnet::SameConnection(item, device))
+                  expected = bacnet::TDeviceWanted::ByName;
+                else if (bacnet_module::IsPatternConnection(item) && bacnet::MatchEndPoint(item, device) &&
+                         expected == bacnet::TDeviceWanted::No)
+                  expected = bacnet::TDeviceWanted::ByPattern;
+              }
+              ASSERT_EQ(filter.Wanted(device), expected) << device.EndPoint.Address << ":" << port << " " << instance;
+              kept += expected != bacnet::TDeviceWanted::No;
+            }
+  EXPECT_GT(kept, 100) << "the grid reaches every kind of answer";
+  filter.Clear();
+  EXPECT_EQ(filter.Wanted(conns[0]), bacnet::TDeviceWanted::No);
+}
+
+// A table that a flood filled refuses further devices with one warning per
+// configuration load; a configured device still gets its place and is
+// polled.
+TEST_F(Discovery, AFullTableIsWarnedOncePerLoadAndConfiguredDevicesStayPolled) {
+  RequestXml named;
+  named.items = {"D00:1=T"};
+  Start({named, Pattern("10.255.255.255", "*")});
+  const std::string warning =
+      "\x02" "Bacnet/IP. Device table full (at most 100000 devices): further devices are not registered\r\n";
+  for (int load = 0; load < 2; ++load) {
+    SCOPED_TRACE(load);
+    bacnet::TBACnetStack& stack = host.Module()->Stack;
+    const bacnet::TDeviceConnInfo flood{bacnet::TIpEndPoint{"10.9.9.9", 47808, false}};
+    for (uint32_t i = 0; stack.Data.Devices.Count() < static_cast<int32_t>(bacnet::kMaxDevices); ++i)
+      stack.RegisterDevice(flood, i, nullptr, nullptr);
+    host.TakeLog();
+    host.Receive(IAm(1), "10.0.0.1:47808");
+    host.Receive(IAm(2), "10.0.0.2:47808");
+    EXPECT_EQ(host.TakeLog(), warning);
+    EXPECT_EQ(host.Module()->RequestList.Count(), 1 + 2) << "no copies for a device that was not kept";
+    EXPECT_EQ(stack.Data.Devices.Count(), static_cast<int32_t>(bacnet::kMaxDevices));
+    std::vector<SentFrame> sent = Poll(1, false);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0].address, "192.168.1.30");
+    EXPECT_FALSE(sent[0].whoIs);
+    ASSERT_EQ(host.SetState(kSource), 0);  // loads the configuration again
+    EXPECT_EQ(stack.Data.Devices.Count(), 0);
+  }
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ const TClassInfo& TTextResources::StaticClass() {
       TextProp<&TTextResources::TextUnreadableType>("TextUnreadableType"),
       TextProp<&TTextResources::TextInstanceOutOfRange>("TextInstanceOutOfRange"),
       TextProp<&TTextResources::TextNamelessItem>("TextNamelessItem"),
+      TextProp<&TTextResources::TextDeviceTableFull>("TextDeviceTableFull"),
   };
   static const TClassInfo cls{"TTextResources", &TCustomTextResources::StaticClass(), props, std::size(props)};
   return cls;
@@ -60,6 +61,7 @@ TTextResources::TTextResources(TComponent* owner) : TCustomTextResources(owner) 
   AddText(&TextUnreadableType);
   AddText(&TextInstanceOutOfRange);
   AddText(&TextNamelessItem);
+  AddText(&TextDeviceTableFull);
 }
 
 }  // namespace kel

@@ -61,6 +61,7 @@ class TTextResources : public TCustomTextResources {
   std::string TextUnreadableType = "the module does not read this object type";
   std::string TextInstanceOutOfRange = "object instance outside 0..4194303";
   std::string TextNamelessItem = "the item has no name";
+  std::string TextDeviceTableFull = "Device table full (at most %s devices): further devices are not registered";
 };
 
 }  // namespace kel
