@@ -1,7 +1,9 @@
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bacnet/bacnet_stack.h"
@@ -119,5 +121,73 @@ void BM_DecodeApplicationValue(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DecodeApplicationValue)->DenseRange(0, 12);
+
+// A table of n devices on 250 addresses, as a flood or a large site leaves it.
+TDeviceConnInfo TableDevice(uint32_t k) {
+  TDeviceConnInfo c{TIpEndPoint{"10." + std::to_string(k / 62500) + "." + std::to_string(k / 250 % 250) + "." +
+                                    std::to_string(k % 250 + 1),
+                                47808, false}};
+  c.Instance = 100000 + k;
+  return c;
+}
+
+void Fill(TBACnetStack& stack, uint32_t n) {
+  for (uint32_t k = 0; k < n; ++k) {
+    const TDeviceConnInfo c = TableDevice(k);
+    stack.RegisterDevice(c, c.Instance, nullptr, nullptr, true);
+  }
+}
+
+// The send path's look-up of a request's device (under the read side, as
+// the tick does), spread over the table; beside it the scan of the list
+// that the look-up replaced, on the same table.
+void BM_SendPathDeviceLookup(benchmark::State& state) {
+  const auto n = static_cast<uint32_t>(state.range(0));
+  const bool scan = state.range(1) != 0;
+  TBACnetStack stack;
+  Fill(stack, n);
+  std::vector<TDeviceConnInfo> probes;
+  for (uint32_t k = 0; k < 1024; ++k) probes.push_back(TableDevice(static_cast<uint32_t>((k * 7919ull) % n)));
+  size_t i = 0;
+  for (auto _ : state) {
+    const TDeviceConnInfo& c = probes[i++ & 1023];
+    TDeviceReadLock lock(stack.Data.Devices);
+    TDevice* found = nullptr;
+    if (scan) {
+      for (TDevice* d : lock.Items())
+        if (SameEndPoint(d->ConnInfo.EndPoint, c.EndPoint) && d->ConnInfo.Instance == c.Instance) {
+          found = d;
+          break;
+        }
+    } else {
+      found = stack.FindDevice(c, c.Instance);
+    }
+    if (!found) state.SkipWithError("not found");
+    benchmark::DoNotOptimize(found);
+  }
+}
+BENCHMARK(BM_SendPathDeviceLookup)
+    ->ArgsProduct({{10, 1000, 100000}, {0, 1}})
+    ->ArgNames({"devices", "scan"});
+
+// Memory the table takes per device (devices, list and index), as the heap
+// counts it.
+void BM_DeviceTableMemory(benchmark::State& state) {
+  constexpr uint32_t kDevices = 100000;
+  double perDevice = 0;
+  for (auto _ : state) {
+    auto stack = std::make_unique<TBACnetStack>();
+    std::vector<TDeviceConnInfo> conns;
+    for (uint32_t k = 0; k < kDevices; ++k) conns.push_back(TableDevice(k));
+    malloc_trim(0);
+    const size_t before = mallinfo2().uordblks;
+    for (const TDeviceConnInfo& c : conns) stack->RegisterDevice(c, c.Instance, nullptr, nullptr, true);
+    perDevice = static_cast<double>(mallinfo2().uordblks - before) / kDevices;
+    if (stack->Data.Devices.Count() != static_cast<int32_t>(kDevices)) state.SkipWithError("wrong count");
+  }
+  state.counters["bytes_per_device"] = perDevice;
+  state.counters["sizeof_device"] = sizeof(TDevice);
+}
+BENCHMARK(BM_DeviceTableMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

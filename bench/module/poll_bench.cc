@@ -1,5 +1,6 @@
-// The polling module's costs: an answer that ends a group, the request list
-// built from a large configuration, and a tick with nothing due.
+// The polling module's costs: an answer that ends a group, an I-Am with
+// many devices known, the request list built from a large configuration,
+// and a tick with nothing due.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -153,6 +154,62 @@ void BM_AnswerEndingAGroup(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_AnswerEndingAGroup)->Arg(100)->Arg(100000)->ArgName("items");
+
+// The I-Am of device k of a table: from 10.x.y.z, instance 100000 + k.
+std::vector<uint8_t> IAmFrame(uint32_t instance) {
+  const uint32_t id = (8u << 22) | instance;
+  return {0x81, 0x0A, 0x00, 0x14, 0x01, 0x00, 0x10, 0x00, 0xC4, static_cast<uint8_t>(id >> 24),
+          static_cast<uint8_t>(id >> 16), static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0x22, 0x05,
+          0xC4, 0x91, 0x03, 0x21, 0x0F};
+}
+std::string TableAddress(uint32_t k) {
+  return "10." + std::to_string(k / 62500) + "." + std::to_string(k / 250 % 250) + "." + std::to_string(k % 250 + 1);
+}
+
+// ProcessData of an I-Am with n devices known (found by the pattern
+// 10.255.255.255 / "*"): of a known device again (what a router looping
+// broadcasts sends), and of a device no request can use (dropped), both
+// spread over the table.  The cost is meant to stay the same at any n.
+void BM_ProcessDataIAm(benchmark::State& state) {
+  const auto n = static_cast<uint32_t>(state.range(0));
+  const bool stranger = state.range(1) != 0;
+  Rig rig("<MODBUSRTUQUERY><Request><Enabled>1</Enabled><EP>10.255.255.255</EP><Instance>*</Instance>"
+          "<MethodPoll>1</MethodPoll><PollInterval>3600000</PollInterval><Response><I><Name>P</Name>"
+          "<DataType>D00</DataType><Instance>1</Instance></I></Response></Request></MODBUSRTUQUERY>");
+  for (uint32_t k = 0; k < n; ++k) {
+    bacnet::TDeviceConnInfo c{bacnet::TIpEndPoint{TableAddress(k), 47808, false}};
+    rig.module->Stack.RegisterDevice(c, 100000 + k, nullptr, nullptr);
+  }
+  struct Sample {
+    std::vector<uint8_t> frame;
+    std::string peer;
+  };
+  std::vector<Sample> samples;
+  for (uint32_t i = 0; i < 1024; ++i) {
+    const auto k = static_cast<uint32_t>((i * 7919ull) % n);
+    samples.push_back({IAmFrame(100000 + k), (stranger ? "172.16.0." + std::to_string(i % 250 + 1) : TableAddress(k)) +
+                                                 ":47808"});
+  }
+  TPluginCallRec rec = Rig::NewRec();
+  rec.Instance = rig.handle;
+  rec.DataSourceId = 1;
+  rec.CallTypes = 0b10;
+  kel::TkelParamsList input, output;
+  rec.Params = &input;
+  size_t i = 0;
+  for (auto _ : state) {
+    const Sample& s = samples[i++ & 1023];
+    std::strcpy(rec.PeerAddress, s.peer.c_str());
+    rec.Input.Kind = KEL_KIND_BUFFER;
+    rec.Input.Size = static_cast<uint32_t>(s.frame.size());
+    rec.Input.Value = reinterpret_cast<uintptr_t>(s.frame.data());
+    rec.Output.Kind = KEL_KIND_RAW_LIST;
+    rec.Output.Value = reinterpret_cast<uintptr_t>(&output);
+    kel::DoProcessData(&rec);
+  }
+  if (rig.module->Stack.Data.Devices.Count() != static_cast<int32_t>(n)) state.SkipWithError("the table changed");
+}
+BENCHMARK(BM_ProcessDataIAm)->ArgsProduct({{10, 1000, 100000}, {0, 1}})->ArgNames({"devices", "stranger"});
 
 // The request list of a configuration of 100,000 items: 1,000 devices of
 // 100 items each.

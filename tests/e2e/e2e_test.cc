@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <regex>
@@ -81,14 +82,19 @@ class EndToEnd : public ::testing::Test {
     const std::string files = std::string(TEMP_DIR) + "/e2e-host-" + std::to_string(getpid());
     std::unique_ptr<ChildProcess> host =
         other ? std::make_unique<ChildProcess>(args, files) : std::make_unique<ChildProcess>(args);
-    HostRun r;
-    r.status = host->Wait(bound);
-    r.err = host->Err();
-    const std::string out = host->Out();
+    const int status = host->Wait(bound);
+    const HostRun r = Collect(status, host->Out(), host->Err());
     if (other) {
       std::remove((files + ".out").c_str());
       std::remove((files + ".err").c_str());
     }
+    return r;
+  }
+  // The run as bachost left it: records, log lines, summary.
+  static HostRun Collect(int status, const std::string& out, const std::string& err) {
+    HostRun r;
+    r.status = status;
+    r.err = err;
     bool ok = true;
     r.records = ParseRecords(out, &ok);
     EXPECT_TRUE(ok) << "bachost wrote a line that is no record:\n" << out;
@@ -114,6 +120,26 @@ class EndToEnd : public ::testing::Test {
     for (const auto& l : lines) n += l.find(part) != std::string::npos;
     return n;
   }
+  // bachost started with its outputs read as they come, once it is ready;
+  // livePort_ is its data source's port.
+  void StartLiveHost(std::vector<std::string> args) {
+    args.insert(args.begin(), BACHOST_EXE);
+    live_ = std::make_unique<ChildProcess>(args);
+    std::smatch m;
+    static const std::regex bound("bound to [0-9.]+:([0-9]+)");
+    ASSERT_TRUE(live_->WaitFor([](const std::string&, const std::string& err) {
+      return err.find("bachost: ready") != std::string::npos;
+    }, 30s)) << live_->Err();
+    const std::string err = live_->Err();
+    ASSERT_TRUE(std::regex_search(err, m, bound)) << err;
+    livePort_ = m[1];
+  }
+  size_t LiveRecords() { return ParseRecords(live_->Out()).size(); }
+  HostRun StopLiveHost() {
+    const int status = live_->Stop(SIGINT, 60s);
+    return Collect(status, live_->Out(), live_->Err());
+  }
+
   // The simulator's request lines so far.
   std::vector<std::string> SimLines(const std::string& part) {
     std::vector<std::string> out;
@@ -123,6 +149,8 @@ class EndToEnd : public ::testing::Test {
   }
 
   std::unique_ptr<ChildProcess> sim_;
+  std::unique_ptr<ChildProcess> live_;
+  std::string livePort_;
 };
 
 const std::vector<std::string> kStandard = {"DATE_TIME_STAMP", "DATA_SOURCE_ID",  "DATA_SOURCE_FULL_NAME",
@@ -360,6 +388,85 @@ TEST_F(EndToEnd, FreshOnlyRecordsAfterAnOutageCarryNoValueFromBeforeIt) {
     EXPECT_EQ(rec.via, "output") << "a group that timed out leaves no record of the value from before";
     EXPECT_NE(rec.Find("AI_1"), nullptr);
   }
+}
+
+// The flood of I-Ams comes as fast as the logger takes it in, so that the
+// socket loses none (the sanitized build handles a few thousand a second).
+#if defined(__SANITIZE_ADDRESS__)
+const char kFloodRate[] = "6000";
+#else
+const char kFloodRate[] = "50000";
+#endif
+
+// Milliseconds of the day of a record's time stamp ("...THH:MM:SS.mmm").
+long StampMs(const Record& rec) {
+  const std::string t = rec.Text("DATE_TIME_STAMP");
+  const size_t at = t.find('T');
+  if (at == std::string::npos || t.size() < at + 13) return -1;
+  return ((std::stol(t.substr(at + 1, 2)) * 60 + std::stol(t.substr(at + 4, 2))) * 60 + std::stol(t.substr(at + 7, 2))) *
+             1000 +
+         std::stol(t.substr(at + 10, 3));
+}
+
+// A hundred thousand I-Ams of ever new devices, from 250 addresses and from
+// stations behind a router, arrive while a configured device is polled:
+// nothing asks for those devices, so they are dropped as they come, and the
+// device is polled at its interval throughout.
+TEST_F(EndToEnd, AnIAmFloodLeavesTheConfiguredDevicePolledAtItsInterval) {
+  if (HostCommand().front() != BACHOST_EXE) GTEST_SKIP() << "needs the logger's outputs while it runs";
+  StartBuilding();
+  constexpr long kInterval = 250;
+  StartLiveHost({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.0.0.2:" + kPort, "--instance",
+                 "1001", "--items", "AI:1", "--interval", std::to_string(kInterval) + "ms", "--duration", "300"});
+  ASSERT_TRUE(live_->WaitFor([](const std::string& out, const std::string&) { return ParseRecords(out).size() >= 2; },
+                             20s));
+  ChildProcess flood({IAMFLOOD_EXE, "--to", "127.0.0.1:" + livePort_, "--count", "100000", "--sources", "250",
+                      "--router", "127.1.255.1", "--rate", kFloodRate});
+  ASSERT_EQ(flood.Wait(120s), 0) << flood.Err();
+  const size_t during = LiveRecords();
+  ASSERT_TRUE(live_->WaitFor([&](const std::string& out, const std::string&) {
+    return ParseRecords(out).size() >= during + 4;
+  }, 20s));
+  HostRun r = StopLiveHost();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GE(r.summary["frames-received"], 100000) << "the whole flood reached the logger";
+  EXPECT_EQ(r.summary["timeouts"], 0);
+  EXPECT_TRUE(r.log.empty()) << r.log.front();
+  long worst = 0;
+  for (size_t i = 1; i < r.records.size(); ++i) {
+    long gap = StampMs(r.records[i]) - StampMs(r.records[i - 1]);
+    if (gap < 0) gap += 86400000;  // past midnight
+    worst = std::max(worst, gap);
+  }
+  EXPECT_GE(r.records.size(), 8u);
+  EXPECT_LE(worst, 2 * kInterval + 100) << "no cycle missed beyond one";
+}
+
+// A pattern "*" on the flooded network takes the announced devices in until
+// the device table holds its 100,000, then refuses the rest with one warning.
+// The flood goes on in rounds of new devices until the warning is seen, so a
+// busy machine that makes the logger's socket lose frames only takes longer.
+TEST_F(EndToEnd, APatternOnAFloodedNetworkGrowsToTheLimitWithOneWarning) {
+  if (HostCommand().front() != BACHOST_EXE) GTEST_SKIP() << "needs the logger's outputs while it runs";
+  StartLiveHost({"--bind", "127.0.0.1:0", "--device-properties", "off", "--poll", "127.1.255.255:" + kPort,
+                 "--instance", "*", "--items", "AI:1", "--interval", "1h", "--timeout", "200ms", "--duration", "600"});
+  const std::string warning = "Device table full (at most 100000 devices): further devices are not registered";
+  auto warned = [&](const std::string&, const std::string& err) { return err.find(warning) != std::string::npos; };
+  constexpr int kRound = 30000, kRounds = 8;
+  int rounds = 0;
+  while (rounds < kRounds && !warned("", live_->Err())) {
+    ChildProcess flood({IAMFLOOD_EXE, "--to", "127.0.0.1:" + livePort_, "--count", std::to_string(kRound),
+                        "--first-instance", std::to_string(1000000 + rounds * kRound), "--sources", "250",
+                        "--router", "127.1.255.1", "--rate", kFloodRate});
+    ASSERT_EQ(flood.Wait(120s), 0) << flood.Err();
+    ++rounds;
+  }
+  EXPECT_TRUE(live_->WaitFor(warned, 60s)) << rounds << " rounds";
+  HostRun r = StopLiveHost();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GE(r.summary["frames-received"], 100001);
+  EXPECT_EQ(Count(r.log, warning), 1);
+  EXPECT_EQ(Count(r.log, "log[0]"), 0) << "no error";
 }
 
 // Wireshark's dissector reads the whole conversation on the loopback
