@@ -11,6 +11,7 @@
 
 #include "bacnetip/plugin_abi.h"
 #include "params/params_list_item.h"
+#include "runtime/settings/wreg_values.h"
 #include "runtime/variant.h"
 
 namespace kel {
@@ -18,10 +19,13 @@ namespace kel {
 inline constexpr uint32_t kParamsListSignature = KEL_LIST_SIGNATURE;
 inline constexpr size_t kParamsListSignatureOffset = 2 * sizeof(void*) + 8;
 
-class TkelParamsList {
+// The settings reach a list's values by name (TWregValues: GetValue, and
+// SetValue adding what is missing).  The interface adds no data: the table
+// pointer stays the list's first word.
+class TkelParamsList : public TWregValues {
  public:
   TkelParamsList();
-  virtual ~TkelParamsList();
+  ~TkelParamsList() override;
   TkelParamsList(const TkelParamsList&) = delete;
   TkelParamsList& operator=(const TkelParamsList&) = delete;
 
@@ -72,6 +76,9 @@ class TkelParamsList {
   uint32_t Signature() const { return signature_; }
   int32_t Tag() const { return tag_; }
   void SetTag(int32_t tag) { tag_ = tag; }
+
+  Variant GetWregValue(std::string_view name) const override { return GetValue(name); }
+  void SetWregValue(std::string_view name, const Variant& value) override { SetValue(name, value, true); }
 
   // Throws EAssertion unless list is a live list.
   static void CheckSignature(const TkelParamsList* list);

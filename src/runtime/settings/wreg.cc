@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "params/params_list.h"
 #include "platform/port.h"
 #include "platform/registry.h"
 #include "runtime/settings/percent_codec.h"
@@ -53,12 +52,12 @@ TWregKind KindOf(const TPropInfo& p) {
   return TWregKind::None;
 }
 
-// A resolved map line: a published property of a component, or an entry of
-// a parameter list.
+// A resolved map line: a published property of a component, or a value
+// reached by name.
 struct TTarget {
   TComponent* component = nullptr;
   const TPropInfo* prop = nullptr;
-  TkelParamsList* list = nullptr;
+  TWregValues* values = nullptr;
   std::string entry;
   TWregKind kind = TWregKind::None;
   bool Resolved() const { return kind != TWregKind::None; }
@@ -79,8 +78,8 @@ std::vector<std::string> SplitDots(const std::string& s) {
 TTarget Resolve(const TWregRoot& root, const std::string& path) {
   TTarget t;
   std::string name = PropertyName(path);
-  if (root.list) {
-    t.list = root.list;
+  if (root.values) {
+    t.values = root.values;
     t.entry = name;
     t.kind = TWregKind::Variant;
     return t;
@@ -137,7 +136,7 @@ TComponent* FindByNamePath(TComponent* from, const std::string& path) {
 }
 
 Variant GetTargetValue(const TTarget& t) {
-  if (t.list) return t.list->GetValue(t.entry);
+  if (t.values) return t.values->GetWregValue(t.entry);
   const TPropInfo& p = *t.prop;
   if (p.kind == TPropKind::Component) {
     TComponent* ref = p.getRef(*t.component);
@@ -147,8 +146,8 @@ Variant GetTargetValue(const TTarget& t) {
 }
 
 bool SetTargetValue(const TTarget& t, const Variant& v) {
-  if (t.list) {
-    t.list->SetValue(t.entry, v, true);
+  if (t.values) {
+    t.values->SetWregValue(t.entry, v);
     return true;
   }
   const TPropInfo& p = *t.prop;

@@ -11,11 +11,11 @@
 #include "runtime/component/component.h"
 #include "runtime/component/string_list.h"
 #include "runtime/settings/persistence_map.h"
+#include "runtime/settings/wreg_values.h"
 #include "runtime/variant.h"
 
 namespace kel {
 
-class TkelParamsList;
 class TWregStore;
 
 enum class TRegistryRoot : uint8_t {
@@ -31,10 +31,11 @@ enum class TRegistryRoot : uint8_t {
 enum class TWregKind { None, Integer, Int64, Float, Char, WChar, Enumeration, Text, WText, Variant, Object };
 
 // What the map lines name values of: a component (the proxy object or any
-// other component tree) or a parameter list.  Both null: nothing resolves.
+// other component tree) or values reached by name (a parameter list).  Both
+// null: nothing resolves.
 struct TWregRoot {
   TComponent* component = nullptr;
-  TkelParamsList* list = nullptr;
+  TWregValues* values = nullptr;
 };
 
 // Marks the substitute objects whose own published properties carry the
