@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit and integration tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer, and a short run of every libFuzzer target.
+# ThreadSanitizer, and a short run of every libFuzzer target.  First of all
+# the includes are checked against the layer order (tools/check-layers.sh).
 #   FUZZ_SECONDS  seconds per fuzz target (default 20; 0 skips fuzzing)
 #   JOBS          parallel build jobs (default: number of cores)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
 fuzz_seconds=${FUZZ_SECONDS:-20}
+
+echo "== layer order of the includes"
+bash tools/check-layers.sh
 
 echo "== ASan+UBSan build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBACNETIP_SANITIZE=address >/dev/null
