@@ -105,234 +105,234 @@ bool ParseCommandLine(const std::vector<std::string>& args, HostOptions* options
 
 namespace {
 
-bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, std::string* error) {
+// What the options have said so far.
+struct ParseState {
   HostOptions o;
-  PollDraft defaults;
-  std::vector<PollDraft> polls;
+  PollDraft defaults;            // the per-request options given before the first --poll
+  std::vector<PollDraft> polls;  // one per --poll
   bool perPollGiven = false;
-  for (const auto& a : args)
-    if (a == "--help" || a == "-h") {
-      o.mode = RunMode::Help;
-      *options = o;
-      return true;
-    }
 
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    if (name.rfind("--", 0) == 0) {
-      size_t eq = name.find('=');
-      if (eq != std::string::npos) {
-        inlineValue = name.substr(eq + 1);
-        name.resize(eq);
-      }
-    }
-    auto flag = [&]() {
-      if (inlineValue) {
-        *error = name + " takes no value";
-        return false;
-      }
-      return true;
-    };
-    std::string value;
-    auto takeValue = [&]() {
-      if (inlineValue) {
-        value = *inlineValue;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        *error = name + " needs a value";
-        return false;
-      }
-      value = args[++i];
-      return true;
-    };
-    PollDraft& current = polls.empty() ? defaults : polls.back();
-    std::string reason;
+  // The request the per-request options apply to.
+  PollDraft& Current() { return polls.empty() ? defaults : polls.back(); }
+};
 
-    if (name == "--demo") {
-      if (!flag()) return false;
-      o.mode = RunMode::Demo;
-    } else if (name == "--options") {
-      if (!flag()) return false;
-      o.mode = RunMode::Options;
-    } else if (name == "--show-options") {
-      if (!flag()) return false;
-      o.mode = RunMode::ShowOptions;
-    } else if (name == "--quiet" || name == "-q") {
-      if (!flag()) return false;
-      o.quiet = true;
-    } else if (name == "--once") {
-      if (!flag()) return false;
-      current.once = true;
-      perPollGiven = true;
-    } else if (name == "--plugin") {
-      if (!takeValue()) return false;
-      o.plugin = value;
-    } else if (name == "--ini") {
-      if (!takeValue()) return false;
-      o.ini = value;
-    } else if (name == "--language") {
-      if (!takeValue()) return false;
-      if (value.empty() || HasControl(value)) {
-        *error = "--language needs a language code";
-        return false;
-      }
-      o.language = value;
-    } else if (name == "--bind") {
-      if (!takeValue()) return false;
-      SourceSpec s;
-      if (!ParseEndpoint(value, 47808, &s.bindAddress, &s.bindPort, &reason)) {
-        *error = "--bind: " + reason;
-        return false;
-      }
-      s.id = static_cast<int32_t>(o.sources.size() + 1);
-      s.name = "UDP" + std::to_string(s.id);
-      o.sources.push_back(s);
-    } else if (name == "--source") {
-      if (!takeValue()) return false;
-      SourceSpec s;
-      if (!ParseSource(value, &s, &reason)) {
-        *error = "--source: " + reason;
-        return false;
-      }
-      o.sources.push_back(s);
-    } else if (name == "--config") {
-      if (!takeValue()) return false;
-      if (value.empty()) {
-        *error = "--config needs a file name";
-        return false;
-      }
-      o.configFile = value;
-    } else if (name == "--poll") {
-      if (!takeValue()) return false;
-      PollDraft d;
-      if (!ParseEndpoint(value, 47808, &d.address, &d.port, &reason) || d.port == 0) {
-        *error = "--poll: " + (reason.empty() ? std::string("port 0 cannot be polled") : reason);
-        return false;
-      }
-      polls.push_back(d);
-    } else if (name == "--instance") {
-      if (!takeValue()) return false;
-      std::string list;
-      if (!ParseDeviceInstances(value, &list, &reason)) {
-        *error = "--instance: " + reason;
-        return false;
-      }
-      current.instances = list;
-      perPollGiven = true;
-    } else if (name == "--items") {
-      if (!takeValue()) return false;
-      std::vector<ItemSpec> items;
-      if (!ParseItemList(value, &items, &reason)) {
-        *error = "--items: " + reason;
-        return false;
-      }
-      current.items = items;
-      perPollGiven = true;
-    } else if (name == "--interval") {
-      if (!takeValue()) return false;
-      IntervalSpec iv;
-      if (!ParseInterval(value, &iv, &reason)) {
-        *error = "--interval: " + reason;
-        return false;
-      }
-      current.interval = iv;
-      perPollGiven = true;
-    } else if (name == "--timeout") {
-      if (!takeValue()) return false;
-      uint32_t ms = 0;
-      if (!ParseTimeout(value, &ms, &reason)) {
-        *error = "--timeout: " + reason;
-        return false;
-      }
-      current.timeoutMs = ms;
-      perPollGiven = true;
-    } else if (name == "--caption") {
-      if (!takeValue()) return false;
-      if (value.empty() || HasControl(value)) {
-        *error = "--caption needs a text without control characters";
-        return false;
-      }
-      current.caption = value;
-      perPollGiven = true;
-    } else if (name == "--device-properties") {
-      if (!takeValue()) return false;
-      if (value != "on" && value != "off") {
-        *error = "--device-properties takes on or off";
-        return false;
-      }
-      o.deviceProperties = value == "on";
-    } else if (name == "--fresh-only") {
-      if (!flag()) return false;
-      o.freshOnly = true;
-    } else if (name == "--format") {
-      if (!takeValue()) return false;
-      if (value == "csv") o.format = RecordFormat::Csv;
-      else if (value == "jsonl") o.format = RecordFormat::Jsonl;
-      else {
-        *error = "--format takes csv or jsonl";
-        return false;
-      }
-    } else if (name == "--out") {
-      if (!takeValue()) return false;
-      if (value.empty()) {
-        *error = "--out needs a file name";
-        return false;
-      }
-      o.outFile = value;
-    } else if (name == "--duration") {
-      if (!takeValue()) return false;
-      double s = 0;
-      if (!ParseDuration(value, &s)) {
-        *error = "--duration takes seconds (0 or more)";
-        return false;
-      }
-      o.durationSeconds = s;
-    } else if (name == "--records") {
-      if (!takeValue()) return false;
-      uint64_t n = 0;
-      if (!ParseCount(value, &n)) {
-        *error = "--records takes a count of 1 or more";
-        return false;
-      }
-      o.records = n;
-    } else {
-      *error = "unknown option '" + args[i] + "'";
-      return false;
-    }
-  }
+// One option: its name (and short name), whether it takes a value, whether
+// it belongs to a request, and what it does.  apply gives false with the
+// reason in *error.
+struct OptionSpec {
+  std::string_view name;
+  std::string_view shortName;
+  bool takesValue;
+  bool perPoll;
+  bool (*apply)(ParseState& s, const std::string& value, std::string* error);
+};
 
-  if (!o.configFile.empty() && !polls.empty()) {
+bool SetMode(ParseState& s, RunMode mode) {
+  s.o.mode = mode;
+  return true;
+}
+
+// "--NAME: " + reason when parse fails.
+template <class T, class Parse>
+bool Parsed(std::string_view name, const std::string& value, T* out, std::string* error, Parse parse) {
+  std::string reason;
+  if (parse(value, out, &reason)) return true;
+  *error = std::string(name) + ": " + reason;
+  return false;
+}
+
+// A non-empty value without control characters, or the reason.
+bool PlainText(const std::string& value, const char* reason, std::string* error) {
+  if (!value.empty() && !HasControl(value)) return true;
+  *error = reason;
+  return false;
+}
+
+const OptionSpec kOptions[] = {
+    {"--demo", "", false, false, [](ParseState& s, const std::string&, std::string*) {
+       return SetMode(s, RunMode::Demo);
+     }},
+    {"--options", "", false, false, [](ParseState& s, const std::string&, std::string*) {
+       return SetMode(s, RunMode::Options);
+     }},
+    {"--show-options", "", false, false, [](ParseState& s, const std::string&, std::string*) {
+       return SetMode(s, RunMode::ShowOptions);
+     }},
+    {"--quiet", "-q", false, false, [](ParseState& s, const std::string&, std::string*) {
+       s.o.quiet = true;
+       return true;
+     }},
+    {"--once", "", false, true, [](ParseState& s, const std::string&, std::string*) {
+       s.Current().once = true;
+       return true;
+     }},
+    {"--plugin", "", true, false, [](ParseState& s, const std::string& value, std::string*) {
+       s.o.plugin = value;
+       return true;
+     }},
+    {"--ini", "", true, false, [](ParseState& s, const std::string& value, std::string*) {
+       s.o.ini = value;
+       return true;
+     }},
+    {"--language", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (!PlainText(value, "--language needs a language code", error)) return false;
+       s.o.language = value;
+       return true;
+     }},
+    {"--bind", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       SourceSpec src;
+       std::string reason;
+       if (!ParseEndpoint(value, 47808, &src.bindAddress, &src.bindPort, &reason)) {
+         *error = "--bind: " + reason;
+         return false;
+       }
+       src.id = static_cast<int32_t>(s.o.sources.size() + 1);
+       src.name = "UDP" + std::to_string(src.id);
+       s.o.sources.push_back(src);
+       return true;
+     }},
+    {"--source", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       SourceSpec src;
+       if (!Parsed("--source", value, &src, error, ParseSource)) return false;
+       s.o.sources.push_back(src);
+       return true;
+     }},
+    {"--config", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value.empty()) {
+         *error = "--config needs a file name";
+         return false;
+       }
+       s.o.configFile = value;
+       return true;
+     }},
+    {"--poll", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       PollDraft d;
+       std::string reason;
+       if (!ParseEndpoint(value, 47808, &d.address, &d.port, &reason) || d.port == 0) {
+         *error = "--poll: " + (reason.empty() ? std::string("port 0 cannot be polled") : reason);
+         return false;
+       }
+       s.polls.push_back(d);
+       return true;
+     }},
+    {"--instance", "", true, true, [](ParseState& s, const std::string& value, std::string* error) {
+       std::string list;
+       if (!Parsed("--instance", value, &list, error, ParseDeviceInstances)) return false;
+       s.Current().instances = list;
+       return true;
+     }},
+    {"--items", "", true, true, [](ParseState& s, const std::string& value, std::string* error) {
+       std::vector<ItemSpec> items;
+       if (!Parsed("--items", value, &items, error, ParseItemList)) return false;
+       s.Current().items = items;
+       return true;
+     }},
+    {"--interval", "", true, true, [](ParseState& s, const std::string& value, std::string* error) {
+       IntervalSpec iv;
+       if (!Parsed("--interval", value, &iv, error, ParseInterval)) return false;
+       s.Current().interval = iv;
+       return true;
+     }},
+    {"--timeout", "", true, true, [](ParseState& s, const std::string& value, std::string* error) {
+       uint32_t ms = 0;
+       if (!Parsed("--timeout", value, &ms, error, ParseTimeout)) return false;
+       s.Current().timeoutMs = ms;
+       return true;
+     }},
+    {"--caption", "", true, true, [](ParseState& s, const std::string& value, std::string* error) {
+       if (!PlainText(value, "--caption needs a text without control characters", error)) return false;
+       s.Current().caption = value;
+       return true;
+     }},
+    {"--device-properties", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value != "on" && value != "off") {
+         *error = "--device-properties takes on or off";
+         return false;
+       }
+       s.o.deviceProperties = value == "on";
+       return true;
+     }},
+    {"--fresh-only", "", false, false, [](ParseState& s, const std::string&, std::string*) {
+       s.o.freshOnly = true;
+       return true;
+     }},
+    {"--format", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value == "csv") s.o.format = RecordFormat::Csv;
+       else if (value == "jsonl") s.o.format = RecordFormat::Jsonl;
+       else {
+         *error = "--format takes csv or jsonl";
+         return false;
+       }
+       return true;
+     }},
+    {"--out", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value.empty()) {
+         *error = "--out needs a file name";
+         return false;
+       }
+       s.o.outFile = value;
+       return true;
+     }},
+    {"--duration", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       double seconds = 0;
+       if (!ParseDuration(value, &seconds)) {
+         *error = "--duration takes seconds (0 or more)";
+         return false;
+       }
+       s.o.durationSeconds = seconds;
+       return true;
+     }},
+    {"--records", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       uint64_t n = 0;
+       if (!ParseCount(value, &n)) {
+         *error = "--records takes a count of 1 or more";
+         return false;
+       }
+       s.o.records = n;
+       return true;
+     }},
+};
+
+const OptionSpec* FindOption(std::string_view name) {
+  for (const OptionSpec& spec : kOptions)
+    if (name == spec.name || (!spec.shortName.empty() && name == spec.shortName)) return &spec;
+  return nullptr;
+}
+
+// The checks across options, then the data sources and requests they make.
+bool FinishOptions(ParseState& s, HostOptions* options, std::string* error) {
+  HostOptions& o = s.o;
+  if (!o.configFile.empty() && !s.polls.empty()) {
     *error = "--config and --poll cannot be used together";
     return false;
   }
-  if (!o.configFile.empty() && perPollGiven) {
+  if (!o.configFile.empty() && s.perPollGiven) {
     *error = "--instance, --items, --interval, --timeout, --once and --caption belong to --poll requests";
     return false;
   }
   if (o.sources.empty()) o.sources.push_back(SourceSpec{1, "UDP1", "0.0.0.0", 47808});
   std::set<int32_t> ids;
   std::set<std::string> binds;
-  for (const auto& s : o.sources) {
-    if (!ids.insert(s.id).second) {
-      *error = "data source id " + std::to_string(s.id) + " is used twice";
+  for (const auto& src : o.sources) {
+    if (!ids.insert(src.id).second) {
+      *error = "data source id " + std::to_string(src.id) + " is used twice";
       return false;
     }
-    if (s.bindPort != 0 && !binds.insert(EndpointText(s.bindAddress, s.bindPort)).second) {
-      *error = EndpointText(s.bindAddress, s.bindPort) + " is bound twice";
+    if (src.bindPort != 0 && !binds.insert(EndpointText(src.bindAddress, src.bindPort)).second) {
+      *error = EndpointText(src.bindAddress, src.bindPort) + " is bound twice";
       return false;
     }
   }
   if (o.configFile.empty()) {
     const PollSpec builtin = DefaultPoll();
-    if (polls.empty()) {
+    if (s.polls.empty()) {
       PollDraft d;
       d.address = builtin.address;
       d.port = builtin.port;
-      polls.push_back(d);
+      s.polls.push_back(d);
     }
-    for (const auto& d : polls) {
+    const PollDraft& defaults = s.defaults;
+    for (const auto& d : s.polls) {
       PollSpec p;
       p.address = d.address;
       p.port = d.port;
@@ -347,6 +347,50 @@ bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, 
   }
   *options = std::move(o);
   return true;
+}
+
+bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, std::string* error) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") {
+      HostOptions help;
+      help.mode = RunMode::Help;
+      *options = help;
+      return true;
+    }
+  ParseState s;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inlineValue;  // "--name=value"
+    if (name.rfind("--", 0) == 0) {
+      const size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = name.substr(eq + 1);
+        name.resize(eq);
+      }
+    }
+    const OptionSpec* spec = FindOption(name);
+    if (!spec) {
+      *error = "unknown option '" + args[i] + "'";
+      return false;
+    }
+    std::string value;
+    if (!spec->takesValue) {
+      if (inlineValue) {
+        *error = name + " takes no value";
+        return false;
+      }
+    } else if (inlineValue) {
+      value = *inlineValue;
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      *error = name + " needs a value";
+      return false;
+    }
+    if (!spec->apply(s, value, error)) return false;
+    if (spec->perPoll) s.perPollGiven = true;
+  }
+  return FinishOptions(s, options, error);
 }
 
 }  // namespace
