@@ -205,6 +205,155 @@ bool WriteStored(TWregStore& store, const std::string& name, TWregKind kind, con
   return store.WriteText(name, v.ToAnsi());
 }
 
+// Calls visit(line, index) for every map line the store finds a place for,
+// in map order, until visit gives false.  Comments and lines without a
+// property are passed over; loads and saves pass over lines without a key.
+template <class Visit>
+void ForEachLocated(TWregStore& store, const std::vector<std::string>& lines, TWregOperation op, Visit visit) {
+  const bool valueOp = op == TWregOperation::Load || op == TWregOperation::Save;
+  for (size_t index = 0; index < lines.size(); ++index) {
+    TMapLine line = ParseMapLine(lines[index]);
+    if (line.comment || line.propertyPath.empty()) continue;
+    if (valueOp && line.keyPath.empty()) continue;
+    if (!store.Locate(line, op)) continue;
+    if (!visit(line, static_cast<int32_t>(index))) return;
+  }
+}
+
+// A map line of a load or save as the events settle it: what it names, the
+// kind of its value, and whether the events keep the value (virtual).
+struct TMapItem {
+  TTarget target;
+  TWregKind kind = TWregKind::None;
+  bool isVirtual = false;
+
+  bool Textual() const {
+    return IsTextKind(kind) ||
+           (kind == TWregKind::Object && target.prop && target.prop->kind == TPropKind::Strings);
+  }
+};
+
+// False when the line is passed over.
+bool Settle(TWreg& w, const TWregRoot& root, const TMapLine& line, int32_t index, TMapItem& item) {
+  item.target = Resolve(root, line.propertyPath);
+  bool require = item.target.Resolved();
+  item.isVirtual = !item.target.Resolved();
+  item.kind = item.target.kind;
+  if (w.OnBeforeProcessItem) w.OnBeforeProcessItem(w, line.propertyPath, index, require, item.isVirtual, item.kind);
+  if (!require) return false;
+  // "*Name" lines belong to registered value handlers; none are registered,
+  // so such lines are passed over like the rest.
+  if (item.kind == TWregKind::None) return false;
+  return item.isVirtual || item.target.Resolved();
+}
+
+void DiscardQuietly(TWregStore& store, const std::string& name) {
+  try {
+    store.Discard(name);
+  } catch (...) {
+  }
+}
+
+// Loads one value; false when nothing readable is stored under its name.  A
+// stored value that cannot be read or does not fit is discarded.
+bool LoadValue(TWreg& w, TWregStore& store, const TMapLine& line, int32_t index, const TMapItem& item) {
+  const std::string& name = line.valueName;
+  Variant v;
+  try {
+    if (!ReadStored(store, name, item.kind, &v)) return false;
+  } catch (...) {
+    DiscardQuietly(store, name);
+    return false;
+  }
+  try {
+    if (item.isVirtual) {
+      if (v.IsText() && !v.ToAnsi().empty()) v = Variant(PercentDecode(v.ToAnsi()));
+      if (w.OnSetValue) w.OnSetValue(w, line.propertyPath, index, v);
+      return true;
+    }
+    if (item.Textual() && v.IsText()) v = Variant(PercentDecode(v.ToAnsi()));
+    if (!SetTargetValue(item.target, v)) throw std::runtime_error("value does not fit the property");
+  } catch (...) {
+    DiscardQuietly(store, name);
+  }
+  return true;
+}
+
+// Saves one value; one that cannot be written is discarded.
+void SaveValue(TWreg& w, TWregStore& store, const TMapLine& line, int32_t index, const TMapItem& item) {
+  const std::string& name = line.valueName;
+  try {
+    Variant v;
+    if (item.isVirtual) {
+      if (w.OnGetValue) w.OnGetValue(w, line.propertyPath, index, v);
+      if (v.IsText() && !v.ToAnsi().empty()) v = Variant(PercentEncode(v.ToAnsi()));
+    } else {
+      v = GetTargetValue(item.target);
+      if (item.Textual() && v.IsText()) v = Variant(PercentEncode(v.ToAnsi()));
+    }
+    if (!WriteStored(store, name, item.kind, v)) store.Discard(name);
+  } catch (...) {
+    DiscardQuietly(store, name);
+  }
+}
+
+// The operations.  Each finishes the store; true when the store finished
+// and the operation found something to do.
+
+bool LoadValues(TWreg& w, TWregStore& store, const std::vector<std::string>& lines, const TWregRoot& root) {
+  bool any = false;
+  ForEachLocated(store, lines, TWregOperation::Load, [&](const TMapLine& line, int32_t index) {
+    TMapItem item;
+    if (Settle(w, root, line, index, item) && LoadValue(w, store, line, index, item)) any = true;
+    return true;
+  });
+  return store.Finish() && any;
+}
+
+bool SaveValues(TWreg& w, TWregStore& store, const std::vector<std::string>& lines, const TWregRoot& root) {
+  bool any = false;
+  ForEachLocated(store, lines, TWregOperation::Save, [&](const TMapLine& line, int32_t index) {
+    TMapItem item;
+    if (Settle(w, root, line, index, item)) {
+      any = true;
+      SaveValue(w, store, line, index, item);
+    }
+    return true;
+  });
+  return store.Finish() && any;
+}
+
+bool DeleteValues(TWregStore& store, const std::vector<std::string>& lines) {
+  bool any = false;
+  ForEachLocated(store, lines, TWregOperation::Delete, [&](const TMapLine& line, int32_t) {
+    store.DeleteLine(line);
+    any = true;
+    return true;
+  });
+  return store.Finish() && any;
+}
+
+// The keys below the first line the store finds.
+bool ListKeyNames(TWregStore& store, const std::vector<std::string>& lines, TStrings& result) {
+  bool listed = false;
+  ForEachLocated(store, lines, TWregOperation::ListKeys, [&](const TMapLine&, int32_t) {
+    for (auto& n : store.KeyNames()) result.Add(n);
+    listed = true;
+    return false;
+  });
+  return store.Finish() && listed;
+}
+
+bool ListValueNames(TWregStore& store, const std::vector<std::string>& lines, TStrings& result) {
+  bool any = false;
+  ForEachLocated(store, lines, TWregOperation::ListValues, [&](const TMapLine&, int32_t) {
+    for (auto& n : store.ValueNames()) result.Add(n);
+    any = true;
+    return true;
+  });
+  return store.Finish() && any;
+}
+
 }  // namespace
 
 const TClassInfo& TProxyCodeCustomObject::StaticClass() {
@@ -258,86 +407,14 @@ bool TWreg::Run(TWregOperation op, const TWregRoot& root, const TStrings* map, T
 
   std::unique_ptr<TWregStore> store = OpenStore(op);
   if (!store) return false;
-  bool any = false;
-  for (size_t index = 0; index < lines.size(); ++index) {
-    TMapLine line = ParseMapLine(lines[index]);
-    if (line.comment || line.propertyPath.empty()) continue;
-    bool valueOp = op == TWregOperation::Load || op == TWregOperation::Save;
-    if (valueOp && line.keyPath.empty()) continue;
-    if (!store->Locate(line, op)) continue;
-    const int32_t idx = static_cast<int32_t>(index);
-    switch (op) {
-      case TWregOperation::ListKeys:
-        for (auto& n : store->KeyNames()) result->Add(n);
-        return store->Finish();
-      case TWregOperation::ListValues:
-        for (auto& n : store->ValueNames()) result->Add(n);
-        any = true;
-        continue;
-      case TWregOperation::Delete:
-        store->DeleteLine(line);
-        any = true;
-        continue;
-      default:
-        break;
-    }
-    TTarget target = Resolve(root, line.propertyPath);
-    bool require = target.Resolved();
-    bool isVirtual = !target.Resolved();
-    TWregKind kind = target.kind;
-    if (OnBeforeProcessItem) OnBeforeProcessItem(*this, line.propertyPath, idx, require, isVirtual, kind);
-    if (!require) continue;
-    if (kind == TWregKind::None) {
-      // "*Name" lines belong to registered value handlers; none are
-      // registered, so such lines are passed over like the rest.
-      continue;
-    }
-    if (!isVirtual && !target.Resolved()) continue;
-    const std::string& name = line.valueName;
-    if (op == TWregOperation::Load) {
-      try {
-        Variant v;
-        if (!ReadStored(*store, name, kind, &v)) continue;
-        any = true;
-        if (isVirtual) {
-          if (v.IsText() && !v.ToAnsi().empty()) v = Variant(PercentDecode(v.ToAnsi()));
-          if (OnSetValue) OnSetValue(*this, line.propertyPath, idx, v);
-          continue;
-        }
-        bool textual = IsTextKind(kind) || (kind == TWregKind::Object && target.prop &&
-                                            target.prop->kind == TPropKind::Strings);
-        if (textual && v.IsText()) v = Variant(PercentDecode(v.ToAnsi()));
-        if (!SetTargetValue(target, v)) throw std::runtime_error("value does not fit the property");
-      } catch (...) {
-        try {
-          store->Discard(name);
-        } catch (...) {
-        }
-      }
-    } else {
-      any = true;
-      try {
-        Variant v;
-        if (isVirtual) {
-          if (OnGetValue) OnGetValue(*this, line.propertyPath, idx, v);
-          if (v.IsText() && !v.ToAnsi().empty()) v = Variant(PercentEncode(v.ToAnsi()));
-        } else {
-          v = GetTargetValue(target);
-          bool textual = IsTextKind(kind) || (kind == TWregKind::Object && target.prop &&
-                                              target.prop->kind == TPropKind::Strings);
-          if (textual && v.IsText()) v = Variant(PercentEncode(v.ToAnsi()));
-        }
-        if (!WriteStored(*store, name, kind, v)) store->Discard(name);
-      } catch (...) {
-        try {
-          store->Discard(name);
-        } catch (...) {
-        }
-      }
-    }
+  switch (op) {
+    case TWregOperation::Load: return LoadValues(*this, *store, lines, root);
+    case TWregOperation::Save: return SaveValues(*this, *store, lines, root);
+    case TWregOperation::Delete: return DeleteValues(*store, lines);
+    case TWregOperation::ListKeys: return ListKeyNames(*store, lines, *result);
+    case TWregOperation::ListValues: return ListValueNames(*store, lines, *result);
   }
-  if (!store->Finish()) return false;
-  return any;
+  return false;
 }
 
 bool TWreg::Load(const TWregRoot& root) { return Run(TWregOperation::Load, root, nullptr, nullptr); }
