@@ -90,32 +90,8 @@ class TBACnetData {
   TDeviceList Devices;
 };
 
-// Holds the read side of a device list for a scope.
-class TDeviceReadLock {
- public:
-  explicit TDeviceReadLock(kel::TThreadObjectList<TDevice>& list) : list_(list), items_(list.LockRead()) {}
-  ~TDeviceReadLock() { list_.UnlockRead(); }
-  TDeviceReadLock(const TDeviceReadLock&) = delete;
-  TDeviceReadLock& operator=(const TDeviceReadLock&) = delete;
-  const kel::TThreadObjectList<TDevice>::List& Items() const { return items_; }
-
- private:
-  kel::TThreadObjectList<TDevice>& list_;
-  const kel::TThreadObjectList<TDevice>::List& items_;
-};
-
-// Holds the write side of a device list for a scope.
-class TDeviceWriteLock {
- public:
-  explicit TDeviceWriteLock(kel::TThreadObjectList<TDevice>& list) : list_(list), items_(list.LockWrite()) {}
-  ~TDeviceWriteLock() { list_.UnlockWrite(); }
-  TDeviceWriteLock(const TDeviceWriteLock&) = delete;
-  TDeviceWriteLock& operator=(const TDeviceWriteLock&) = delete;
-  kel::TThreadObjectList<TDevice>::List& Items() { return items_; }
-
- private:
-  kel::TThreadObjectList<TDevice>& list_;
-  kel::TThreadObjectList<TDevice>::List& items_;
-};
+// Hold one side of the device table's lock for a scope.
+using TDeviceReadLock = kel::TReadLocked<kel::TThreadObjectList<TDevice>>;
+using TDeviceWriteLock = kel::TWriteLocked<kel::TThreadObjectList<TDevice>>;
 
 }  // namespace bacnet

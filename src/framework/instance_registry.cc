@@ -72,9 +72,10 @@ void FinalizeFramework() {
   Registry* reg = g_instances.exchange(nullptr);
   if (!reg) return;
   std::vector<std::shared_ptr<TkelPlugin>> left;
-  reg->lock.BeginWrite();
-  left.swap(reg->instances);
-  reg->lock.EndWrite();
+  {
+    WriteGuard g(reg->lock);
+    left.swap(reg->instances);
+  }
   for (auto& p : left) {
     try {
       p->Destroying();

@@ -3,22 +3,15 @@
 namespace kel {
 
 void TModuleConfigList::Add(const std::string& name, int32_t number) {
-  auto& list = LockWrite();
-  list.push_back(TStringEntry{name, reinterpret_cast<void*>(static_cast<intptr_t>(number))});
-  UnlockWrite();
+  const TWriteLocked<TThreadStringList> locked(*this);
+  locked.Items().push_back(TStringEntry{name, reinterpret_cast<void*>(static_cast<intptr_t>(number))});
 }
 
 std::string TModuleConfigList::NameOf(int32_t number) {
-  const auto& list = LockRead();
-  std::string name;
-  for (const auto& e : list) {
-    if (reinterpret_cast<intptr_t>(e.object) == number) {
-      name = e.text;
-      break;
-    }
-  }
-  UnlockRead();
-  return name;
+  const TReadLocked<TThreadStringList> locked(*this);
+  for (const auto& e : locked.Items())
+    if (reinterpret_cast<intptr_t>(e.object) == number) return e.text;
+  return std::string();
 }
 
 }  // namespace kel

@@ -60,8 +60,8 @@ TkelThreadParamsList& Customs(TkelPlugin& p) {
 }
 
 Variant ReadCustom(TkelPlugin& p, const CustomName& c) {
-  TkelThreadParamsList& store = Customs(p);
-  TkelParamsList& list = store.LockRead();
+  const TReadLocked<TkelThreadParamsList> locked(Customs(p));
+  const TkelParamsList& list = locked.Items();
   Variant v;
   if (c.key == "COUNT") {
     v = Variant(list.Count());
@@ -72,26 +72,19 @@ Variant ReadCustom(TkelPlugin& p, const CustomName& c) {
     int32_t at = list.IndexOf(c.key);
     v = at >= 0 ? list.Items(at)->Value() : Variant::Null();
   }
-  store.UnlockRead();
   return v;
 }
 
 void WriteCustom(TkelPlugin& p, const CustomName& c, const Variant& value) {
-  TkelThreadParamsList& store = Customs(p);
-  TkelParamsList& list = store.LockWrite();
-  try {
-    if (c.key == "COUNT") {
-      list.Clear();
-    } else if (c.index) {
-      if (TkelParamsListItem* item = list.Items(*c.index)) item->SetValue(value);
-    } else {
-      list.SetValue(c.key, value, true);
-    }
-  } catch (...) {
-    store.UnlockWrite();
-    throw;
+  const TWriteLocked<TkelThreadParamsList> locked(Customs(p));
+  TkelParamsList& list = locked.Items();
+  if (c.key == "COUNT") {
+    list.Clear();
+  } else if (c.index) {
+    if (TkelParamsListItem* item = list.Items(*c.index)) item->SetValue(value);
+  } else {
+    list.SetValue(c.key, value, true);
   }
-  store.UnlockWrite();
 }
 
 uint32_t EnabledMask(const TkelPlugin& p) {

@@ -17,29 +17,24 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
   if (!IsPatternConnection(item.Connection)) return 0;
   TDiscoverRequest* found = nullptr;
   {
-    const auto& running = DiscoveryList.LockRead();
-    for (TDiscoverRequest* d : running)
+    const kel::TReadLocked<TDiscoveryList> running(DiscoveryList);
+    for (TDiscoverRequest* d : running.Items())
       if (bacnet::SameEndPoint(d->Connection.EndPoint, item.Connection.EndPoint)) {
         found = d;
         break;
       }
-    if (found && !found->Stopwatch.Expired(kDiscoveryRepeatMs)) {
-      DiscoveryList.UnlockRead();
-      return 2;
-    }
-    DiscoveryList.UnlockRead();
+    if (found && !found->Stopwatch.Expired(kDiscoveryRepeatMs)) return 2;
   }
   const uint32_t wanted = WantedInstance(item.Connection.EndPoint);
   bacnet::TDeviceConnInfo conn;
   {
-    auto& running = DiscoveryList.LockList();
+    const kel::TWriteLocked<TDiscoveryList> running(DiscoveryList);
     if (!found) {
       found = new TDiscoverRequest{item.Connection, {}};
-      running.push_back(found);
+      running.Items().push_back(found);
     }
     found->Stopwatch.Restart();
     conn = found->Connection;
-    DiscoveryList.UnlockList();
   }
   Stack.SendWhoIs(conn, wanted);
   return 1;

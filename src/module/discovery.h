@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bacnet/bacnet_endpoint.h"
+#include "runtime/thread_object.h"
 #include "runtime/timing/kel_timeout.h"
 
 namespace bacnet_module {
@@ -14,6 +15,9 @@ struct TDiscoverRequest {
   bacnet::TDeviceConnInfo Connection;
   kel::TkelTimeout Stopwatch;  // clear until the first Who-Is
 };
+
+// The running discoveries of a communication module (owned).
+using TDiscoveryList = kel::TThreadObjectList<TDiscoverRequest>;
 
 // Whether an item names its devices by pattern: a broadcast endpoint, or
 // any device ("*") at any endpoint.

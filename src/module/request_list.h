@@ -47,31 +47,6 @@ class TRequestList : public kel::TThreadObjectList<TRequestItem> {
 };
 
 // Holds the write side of a request list for a scope.
-class TRequestListWrite {
- public:
-  explicit TRequestListWrite(TRequestList& list) : list_(list), items_(list.LockList()) {}
-  ~TRequestListWrite() { list_.UnlockList(); }
-  TRequestListWrite(const TRequestListWrite&) = delete;
-  TRequestListWrite& operator=(const TRequestListWrite&) = delete;
-  TRequestList::List& Items() { return items_; }
-
- private:
-  TRequestList& list_;
-  TRequestList::List& items_;
-};
-
-// Holds the read side of a request list for a scope.
-class TRequestListRead {
- public:
-  explicit TRequestListRead(TRequestList& list) : list_(list), items_(list.LockRead()) {}
-  ~TRequestListRead() { list_.UnlockRead(); }
-  TRequestListRead(const TRequestListRead&) = delete;
-  TRequestListRead& operator=(const TRequestListRead&) = delete;
-  const TRequestList::List& Items() const { return items_; }
-
- private:
-  TRequestList& list_;
-  const TRequestList::List& items_;
-};
+using TRequestListWrite = kel::TWriteLocked<TRequestList>;
 
 }  // namespace bacnet_module

@@ -92,7 +92,7 @@ class TSerialPortDM : public kel::TComponent {
   std::string DataSourceFullName;
   bacnet::TBACnetStack Stack;
   kel::TkelTimeout Pause;  // under the request list's lock
-  kel::TThreadObjectList<TDiscoverRequest> DiscoveryList{true};
+  TDiscoveryList DiscoveryList{true};
   std::atomic<bool> ResetRequested{false};
   kel::TParsedDataList GroupResults;  // under the request list's lock
   std::atomic<bool> ReadDeviceProperties{false};

@@ -229,10 +229,9 @@ void TaPlugin::kelPluginBeforeGetParserItems() {
   } catch (const std::exception&) {
     // a configuration over the item limit declares the items made before it
   }
-  const auto& list = items.LockRead();
-  for (const TRequestItem* item : list)
+  const kel::TReadLocked<TRequestList> list(items);
+  for (const TRequestItem* item : list.Items())
     if (!item->Name.empty()) AddParserItem(item->Name, item->Description, "0", 17);
-  items.UnlockRead();
 }
 
 }  // namespace bacnet_module

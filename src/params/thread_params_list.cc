@@ -6,9 +6,8 @@ TkelThreadParamsList::TkelThreadParamsList() { SetProtected(&list_); }
 
 TkelThreadParamsList::~TkelThreadParamsList() {
   // Wait for any user still inside before the list goes.
-  LockWriteObject();
+  WriteGuard g(Sync());
   list_.Clear();
-  UnlockWrite();
 }
 
 }  // namespace kel

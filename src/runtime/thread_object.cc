@@ -37,9 +37,8 @@ void TThreadObject::UnlockWrite() { Sync().EndWrite(); }
 TThreadStringList::TThreadStringList() = default;
 
 TThreadStringList::~TThreadStringList() {
-  lock_.BeginWrite();
+  WriteGuard g(lock_);
   list_.clear();
-  lock_.EndWrite();
 }
 
 TThreadStringList::List& TThreadStringList::LockWrite() {

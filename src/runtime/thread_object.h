@@ -6,6 +6,8 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/port.h"
@@ -47,9 +49,8 @@ class TThreadObjectList : public TThreadObject {
 
   explicit TThreadObjectList(bool ownsObjects) : owns_(ownsObjects) { SetProtected(&list_); }
   ~TThreadObjectList() override {
-    LockWriteObject();
+    WriteGuard g(Sync());
     FreeAll();
-    UnlockWrite();
   }
 
   List& LockList() { return *static_cast<List*>(LockWriteObject()); }
@@ -58,20 +59,16 @@ class TThreadObjectList : public TThreadObject {
   void UnlockList() { UnlockWrite(); }
 
   void Add(T* item) {
-    LockWriteObject();
+    WriteGuard g(Sync());
     list_.push_back(item);
-    UnlockWrite();
   }
   void Clear() {
-    LockWriteObject();
+    WriteGuard g(Sync());
     FreeAll();
-    UnlockWrite();
   }
   int32_t Count() {
-    LockReadObject();
-    int32_t n = static_cast<int32_t>(list_.size());
-    UnlockRead();
-    return n;
+    ReadGuard g(Sync());
+    return static_cast<int32_t>(list_.size());
   }
   bool OwnsObjects() const { return owns_; }
 
@@ -124,5 +121,40 @@ class TThreadStringList {
   TMREWSync lock_;
   List list_;
 };
+
+// Holds one side of a lock-protected container's lock for a scope: the
+// object lists, the string lists and the shared parameter list (anything
+// with LockRead/UnlockRead and LockWrite/UnlockWrite).  Items() is what the
+// lock guards; the read side gives it read-only where the container does.
+template <class Container, bool Write>
+class TLockedScope {
+ public:
+  using ItemsRef = std::conditional_t<Write, decltype(std::declval<Container&>().LockWrite()),
+                                     decltype(std::declval<Container&>().LockRead())>;
+
+  explicit TLockedScope(Container& c) : c_(c), items_(Lock(c)) {}
+  ~TLockedScope() {
+    if constexpr (Write) c_.UnlockWrite();
+    else c_.UnlockRead();
+  }
+  TLockedScope(const TLockedScope&) = delete;
+  TLockedScope& operator=(const TLockedScope&) = delete;
+
+  ItemsRef Items() const { return items_; }
+
+ private:
+  static ItemsRef Lock(Container& c) {
+    if constexpr (Write) return c.LockWrite();
+    else return c.LockRead();
+  }
+
+  Container& c_;
+  ItemsRef items_;
+};
+
+template <class Container>
+using TReadLocked = TLockedScope<Container, false>;
+template <class Container>
+using TWriteLocked = TLockedScope<Container, true>;
 
 }  // namespace kel
