@@ -49,16 +49,7 @@ void TSerialPortDM::TimerTick() {
 void TSerialPortDM::RunTick() {
   Timer->SetEnabled(false);
   if (!Owner || !Owner->TypeEnabled[0]) return;  // off until something re-arms it
-  struct Rearm {
-    TSerialPortDM* m;
-    ~Rearm() {
-      if (m->freeAfterTick_) return;
-      try {
-        m->UpdateTimer();
-      } catch (...) {
-      }
-    }
-  } rearm{this};
+  const TRearm rearm(*this);
 
   if (ResetRequested.exchange(false)) {
     ResetRequests(true);

@@ -81,15 +81,7 @@ void TSerialPortDM::UpdateTimer() {
 }
 
 void TSerialPortDM::ResetRequests(bool withPause) {
-  struct Rearm {
-    TSerialPortDM* m;
-    ~Rearm() {
-      try {
-        m->UpdateTimer();
-      } catch (...) {
-      }
-    }
-  } rearm{this};
+  const TRearm rearm(*this);
   Timer->SetEnabled(false);
   TRequestListWrite w(RequestList);
   if (withPause) Pause.StartWith(kPortOpenPauseMs);

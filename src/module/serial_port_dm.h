@@ -100,6 +100,25 @@ class TSerialPortDM : public kel::TComponent {
   std::atomic<bool> FreshValuesOnly{false};
 
  private:
+  // Re-arms the timer (UpdateTimer) when the scope ends, unless the module
+  // is to be freed after its tick.  Never raises.
+  class TRearm {
+   public:
+    explicit TRearm(TSerialPortDM& m) : m_(m) {}
+    ~TRearm() {
+      if (m_.freeAfterTick_) return;
+      try {
+        m_.UpdateTimer();
+      } catch (...) {
+      }
+    }
+    TRearm(const TRearm&) = delete;
+    TRearm& operator=(const TRearm&) = delete;
+
+   private:
+    TSerialPortDM& m_;
+  };
+
   // An Error, Reject or Abort to a basic property read of item: the slot is
   // given up, or, when the device has no Device object of the configured
   // instance, all of them with a warning; the item's own read follows.
