@@ -101,8 +101,8 @@ int32_t CmdSetState(TkelPlugin& p, TPluginCallRec* rec, const CommandParams& par
   if (!r) return result;
   const bool enable = r->ToInt64() == 1;
   const uint8_t types = rec->CallTypes;
-  for (int n = 0; n < 8; ++n)
-    if ((types >> n) & 1) p.TypeEnabled[static_cast<size_t>(n)] = enable;
+  for (size_t n = 0; n < kModuleTypeCount; ++n)
+    if (HasModuleType(types, n)) p.TypeEnabled[n] = enable;
   if (p.OnChangeState) p.OnChangeState(p, types);
   return 0;
 }

@@ -37,7 +37,7 @@ void ReportError(TkelPlugin* plugin, const char* command, const char* message) {
   line += message ? message : "";
   if (plugin) {
     try {
-      plugin->AddLog(0, line, false);
+      plugin->AddLog(kLogError, line, false);
     } catch (...) {
     }
   }

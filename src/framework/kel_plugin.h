@@ -28,6 +28,17 @@
 
 namespace kel {
 
+// The levels of the instance log (AddLog).
+inline constexpr uint8_t kLogError = 0;
+inline constexpr uint8_t kLogWarning = 1;
+inline constexpr uint8_t kLogInfo = 2;
+
+// The host's module types: type n is bit n of ModuleType and of a call's
+// CallTypes, and entry n of TypeEnabled.
+inline constexpr size_t kModuleTypeCount = 8;
+constexpr uint8_t ModuleTypeBit(size_t type) { return static_cast<uint8_t>(1u << type); }
+constexpr bool HasModuleType(uint8_t types, size_t type) { return ((types >> type) & 1u) != 0; }
+
 class TkelThreadParamsList;
 class TModuleConfigList;
 
@@ -57,8 +68,8 @@ class TkelPlugin : public TComponent {
   void EndRead() { SettingsLock.EndRead(); }
 
   // ---- Log (module_log.cc) ----------------------------------------------
-  // Adds a line to the instance log (level 0 error, 1 warning, 2 information)
-  // and tells the host.  Any thread; never raises.
+  // Adds a line to the instance log (kLogError, kLogWarning, kLogInfo) and
+  // tells the host.  Any thread; never raises.
   void AddLog(uint8_t level, const std::string& message, bool flag = false);
   // Posts message 1809 to MsgProcHandle (sent with a 1000 ms time-out when
   // posting fails).
@@ -140,7 +151,7 @@ class TkelPlugin : public TComponent {
   uint8_t ModuleRegistryRoot2 = 1;
   TSharedText ModuleRegistryPath;  // compared by other instances' options dialogs
   std::string INISectionPrefix;
-  std::array<std::atomic<bool>, 8> TypeEnabled{};
+  std::array<std::atomic<bool>, kModuleTypeCount> TypeEnabled{};
   std::string EventsSupported;
   bool IsTemporaryLoad = false;
   bool SettingsBusy = false;

@@ -90,7 +90,7 @@ void WriteCustom(TkelPlugin& p, const CustomName& c, const Variant& value) {
 uint32_t EnabledMask(const TkelPlugin& p) {
   uint32_t mask = 0;
   for (size_t n = 0; n < p.TypeEnabled.size(); ++n)
-    if (p.TypeEnabled[n]) mask |= 1u << n;
+    if (p.TypeEnabled[n]) mask |= ModuleTypeBit(n);
   return mask;
 }
 

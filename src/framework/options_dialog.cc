@@ -245,9 +245,9 @@ void DoShowOptionsDialog(TPluginCallRec* rec) {
       } catch (const std::exception& e) {
         // The handler did not return: the call stays failed (4) and
         // nothing is reloaded.
-        inst->AddLog(0, std::string(e.what()) + " {SHOWOPTIONS}");
+        inst->AddLog(kLogError, std::string(e.what()) + " {SHOWOPTIONS}");
       } catch (...) {
-        inst->AddLog(0, "unknown failure {SHOWOPTIONS}");
+        inst->AddLog(kLogError, "unknown failure {SHOWOPTIONS}");
       }
     } catch (...) {
       inst->OptionsDialogOpen = false;

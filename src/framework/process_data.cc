@@ -18,7 +18,16 @@ namespace {
 constexpr uint32_t kTerminateWaitMs = 30000;
 constexpr uint32_t kPumpIntervalMs = 50;
 
-bool HasType(uint8_t set, int type) { return (set >> type) & 1; }
+// What the framework does for some of the module types a call names.
+// Without this type, an input list without items counts as no input.
+constexpr size_t kTypeEmptyInputCounts = 0;
+// No input: MsgNoData, and the handler is not called; else the input rows
+// are closed.  The handler's outcome is logged.
+constexpr size_t kTypeNeedsInput = 2;
+// The handler's outcome is logged.
+constexpr size_t kTypeReportsOutcome = 3;
+// Without a handler, the input is handed back as the output.
+constexpr size_t kTypePassesInput = 5;
 
 // Undoes PrepareCallRec on every way out.
 class PreparedRecord {
@@ -91,7 +100,7 @@ int32_t ProcessDataCall(TkelPlugin& plugin, TPluginCallRec* rec) {
   const uintptr_t remembered = rec->Input.Value;
   const uint8_t types = rec->CallTypes;
   if (types != 0) {
-    if (!HasType(types, 0) && rec->Input.Value != 0) {
+    if (!HasModuleType(types, kTypeEmptyInputCounts) && rec->Input.Value != 0) {
       const uint8_t kind = rec->Input.Kind;
       if (kind == KEL_KIND_OBJECT || kind == KEL_KIND_RAW_LIST || kind == KEL_KIND_LIST_INTF) {
         ParamsRef input = DescriptorParams(rec->Input);
@@ -99,9 +108,9 @@ int32_t ProcessDataCall(TkelPlugin& plugin, TPluginCallRec* rec) {
       }
     }
     bool skip = false;
-    if (HasType(types, 2)) {
+    if (HasModuleType(types, kTypeNeedsInput)) {
       if (rec->Input.Value == 0) {
-        LogIfSet(plugin, 1, plugin.MsgNoData);
+        LogIfSet(plugin, kLogWarning, plugin.MsgNoData);
         skip = true;
       } else {
         CloseInputRows(rec->Input);
@@ -112,20 +121,20 @@ int32_t ProcessDataCall(TkelPlugin& plugin, TPluginCallRec* rec) {
         try {
           plugin.OnProcessData(plugin, rec, result);
           if (result > 0 && rec->Input.Value == 0) result = 0;
-          if (HasType(types, 2) || HasType(types, 3)) {
-            if (result < 0) LogIfSet(plugin, 1, plugin.MsgWriteCompleteError);
-            else LogIfSet(plugin, 2, plugin.MsgWriteComplete);
+          if (HasModuleType(types, kTypeNeedsInput) || HasModuleType(types, kTypeReportsOutcome)) {
+            if (result < 0) LogIfSet(plugin, kLogWarning, plugin.MsgWriteCompleteError);
+            else LogIfSet(plugin, kLogInfo, plugin.MsgWriteComplete);
           }
         } catch (const std::exception& e) {
           result = -3;
           if (!plugin.MsgWriteCompleteError.empty())
-            plugin.AddLog(1, std::string(e.what()) + ": " + plugin.MsgWriteCompleteError);
+            plugin.AddLog(kLogWarning, std::string(e.what()) + ": " + plugin.MsgWriteCompleteError);
         } catch (...) {
           result = -3;
           if (!plugin.MsgWriteCompleteError.empty())
-            plugin.AddLog(1, "Unknown failure: " + plugin.MsgWriteCompleteError);
+            plugin.AddLog(kLogWarning, "Unknown failure: " + plugin.MsgWriteCompleteError);
         }
-      } else if (HasType(types, 5)) {
+      } else if (HasModuleType(types, kTypePassesInput)) {
         std::memcpy(&rec->Output, &rec->Input, sizeof(TPluginValue));
       }
     }
