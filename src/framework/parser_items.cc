@@ -70,13 +70,13 @@ uint8_t ParserTypeIndex(std::string_view name) {
 
 const std::array<TParserItem, 7>& StandardParserItems() {
   static const std::array<TParserItem, 7> items{{
-      {"FULL_DATA_PACKET", "Full data packet", 0, ""},
-      {"DATA_PACKET", "Data packet", 0, ""},
-      {"DATE_TIME_STAMP", "Datetime stamp", 11, ""},
-      {"DATA_SOURCE_ID", "Data source ID", 8, ""},
-      {"DATA_SOURCE_NAME", "Data source name", 0, ""},
-      {"DATA_SOURCE_FULL_NAME", "Data source long name", 0, ""},
-      {"CLIENTID", "Client ID", 8, ""},
+      {"FULL_DATA_PACKET", "Full data packet", kParserString, ""},
+      {"DATA_PACKET", "Data packet", kParserString, ""},
+      {"DATE_TIME_STAMP", "Datetime stamp", kParserDateTime, ""},
+      {"DATA_SOURCE_ID", "Data source ID", kParserInteger, ""},
+      {"DATA_SOURCE_NAME", "Data source name", kParserString, ""},
+      {"DATA_SOURCE_FULL_NAME", "Data source long name", kParserString, ""},
+      {"CLIENTID", "Client ID", kParserInteger, ""},
   }};
   return items;
 }

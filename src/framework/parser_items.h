@@ -10,18 +10,39 @@
 
 namespace kel {
 
+// The types of parser items: positions in the type-name list below.
+enum TParserDataType : uint8_t {
+  kParserString,
+  kParserMemo,
+  kParserBytes,
+  kParserBlob,
+  kParserBoolean,
+  kParserFloat,
+  kParserSmallint,
+  kParserWord,
+  kParserInteger,
+  kParserDate,
+  kParserTime,
+  kParserDateTime,
+  kParserDWord,
+  kParserByte,
+  kParserShortint,
+  kParserInt64,
+  kParserCurrency,
+  kParserNoType,  // no type given
+};
+inline constexpr uint8_t kNoDataType = kParserNoType;
+
 // One parser item the module can produce.
 struct TParserItem {
   std::string Name;
   std::string Description;
-  uint8_t DataType = 17;  // index into the type-name list; 17: no type given
+  uint8_t DataType = kNoDataType;  // a TParserDataType
   std::string Attribute;
 
   bool operator==(const TParserItem&) const = default;
 };
 using TParserItemList = std::vector<TParserItem>;
-
-inline constexpr uint8_t kNoDataType = 17;
 
 // "String|Memo|...|Currency|": position n is the name of type n; 17 is empty.
 extern const char* const kParserTypeNamesText;
