@@ -34,11 +34,6 @@ THandlerRegistry& Handlers() {
 
 constexpr size_t kMaxCollected = 100000;
 constexpr size_t kMaxLanguageFileBytes = size_t{64} << 20;
-constexpr int64_t kTagSkipTree = 9999;
-constexpr int64_t kTagSkipSelf = 9998;
-constexpr int64_t kTagCustomOnly = 9997;
-constexpr int64_t kTagExcludeFirst = 10000;
-constexpr int64_t kTagExcludeLast = 10047;
 
 uint32_t ExclusionBit(std::string_view property) {
   static const struct {

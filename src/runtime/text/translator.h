@@ -20,6 +20,15 @@ namespace kel {
 
 class TWtransl;
 
+// Tags that steer the translation of a component tree (TComponent::Tag).
+inline constexpr int64_t kTagSkipTree = 9999;    // neither it nor what it owns
+inline constexpr int64_t kTagSkipSelf = 9998;    // not it, but what it owns
+inline constexpr int64_t kTagCustomOnly = 9997;  // only the custom handler (unless it is the root)
+// 10000 + n: not the properties whose exclusion bits are set in n (hint 1,
+// caption 2, items 4, strings 8, text 16, pages 32).
+inline constexpr int64_t kTagExcludeFirst = 10000;
+inline constexpr int64_t kTagExcludeLast = 10047;
+
 // A handler for the components of one class (and its descendants), called
 // after the component's listed properties have been translated.
 class TWtranslatorCustom {
