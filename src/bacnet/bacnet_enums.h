@@ -32,6 +32,10 @@ enum ObjectType : uint16_t {
   kObjectBinaryOutput = 4,
   kObjectBinaryValue = 5,
   kObjectDevice = 8,
+  kObjectMultiStateInput = 13,
+  kObjectMultiStateOutput = 14,
+  kObjectNotificationClass = 15,
+  kObjectMultiStateValue = 19,
 };
 
 enum PropertyId : uint16_t {

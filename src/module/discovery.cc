@@ -14,7 +14,7 @@ bool IsPatternConnection(const bacnet::TDeviceConnInfo& c) {
 }
 
 int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
-  if (!IsPatternConnection(item.Connection)) return 0;
+  if (!IsPatternConnection(item.Connection)) return kDiscoveryNotNeeded;
   TDiscoverRequest* found = nullptr;
   {
     const kel::TReadLocked<TDiscoveryList> running(DiscoveryList);
@@ -23,7 +23,7 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
         found = d;
         break;
       }
-    if (found && !found->Stopwatch.Expired(kDiscoveryRepeatMs)) return 2;
+    if (found && !found->Stopwatch.Expired(kDiscoveryRepeatMs)) return kDiscoveryRecent;
   }
   const uint32_t wanted = WantedInstance(item.Connection.EndPoint);
   bacnet::TDeviceConnInfo conn;
@@ -37,7 +37,7 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
     conn = found->Connection;
   }
   Stack.SendWhoIs(conn, wanted);
-  return 1;
+  return kDiscoverySent;
 }
 
 uint32_t TSerialPortDM::WantedInstance(const bacnet::TIpEndPoint& endPoint) {

@@ -11,6 +11,11 @@ namespace bacnet_module {
 // A Who-Is to one endpoint is repeated at most this often.
 constexpr uint32_t kDiscoveryRepeatMs = 30000;
 
+// Results of StartDiscovery.
+constexpr int32_t kDiscoveryNotNeeded = 0;  // the item names its device exactly
+constexpr int32_t kDiscoverySent = 1;       // a Who-Is went out now
+constexpr int32_t kDiscoveryRecent = 2;     // one for the endpoint went out less than kDiscoveryRepeatMs ago
+
 struct TDiscoverRequest {
   bacnet::TDeviceConnInfo Connection;
   kel::TkelTimeout Stopwatch;  // clear until the first Who-Is

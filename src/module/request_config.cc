@@ -220,7 +220,7 @@ void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, 
   if (module) module->PrepareRebuild();
   list.Reset();
   if (!cfg) return;
-  if (module && (owner.Unloaded || !(owner.TypeEnabled[0] || owner.TypeEnabled[1]))) return;
+  if (module && (owner.Unloaded || !(owner.TypeEnabled[kTypePolling] || owner.TypeEnabled[kTypeReceiving]))) return;
   if (module) {
     module->ReadDeviceProperties = cfg->chkReadDevProp_Checked;
     module->FreshValuesOnly = cfg->chkFreshOnly_Checked;

@@ -51,7 +51,7 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
           if (item->DevicePropertyPending) {
             EndDeviceProperty(*item, holder);
           } else {
-            Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), holder.ErrorText()));
+            Owner->AddLog(kel::kLogWarning, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), holder.ErrorText()));
           }
         }
         item->Pending = false;

@@ -48,7 +48,7 @@ void TSerialPortDM::TimerTick() {
 
 void TSerialPortDM::RunTick() {
   Timer->SetEnabled(false);
-  if (!Owner || !Owner->TypeEnabled[0]) return;  // off until something re-arms it
+  if (!Owner || !Owner->TypeEnabled[kTypePolling]) return;  // off until something re-arms it
   const TRearm rearm(*this);
 
   if (ResetRequested.exchange(false)) {
@@ -147,7 +147,7 @@ void TSerialPortDM::AfterSend(TRequestItem& item, int32_t code, int32_t candidat
   }
   item.Stopwatch.Clear();
   item.Pending = false;
-  if (code >= -99 && code <= -1) Pause.StartWith(kSendFailurePauseMs);
+  if (IsSendFailure(code)) Pause.StartWith(kSendFailurePauseMs);
 }
 
 void TSerialPortDM::LogTimeout(const TRequestItem& item) {
@@ -155,7 +155,7 @@ void TSerialPortDM::LogTimeout(const TRequestItem& item) {
   std::string text = Owner->Text(Owner->TextResources ? Owner->TextResources->TextRequestTimeout : std::string());
   text += ": " + item.Description + " (" + item.Connection.EndPoint.Address + ":" +
           std::to_string(item.Connection.EndPoint.Port) + ")";
-  Owner->AddLog(1, text);
+  Owner->AddLog(kel::kLogWarning, text);
 }
 
 int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
@@ -166,7 +166,7 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
     known = Stack.FindDevice(item.Connection, item.Connection.Instance) != nullptr;
   }
   // The Who-Is of a discovery goes out with no lock of the device table held.
-  if (!known && StartDiscovery(item) != 0) return kSendDiscovering;
+  if (!known && StartDiscovery(item) != kDiscoveryNotNeeded) return kSendDiscovering;
   bacnet::TDeviceConnInfo conn;
   uint16_t property = 0;
   bool readProperty = false;

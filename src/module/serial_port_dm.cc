@@ -20,7 +20,7 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(ow
   Timer->SetTag(-1);
   Timer->SetInterval(kTickIntervalMs);
   Timer->OnError = [this](const std::string& message) {
-    if (Owner) Owner->AddLog(0, message);
+    if (Owner) Owner->AddLog(kel::kLogError, message);
   };
   Timer->SetOnTimer([this](kel::TkelTimerEx&) { TimerTick(); });
   Stack.OnSend = [this](bacnet::TBACnetStack& s, bacnet::TBacBytes frame, const bacnet::TDeviceConnInfo& conn,
@@ -29,7 +29,7 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(ow
     DeviceFound(s, conn);
   };
   Stack.OnError = [this](bacnet::TBACnetStack&, const std::string& message) {
-    if (Owner) Owner->AddLog(0, message);
+    if (Owner) Owner->AddLog(kel::kLogError, message);
   };
   Stack.OnDeviceWanted = [this](bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo& conn) {
     TRequestListRead r(RequestList);
@@ -76,7 +76,7 @@ void TSerialPortDM::Free(TSerialPortDM* module) {
 }
 
 void TSerialPortDM::UpdateTimer() {
-  const bool run = Owner && Owner->TypeEnabled[0] && RequestList.Count() > 0;
+  const bool run = Owner && Owner->TypeEnabled[kTypePolling] && RequestList.Count() > 0;
   if (Timer) Timer->SetEnabled(run);
 }
 

@@ -24,6 +24,8 @@ class TaPlugin;
 constexpr int32_t kSendDiscovering = -100;
 constexpr int32_t kSendDeviceProperty = -101;
 constexpr int32_t kSendTimedOut = -102;
+// -1..-99: the frame was not sent (the stack's code, or the host's answer).
+constexpr bool IsSendFailure(int32_t code) { return code >= -99 && code <= -1; }
 
 constexpr uint32_t kTickIntervalMs = 50;
 constexpr uint32_t kSendFailurePauseMs = 5000;
@@ -71,8 +73,7 @@ class TSerialPortDM : public kel::TComponent {
   int32_t DeliverGroup(uint32_t groupId, kel::TParsedDataList& list, bool toHost);
 
   // ---- Discovery ---------------------------------------------------------
-  // 0: the item's device is named exactly; 1: a Who-Is went out now; 2: one
-  // for the item's endpoint is younger than 30000 ms.
+  // kDiscoveryNotNeeded, kDiscoverySent or kDiscoveryRecent.
   int32_t StartDiscovery(const TRequestItem& item);
   // The one device instance that every enabled pattern item of a broadcast
   // endpoint names, else AnyInstance: a Who-Is for one device costs one

@@ -21,7 +21,7 @@ TaPlugin::TaPlugin(TPluginCallRec* rec, uint32_t moduleHandle) : kel::TkelPlugin
   // The stored part of the data module: its Properties holder with the map.
   Properties = new kel::TkelStrHolder(this);
   Properties->SetName("Properties");
-  Properties->SetTag(9999);
+  Properties->SetTag(kel::kTagSkipTree);  // the map is no text to translate
   Properties->Strings.SetCapacity(12);
   for (const char* line : kOptionsPersistenceMap) Properties->Strings.Add(line);
 }
@@ -35,7 +35,7 @@ TaPlugin::~TaPlugin() {
 void TaPlugin::Create() {
   Description = "Bacnet/IP";
   LogTitle = "Bacnet/IP";
-  ModuleType = (1u << 0) | (1u << 1);
+  ModuleType = kel::ModuleTypeBit(kTypePolling) | kel::ModuleTypeBit(kTypeReceiving);
   ModuleInfoFlag = 1;
   ModuleVersion = 5.0f;
   EventsSupported = "PORT-OPEN";
@@ -121,7 +121,7 @@ void TaPlugin::LoadConfiguration(TDataSourceCfg* cfg, bool updateTimers) {
   try {
     ReloadAllModules(cfg);
   } catch (const std::exception& e) {
-    AddLog(0, kel::FormatText(Text(TextResources->TextConfigLoadError), e.what()));
+    AddLog(kel::kLogError, kel::FormatText(Text(TextResources->TextConfigLoadError), e.what()));
   }
   if (updateTimers)
     for (TSerialPortDM* m : PortModules()) m->UpdateTimer();
@@ -220,9 +220,9 @@ void TaPlugin::kelPluginSaveSettingsNow() {
 void TaPlugin::kelPluginBeforeGetParserItems() {
   ClearParserItems();
   AddStandardParserItems(false);
-  AddParserItem("REMOTE_ADDRESS", "Remote address", "", 0);
-  AddParserItem("DEV_INSTANCE", "Device instance", "", 8);
-  AddParserItem("REQUEST_DESC", "Request description", "", 0);
+  AddParserItem("REMOTE_ADDRESS", "Remote address", "", kel::kParserString);
+  AddParserItem("DEV_INSTANCE", "Device instance", "", kel::kParserInteger);
+  AddParserItem("REQUEST_DESC", "Request description", "", kel::kParserString);
   TRequestList items;
   try {
     BuildRequestList(*this, Config, items, nullptr);
@@ -231,7 +231,7 @@ void TaPlugin::kelPluginBeforeGetParserItems() {
   }
   const kel::TReadLocked<TRequestList> list(items);
   for (const TRequestItem* item : list.Items())
-    if (!item->Name.empty()) AddParserItem(item->Name, item->Description, "0", 17);
+    if (!item->Name.empty()) AddParserItem(item->Name, item->Description, "0", kel::kNoDataType);
 }
 
 }  // namespace bacnet_module

@@ -18,6 +18,11 @@ namespace bacnet_module {
 
 class TSerialPortDM;
 
+// The module types this module implements (host module types, see
+// kel::kModuleTypeCount).
+constexpr size_t kTypePolling = 0;    // the communication modules poll their devices
+constexpr size_t kTypeReceiving = 1;  // received frames are decoded
+
 class TaPlugin : public kel::TkelPlugin {
  public:
   TaPlugin(TPluginCallRec* rec, uint32_t moduleHandle);

@@ -40,7 +40,7 @@ int32_t TaPlugin::kelPluginProcessData(TPluginCallRec* rec) {
   if (!Config) return -1;
   if (Unloaded || !rec) return 0;
   TSerialPortDM* module = FindPortModule(rec->DataSourceId);
-  if (!module || !((rec->CallTypes >> 1) & 1) || !TypeEnabled[1]) return 0;
+  if (!module || !kel::HasModuleType(rec->CallTypes, kTypeReceiving) || !TypeEnabled[kTypeReceiving]) return 0;
   try {
     const uint32_t size = rec->Input.Size;
     if (size == 0 || size > kMaxFrameSize || rec->Input.Value == 0) return 0;
@@ -62,7 +62,12 @@ int32_t TaPlugin::kelPluginProcessData(TPluginCallRec* rec) {
 }
 
 std::string DataTypeListText() {
-  static constexpr uint16_t kTypes[] = {0, 1, 2, 3, 4, 5, 13, 14, 19, 15};
+  static constexpr uint16_t kTypes[] = {
+      bacnet::kObjectAnalogInput,      bacnet::kObjectAnalogOutput,     bacnet::kObjectAnalogValue,
+      bacnet::kObjectBinaryInput,      bacnet::kObjectBinaryOutput,     bacnet::kObjectBinaryValue,
+      bacnet::kObjectMultiStateInput,  bacnet::kObjectMultiStateOutput, bacnet::kObjectMultiStateValue,
+      bacnet::kObjectNotificationClass,
+  };
   static const char kHex[] = "0123456789ABCDEF";
   std::string text;
   for (uint16_t t : kTypes) {
@@ -80,7 +85,7 @@ int32_t TaPlugin::kelPluginEvent(const std::string& event, TPluginCallRec* rec) 
     kel::ParamsRef params = kel::CallRecParams(rec);
     if (params) params.SetValue("RESULT", kel::Variant(DataTypeListText()), true);
   } else if (event == "PORT-OPEN") {
-    if (TypeEnabled[0]) {
+    if (TypeEnabled[kTypePolling]) {
       std::vector<TSerialPortDM*> modules;
       {
         kel::ReadGuard g(SettingsLock);
