@@ -44,7 +44,6 @@ class Registry {
   bool OpenKey(const std::string& path, bool create);
   bool OpenKeyReadOnly(const std::string& path);
   void CloseKey();
-  const std::string& CurrentPath() const { return current_; }
 
   bool KeyExists(const std::string& path);
   // Deletes a key with everything below it.

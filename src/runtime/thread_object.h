@@ -70,16 +70,6 @@ class TThreadObjectList : public TThreadObject {
     ReadGuard g(Sync());
     return static_cast<int32_t>(list_.size());
   }
-  bool OwnsObjects() const { return owns_; }
-
-  // Removes the entry at index, freeing it when the list owns its objects.
-  // Caller holds the write lock.
-  void DeleteLocked(size_t index) {
-    if (index >= list_.size()) return;
-    T* item = list_[index];
-    list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(index));
-    if (owns_) delete item;
-  }
 
  private:
   void FreeAll() {

@@ -172,7 +172,6 @@ Variant::Variant(std::string s) : type_(VarType::String), s8_(std::move(s)) {}
 Variant::Variant(const char* s) : type_(VarType::String), s8_(s ? s : "") {}
 Variant::Variant(std::string_view s) : type_(VarType::String), s8_(s) {}
 
-bool Variant::IsNumeric() const { return IsIntegral(type_) || IsFloating(type_); }
 
 int64_t Variant::ToInt64(bool* ok) const {
   bool good = true;

@@ -68,7 +68,6 @@ class Variant {
   bool IsNull() const { return type_ == VarType::Null; }
   bool IsEmptyOrNull() const { return IsEmpty() || IsNull(); }
   bool IsText() const { return type_ == VarType::String || type_ == VarType::OleStr; }
-  bool IsNumeric() const;
 
   // Conversions in the manner of automation variants; they never throw.
   // ok (optional) tells whether the value converted cleanly.

@@ -33,7 +33,6 @@ class TkelStrHolder : public TComponent {
 
   void Assign(const TStrings& lines) { Strings.Assign(lines); }
   void Assign(const TkelStrHolder& other) { Strings.Assign(other.Strings); }
-  void AssignTo(TStrings& lines) const { lines.Assign(Strings); }
 
   // The stored form; with an ancestor (the holder of an inherited description)
   // StrData is written only when it differs and InternalVer not at all.
