@@ -115,47 +115,55 @@ class TkelPlugin : public TComponent {
   int32_t ProcessWaiters() const { return processWaiters_.load(); }
 
   // ---- Fields ----------------------------------------------------------
-  std::unique_ptr<TWtransl> Translator;
+  // Beside each field: what guards it.  "once": set by the constructor or
+  // Create, before the instance is registered and so shared, and only read
+  // after.  "commands": written only within a command or the options dialog,
+  // which hold CommandLock (one at a time per instance).  "settings": written
+  // under SettingsLock's write side (within a command, or during the first
+  // translation), read under either side.  Atomics and the structures with
+  // a lock of their own need nothing.
+  std::unique_ptr<TWtransl> Translator;  // once (the translator has its own lock)
   TMREWSync SettingsLock;
   port::CriticalSection CommandLock;
   std::atomic<int32_t> CommandDepth{0};
-  uint32_t ModulePluginHandle = 0;  // the handle the host receives
-  uint32_t ModuleDllHandle = 0;
+  uint32_t ModulePluginHandle = 0;  // the handle the host receives; once (set just before registering)
+  uint32_t ModuleDllHandle = 0;     // once
   std::atomic<int32_t> ModuleLoadCount{0};
   std::atomic<int32_t> ModuleIndex{0};
-  std::string ItemsText;
-  std::string Description;
-  TSharedText LogTitle;  // read by AddLog on any thread
-  uint8_t ModuleType = 0;     // set of module types (bit n = type n)
-  uint8_t ModuleOptions = 0;  // bit 2 makes LOAD read CONFIG-ID
-  uint8_t ModuleInfoFlag = 1;
-  std::string ModulePath;  // folder of the library, with trailing separator
-  std::string ModuleName;  // file name of the library
-  int32_t ModuleLoadForConfig = 0;
-  std::string ApplicationFullName;
-  std::string DisplayFullVersion;
-  TParserItemList ParserItems;
-  TkelPluginCustomCmdList CustomCommands;
-  std::unique_ptr<TkelThreadParamsList> ModuleParams;  // made on first use
-  std::unique_ptr<TModuleConfigList> ModuleConfigs;    // made on first use
-  std::unique_ptr<TLogDataList> Log;
+  std::string ItemsText;    // commands
+  std::string Description;  // settings (GetModuleInfo reads it from any thread)
+  TSharedText LogTitle;     // its own lock: read by AddLog on any thread
+  std::atomic<uint8_t> ModuleType{0};  // set of module types (bit n = type n); GetModuleInfo reads it
+  uint8_t ModuleOptions = 0;           // bit 2 makes LOAD read CONFIG-ID; once
+  uint8_t ModuleInfoFlag = 1;          // once
+  std::string ModulePath;  // folder of the library, with trailing separator; once
+  std::string ModuleName;  // file name of the library; once
+  int32_t ModuleLoadForConfig = 0;  // commands
+  std::string ApplicationFullName;  // commands
+  std::string DisplayFullVersion;   // once
+  TParserItemList ParserItems;      // commands
+  TkelPluginCustomCmdList CustomCommands;               // settings (GetModuleInfo reads it from any thread)
+  std::unique_ptr<TkelThreadParamsList> ModuleParams;  // made on first use by commands; the list has its own lock
+  std::unique_ptr<TModuleConfigList> ModuleConfigs;    // once: a module may make it in Create; the list has its own lock
+  std::unique_ptr<TLogDataList> Log;                   // once (the log has its own lock)
   std::atomic<bool> TerminateNow{false};
-  TConfigDataSourceList DataSources;  // written under SettingsLock's write side
-  std::string DataSourceLoadFor;
-  std::string MsgNoData;
-  std::string MsgWriteComplete;
-  std::string MsgWriteCompleteError;
-  float ModuleVersion = 4.0f;
-  std::string INIFile;
-  uint8_t ModuleRegistryRoot1 = 2;
-  uint8_t ModuleRegistryRoot2 = 1;
-  TSharedText ModuleRegistryPath;  // compared by other instances' options dialogs
-  std::string INISectionPrefix;
+  TConfigDataSourceList DataSources;  // commands and settings both (received frames read it)
+  std::string DataSourceLoadFor;      // commands and settings both
+  std::string MsgNoData;              // settings (translated; ProcessData reads it)
+  std::string MsgWriteComplete;       // settings
+  std::string MsgWriteCompleteError;  // settings
+  float ModuleVersion = 4.0f;         // once
+  std::string INIFile;                // commands
+  uint8_t ModuleRegistryRoot1 = 2;    // once
+  uint8_t ModuleRegistryRoot2 = 1;    // once
+  TSharedText ModuleRegistryPath;     // its own lock: compared by other instances' options dialogs
+  std::string INISectionPrefix;       // commands
   std::array<std::atomic<bool>, kModuleTypeCount> TypeEnabled{};
-  std::string EventsSupported;
-  bool IsTemporaryLoad = false;
-  bool SettingsBusy = false;
+  std::string EventsSupported;              // commands
+  std::atomic<bool> IsTemporaryLoad{false};  // also written by every command call before its command runs
+  bool SettingsBusy = false;                 // commands (the loads and saves of settings run in them)
 
+  // The events: once (assigned in Create).
   TShowOptionsDialogEvent OnShowOptionsDialog;
   TGetOptionsDialogEvent OnGetOptionsDialog;
   TCustomCommandEvent OnCustomCommand;
@@ -170,17 +178,17 @@ class TkelPlugin : public TComponent {
   THostEventEvent OnEvent;
   TNotifyEvent OnLanguageChanged;
 
-  uintptr_t OwnerForm = 0;
+  uintptr_t OwnerForm = 0;                  // commands
   std::atomic<uintptr_t> MsgProcHandle{0};  // host notification window (descriptor on POSIX)
-  uintptr_t ParentApp = 0;      // host module whose exports are the callbacks
-  bool SubscribeForData = false;
-  bool Translated = false;
-  bool OptionsDialogOpen = false;
-  uint8_t OptionsCallTypes = 0;
-  ParamsRef OptionsParams;  // the dialog's input list while OnShowOptionsDialog runs
+  uintptr_t ParentApp = 0;      // host module whose exports are the callbacks; commands
+  bool SubscribeForData = false;  // commands
+  bool Translated = false;        // settings
+  bool OptionsDialogOpen = false;  // commands
+  uint8_t OptionsCallTypes = 0;    // commands
+  ParamsRef OptionsParams;  // the dialog's input list while OnShowOptionsDialog runs; commands
   std::atomic<uint32_t> LoadThreadId{0};
-  std::string Language;
-  THostEntryPoints Host;
+  std::string Language;  // settings
+  THostEntryPoints Host;  // atomic entries, resolved by LOAD
 
  private:
   std::atomic<bool> destroying_{false};
