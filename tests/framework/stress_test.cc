@@ -123,6 +123,34 @@ TEST_F(Stress, LogTitleChangesWhileOtherThreadsLog) {
   EXPECT_EQ(lines, 2000u);
 }
 
+TEST_F(Stress, IdentityReadWhileCommandsOfAnotherThreadChangeIt) {
+  // GetModuleInfo reads ModuleType with no lock while commands change it,
+  // and every command call sets IsTemporaryLoad before it takes the
+  // command lock: each read sees one whole value (and TSan no race).
+  host::HostSession session(CoreExports());
+  ASSERT_EQ(session.Create(), 0);
+  std::atomic<bool> stop{false};
+  std::thread commands([&] {
+    for (int i = 0; i < 500; ++i)
+      session.Command("SET-MODULE-PARAMETER", {{"PARAM", host::Text("ModuleType")},
+                                               {"VALUE", host::Int(i & 1 ? 3 : 5)},
+                                               {"TEMPORARY-LOAD", host::Int(i & 1)}});
+    stop = true;
+  });
+  std::set<uint32_t> types;
+  std::set<std::string> temporary;
+  while (!stop) {
+    host::ModuleInfo info;
+    ASSERT_TRUE(session.GetModuleInfo(&info));
+    types.insert(info.moduleType & 0xFF);
+    temporary.insert(
+        session.Command("GET-MODULE-PARAMETER", {{"PARAM", host::Text("IsTemporaryLoad")}}).result.ToText());
+  }
+  commands.join();
+  for (uint32_t t : types) EXPECT_TRUE(t == 0 || t == 3 || t == 5) << t;
+  for (const std::string& t : temporary) EXPECT_TRUE(t == "True" || t == "False") << t;
+}
+
 TEST_F(Stress, ProcessDataWaitsWhileTerminatingAndBusy) {
   host::HostSession session(CoreExports());
   testutil::Event inside, release;
