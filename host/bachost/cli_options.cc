@@ -127,6 +127,11 @@ struct OptionSpec {
   bool (*apply)(ParseState& s, const std::string& value, std::string* error);
 };
 
+bool Fail(std::string* error, std::string reason) {
+  *error = std::move(reason);
+  return false;
+}
+
 bool SetMode(ParseState& s, RunMode mode) {
   s.o.mode = mode;
   return true;
@@ -137,15 +142,13 @@ template <class T, class Parse>
 bool Parsed(std::string_view name, const std::string& value, T* out, std::string* error, Parse parse) {
   std::string reason;
   if (parse(value, out, &reason)) return true;
-  *error = std::string(name) + ": " + reason;
-  return false;
+  return Fail(error, std::string(name) + ": " + reason);
 }
 
 // A non-empty value without control characters, or the reason.
 bool PlainText(const std::string& value, const char* reason, std::string* error) {
   if (!value.empty() && !HasControl(value)) return true;
-  *error = reason;
-  return false;
+  return Fail(error, reason);
 }
 
 const OptionSpec kOptions[] = {
@@ -182,10 +185,8 @@ const OptionSpec kOptions[] = {
     {"--bind", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
        SourceSpec src;
        std::string reason;
-       if (!ParseEndpoint(value, 47808, &src.bindAddress, &src.bindPort, &reason)) {
-         *error = "--bind: " + reason;
-         return false;
-       }
+       if (!ParseEndpoint(value, 47808, &src.bindAddress, &src.bindPort, &reason))
+         return Fail(error, "--bind: " + reason);
        src.id = static_cast<int32_t>(s.o.sources.size() + 1);
        src.name = "UDP" + std::to_string(src.id);
        s.o.sources.push_back(src);
@@ -198,20 +199,15 @@ const OptionSpec kOptions[] = {
        return true;
      }},
     {"--config", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
-       if (value.empty()) {
-         *error = "--config needs a file name";
-         return false;
-       }
+       if (value.empty()) return Fail(error, "--config needs a file name");
        s.o.configFile = value;
        return true;
      }},
     {"--poll", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
        PollDraft d;
        std::string reason;
-       if (!ParseEndpoint(value, 47808, &d.address, &d.port, &reason) || d.port == 0) {
-         *error = "--poll: " + (reason.empty() ? std::string("port 0 cannot be polled") : reason);
-         return false;
-       }
+       if (!ParseEndpoint(value, 47808, &d.address, &d.port, &reason) || d.port == 0)
+         return Fail(error, "--poll: " + (reason.empty() ? std::string("port 0 cannot be polled") : reason));
        s.polls.push_back(d);
        return true;
      }},
@@ -245,10 +241,7 @@ const OptionSpec kOptions[] = {
        return true;
      }},
     {"--device-properties", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
-       if (value != "on" && value != "off") {
-         *error = "--device-properties takes on or off";
-         return false;
-       }
+       if (value != "on" && value != "off") return Fail(error, "--device-properties takes on or off");
        s.o.deviceProperties = value == "on";
        return true;
      }},
@@ -259,35 +252,23 @@ const OptionSpec kOptions[] = {
     {"--format", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
        if (value == "csv") s.o.format = RecordFormat::Csv;
        else if (value == "jsonl") s.o.format = RecordFormat::Jsonl;
-       else {
-         *error = "--format takes csv or jsonl";
-         return false;
-       }
+       else return Fail(error, "--format takes csv or jsonl");
        return true;
      }},
     {"--out", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
-       if (value.empty()) {
-         *error = "--out needs a file name";
-         return false;
-       }
+       if (value.empty()) return Fail(error, "--out needs a file name");
        s.o.outFile = value;
        return true;
      }},
     {"--duration", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
        double seconds = 0;
-       if (!ParseDuration(value, &seconds)) {
-         *error = "--duration takes seconds (0 or more)";
-         return false;
-       }
+       if (!ParseDuration(value, &seconds)) return Fail(error, "--duration takes seconds (0 or more)");
        s.o.durationSeconds = seconds;
        return true;
      }},
     {"--records", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
        uint64_t n = 0;
-       if (!ParseCount(value, &n)) {
-         *error = "--records takes a count of 1 or more";
-         return false;
-       }
+       if (!ParseCount(value, &n)) return Fail(error, "--records takes a count of 1 or more");
        s.o.records = n;
        return true;
      }},
@@ -302,26 +283,16 @@ const OptionSpec* FindOption(std::string_view name) {
 // The checks across options, then the data sources and requests they make.
 bool FinishOptions(ParseState& s, HostOptions* options, std::string* error) {
   HostOptions& o = s.o;
-  if (!o.configFile.empty() && !s.polls.empty()) {
-    *error = "--config and --poll cannot be used together";
-    return false;
-  }
-  if (!o.configFile.empty() && s.perPollGiven) {
-    *error = "--instance, --items, --interval, --timeout, --once and --caption belong to --poll requests";
-    return false;
-  }
+  if (!o.configFile.empty() && !s.polls.empty()) return Fail(error, "--config and --poll cannot be used together");
+  if (!o.configFile.empty() && s.perPollGiven)
+    return Fail(error, "--instance, --items, --interval, --timeout, --once and --caption belong to --poll requests");
   if (o.sources.empty()) o.sources.push_back(SourceSpec{1, "UDP1", "0.0.0.0", 47808});
   std::set<int32_t> ids;
   std::set<std::string> binds;
   for (const auto& src : o.sources) {
-    if (!ids.insert(src.id).second) {
-      *error = "data source id " + std::to_string(src.id) + " is used twice";
-      return false;
-    }
-    if (src.bindPort != 0 && !binds.insert(EndpointText(src.bindAddress, src.bindPort)).second) {
-      *error = EndpointText(src.bindAddress, src.bindPort) + " is bound twice";
-      return false;
-    }
+    if (!ids.insert(src.id).second) return Fail(error, "data source id " + std::to_string(src.id) + " is used twice");
+    const std::string bound = EndpointText(src.bindAddress, src.bindPort);
+    if (src.bindPort != 0 && !binds.insert(bound).second) return Fail(error, bound + " is bound twice");
   }
   if (o.configFile.empty()) {
     const PollSpec builtin = DefaultPoll();
@@ -369,23 +340,16 @@ bool ParseArguments(const std::vector<std::string>& args, HostOptions* options, 
       }
     }
     const OptionSpec* spec = FindOption(name);
-    if (!spec) {
-      *error = "unknown option '" + args[i] + "'";
-      return false;
-    }
+    if (!spec) return Fail(error, "unknown option '" + args[i] + "'");
     std::string value;
     if (!spec->takesValue) {
-      if (inlineValue) {
-        *error = name + " takes no value";
-        return false;
-      }
+      if (inlineValue) return Fail(error, name + " takes no value");
     } else if (inlineValue) {
       value = *inlineValue;
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      *error = name + " needs a value";
-      return false;
+      return Fail(error, name + " needs a value");
     }
     if (!spec->apply(s, value, error)) return false;
     if (spec->perPoll) s.perPollGiven = true;

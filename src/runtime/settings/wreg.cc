@@ -333,23 +333,15 @@ bool DeleteValues(TWregStore& store, const std::vector<std::string>& lines) {
   return store.Finish() && any;
 }
 
-// The keys below the first line the store finds.
-bool ListKeyNames(TWregStore& store, const std::vector<std::string>& lines, TStrings& result) {
-  bool listed = false;
-  ForEachLocated(store, lines, TWregOperation::ListKeys, [&](const TMapLine&, int32_t) {
-    for (auto& n : store.KeyNames()) result.Add(n);
-    listed = true;
-    return false;
-  });
-  return store.Finish() && listed;
-}
-
-bool ListValueNames(TWregStore& store, const std::vector<std::string>& lines, TStrings& result) {
+// ListKeys: the keys below the first line the store finds; ListValues: the
+// value names below every line it finds.
+bool ListNames(TWregStore& store, const std::vector<std::string>& lines, TWregOperation op, TStrings& result) {
+  const bool keys = op == TWregOperation::ListKeys;
   bool any = false;
-  ForEachLocated(store, lines, TWregOperation::ListValues, [&](const TMapLine&, int32_t) {
-    for (auto& n : store.ValueNames()) result.Add(n);
+  ForEachLocated(store, lines, op, [&](const TMapLine&, int32_t) {
+    for (auto& n : keys ? store.KeyNames() : store.ValueNames()) result.Add(n);
     any = true;
-    return true;
+    return !keys;
   });
   return store.Finish() && any;
 }
@@ -411,8 +403,8 @@ bool TWreg::Run(TWregOperation op, const TWregRoot& root, const TStrings* map, T
     case TWregOperation::Load: return LoadValues(*this, *store, lines, root);
     case TWregOperation::Save: return SaveValues(*this, *store, lines, root);
     case TWregOperation::Delete: return DeleteValues(*store, lines);
-    case TWregOperation::ListKeys: return ListKeyNames(*store, lines, *result);
-    case TWregOperation::ListValues: return ListValueNames(*store, lines, *result);
+    case TWregOperation::ListKeys:
+    case TWregOperation::ListValues: return ListNames(*store, lines, op, *result);
   }
   return false;
 }
