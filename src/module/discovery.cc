@@ -43,10 +43,10 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
 uint32_t TSerialPortDM::WantedInstance(const bacnet::TIpEndPoint& endPoint) {
   if (!endPoint.IsBroadcast) return bacnet::AnyInstance;
   // The caller (the tick) holds the list's write side; this reads under it.
-  const auto& items = RequestList.LockRead();
+  const kel::TReadLocked<TRequestList> items(RequestList);
   uint32_t wanted = bacnet::AnyInstance;
   bool first = true;
-  for (const TRequestItem* item : items) {
+  for (const TRequestItem* item : items.Items()) {
     if (!item->Enabled || !item->Connection.EndPoint.IsBroadcast ||
         !bacnet::SameEndPoint(item->Connection.EndPoint, endPoint))
       continue;
@@ -57,7 +57,6 @@ uint32_t TSerialPortDM::WantedInstance(const bacnet::TIpEndPoint& endPoint) {
       break;
     }
   }
-  RequestList.UnlockRead();
   return wanted;
 }
 

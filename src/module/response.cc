@@ -86,11 +86,11 @@ void TSerialPortDM::EndDeviceProperty(TRequestItem& item, const bacnet::TPropert
     }
   }
   if (!otherInstance) {
-    Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), answer.ErrorText()));
+    Owner->AddLog(kel::kLogWarning, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), answer.ErrorText()));
     return;
   }
   const std::string address = item.Connection.EndPoint.Address + ":" + std::to_string(item.Connection.EndPoint.Port);
-  Owner->AddLog(1, kel::FormatText(kel::FormatText(Owner->Text(Owner->TextResources->TextOtherInstance),
+  Owner->AddLog(kel::kLogWarning, kel::FormatText(kel::FormatText(Owner->Text(Owner->TextResources->TextOtherInstance),
                                                    std::to_string(item.Connection.Instance)),
                                    address));
 }

@@ -137,9 +137,9 @@ void TaPlugin::ReportLeftOutItems(const std::string& xml) {
     const std::string& reason = why == TLeftOutReason::UnreadableType       ? TextResources->TextUnreadableType
                                 : why == TLeftOutReason::InstanceOutOfRange ? TextResources->TextInstanceOutOfRange
                                                                             : TextResources->TextNamelessItem;
-    AddLog(1, title + ": " + description + ", item \"" + name + "\", type " + type + " (" + Text(reason) + ")");
+    AddLog(kel::kLogWarning, title + ": " + description + ", item \"" + name + "\", type " + type + " (" + Text(reason) + ")");
   });
-  if (count > kMaxLines) AddLog(1, title + ": " + std::to_string(count - kMaxLines) + " more");
+  if (count > kMaxLines) AddLog(kel::kLogWarning, title + ": " + std::to_string(count - kMaxLines) + " more");
 }
 
 void TaPlugin::ReloadAllModules(TDataSourceCfg* cfg) {
