@@ -33,11 +33,8 @@ TDevice* TDeviceList::Find(const TIpEndPoint& endPoint, uint32_t instance) const
 }
 
 void TDeviceList::Append(TDevice* device) {
-  List& items = LockList();
-  struct Unlock {
-    TDeviceList* l;
-    ~Unlock() { l->UnlockList(); }
-  } unlock{this};
+  const kel::TWriteLocked<TDeviceList> locked(*this);
+  List& items = locked.Items();
   // The index views the device's own address text.
   const TIpEndPoint& ep = device->ConnInfo.EndPoint;
   items.push_back(device);
@@ -50,11 +47,10 @@ void TDeviceList::Append(TDevice* device) {
 }
 
 void TDeviceList::Clear() {
-  LockList();
+  const kel::TWriteLocked<TDeviceList> locked(*this);
   index_.clear();
   FullReported = false;
   kel::TThreadObjectList<TDevice>::Clear();
-  UnlockList();
 }
 
 }  // namespace bacnet

@@ -65,7 +65,6 @@ class TDeviceList : public kel::TThreadObjectList<TDevice> {
   void Clear();
   // Entries come and go only as above.
   void Add(TDevice*) = delete;
-  void DeleteLocked(size_t) = delete;
 
   // Set once a device was refused because the table was full; cleared with
   // the table.
@@ -91,7 +90,7 @@ class TBACnetData {
 };
 
 // Hold one side of the device table's lock for a scope.
-using TDeviceReadLock = kel::TReadLocked<kel::TThreadObjectList<TDevice>>;
-using TDeviceWriteLock = kel::TWriteLocked<kel::TThreadObjectList<TDevice>>;
+using TDeviceReadLock = kel::TReadLocked<TDeviceList>;
+using TDeviceWriteLock = kel::TWriteLocked<TDeviceList>;
 
 }  // namespace bacnet

@@ -43,7 +43,7 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
 uint32_t TSerialPortDM::WantedInstance(const bacnet::TIpEndPoint& endPoint) {
   if (!endPoint.IsBroadcast) return bacnet::AnyInstance;
   // The caller (the tick) holds the list's write side; this reads under it.
-  const kel::TReadLocked<TRequestList> items(RequestList);
+  const TRequestListRead items(RequestList);
   uint32_t wanted = bacnet::AnyInstance;
   bool first = true;
   for (const TRequestItem* item : items.Items()) {

@@ -46,7 +46,8 @@ class TRequestList : public kel::TThreadObjectList<TRequestItem> {
   TDeviceFilter filter_;
 };
 
-// Holds the write side of a request list for a scope.
+// Hold one side of a request list's lock for a scope.
+using TRequestListRead = kel::TReadLocked<TRequestList>;
 using TRequestListWrite = kel::TWriteLocked<TRequestList>;
 
 }  // namespace bacnet_module

@@ -40,8 +40,8 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(ow
 
 void TSerialPortDM::LogTableFull() {
   if (!Owner || !Owner->TextResources) return;
-  Owner->AddLog(1, kel::FormatText(Owner->Text(Owner->TextResources->TextDeviceTableFull),
-                                   std::to_string(bacnet::kMaxDevices)));
+  Owner->AddLog(kel::kLogWarning, kel::FormatText(Owner->Text(Owner->TextResources->TextDeviceTableFull),
+                                                 std::to_string(bacnet::kMaxDevices)));
 }
 
 TSerialPortDM::~TSerialPortDM() {

@@ -229,7 +229,7 @@ void TaPlugin::kelPluginBeforeGetParserItems() {
   } catch (const std::exception&) {
     // a configuration over the item limit declares the items made before it
   }
-  const kel::TReadLocked<TRequestList> list(items);
+  const TRequestListRead list(items);
   for (const TRequestItem* item : list.Items())
     if (!item->Name.empty()) AddParserItem(item->Name, item->Description, "0", kel::kNoDataType);
 }
