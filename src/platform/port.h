@@ -128,8 +128,20 @@ void DebugOutput(std::string_view text);
 // True when DebugOutput reaches anyone (on POSIX: while BACNETIP_DEBUG is set).
 bool DebugOutputEnabled();
 
-// Copies n bytes from address p into out when every byte can be read; never faults.
+// Copies n bytes from address p into out when every byte can be read; never
+// faults on memory that stays as it is while it is read (a region another
+// thread unmaps during the call is not guarded against).
 bool SafeRead(const void* p, void* out, size_t n);
+// True when every one of n bytes at p can be read: SafeRead without the copy.
+bool CanRead(const void* p, size_t n);
+// Several regions read with one probe: true when every one could be read (and
+// was copied); false tells nothing about which failed.
+struct TReadSpan {
+  const void* from;
+  void* to;
+  size_t size;
+};
+bool SafeReadSpans(const TReadSpan* spans, size_t n);
 
 // True when every one of the n addresses lies in executable memory (code of
 // a loaded image, or code the process made executable), so that calling it

@@ -24,6 +24,21 @@ bool SafeRead(const void* p, void* out, size_t n) {
   return ReadProcessMemory(GetCurrentProcess(), p, out, n, &got) && got == n;
 }
 
+bool CanRead(const void* p, size_t n) {
+  unsigned char scratch[256];
+  for (size_t at = 0; at < n; at += sizeof scratch) {
+    const size_t part = n - at < sizeof scratch ? n - at : sizeof scratch;
+    if (!SafeRead(static_cast<const unsigned char*>(p) + at, scratch, part)) return false;
+  }
+  return p != nullptr;
+}
+
+bool SafeReadSpans(const TReadSpan* spans, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (!SafeRead(spans[i].from, spans[i].to, spans[i].size)) return false;
+  return true;
+}
+
 bool AllExecutable(const void* const* addresses, size_t n) {
   constexpr DWORD kExecutable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
   for (size_t i = 0; i < n; ++i) {
