@@ -77,7 +77,9 @@ bool HasTickCount64();
 // thread that creates it; the tick arrives through that thread's message
 // loop.  A change made on another thread is posted to the window as message
 // kTimerMessageEnable (wParam 1 run, 0 stop) and applied by the owner thread.
-// POSIX: a thread of the timer's own; changes take effect at once.
+// POSIX: one thread serves every timer of the process from a queue ordered by
+// due time (ticks of different timers run one after another); changes take
+// effect at once; the thread ends when the last timer is destroyed.
 struct TimerCore;
 constexpr uint32_t kTimerMessageEnable = 2064;
 constexpr uint32_t kTimerMessageFree = 2065;

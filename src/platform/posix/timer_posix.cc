@@ -1,130 +1,192 @@
-// Timers on POSIX: one thread per timer.
+// Timers on POSIX: one thread serves every timer of the process, from a
+// queue ordered by due time.
 #include <chrono>
 #include <condition_variable>
-#include <memory>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "platform/port.h"
 
 namespace port {
 
 using Clock = std::chrono::steady_clock;
+using Queue = std::multimap<Clock::time_point, TimerCore*>;
 
 struct TimerCore {
-  struct State {
-    std::mutex m;
-    std::condition_variable cv;
-    void (*tick)(void*) = nullptr;
-    void* context = nullptr;
-    bool run = false;
-    bool stop = false;
-    bool inTick = false;
-    uint32_t interval = 0;
-    Clock::time_point due{};
-    std::thread::id worker;
-    bool exited = false;  // the loop has returned
-  };
-  std::shared_ptr<State> state = std::make_shared<State>();
-  std::thread thread;
+  void (*tick)(void*) = nullptr;
+  void* context = nullptr;
+  bool run = false;
+  uint32_t interval = 0;
+  Clock::time_point due{};
+  bool queued = false;
+  Queue::iterator at;  // its place in the queue while queued
+  bool inTick = false;
+  bool destroyed = false;  // destroyed from its own tick: freed when the tick returns
 };
 
 namespace {
 
-// Threads of timers destroyed from their own tick.  They still run the end
-// of the loop after the timer is gone, which is code of this library: they
-// are joined, never left to run, before the library can be unloaded (this
-// object ends when the library does), and joined as soon as they are done
-// when another timer is destroyed this way.
-class TimerGraves {
+thread_local int t_tickDepth = 0;
+
+// The timer thread and its queue.  The thread starts with the first timer
+// and ends when the last one is gone; a thread that ended inside a tick (its
+// last timer destroyed from that tick) is joined by the next start, or when
+// this object ends with the library, so no thread is left running the
+// library's code after it is unloaded.
+class TimerService {
  public:
-  ~TimerGraves() {
-    std::vector<Grave> all;
+  ~TimerService() {
+    std::thread last;
     {
       std::lock_guard<std::mutex> g(m_);
-      all.swap(graves_);
+      quit_ = true;
+      wake_.notify_all();
+      last = std::move(worker_);
     }
-    for (Grave& grave : all) {
-      if (grave.thread.get_id() == std::this_thread::get_id()) grave.thread.detach();  // ending from a tick
-      else if (grave.thread.joinable()) grave.thread.join();
+    if (!last.joinable()) return;
+    if (last.get_id() == std::this_thread::get_id()) last.detach();  // ending from a tick
+    else last.join();
+  }
+
+  // Counts a new timer in, starting the thread when there is none.  Throws
+  // (nothing counted) when no thread can be started.
+  void Add() {
+    std::thread ended;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      if (!running_) {
+        ended = std::move(worker_);
+        try {
+          worker_ = std::thread(&TimerService::Loop, this);
+        } catch (...) {
+          worker_ = std::move(ended);
+          throw;
+        }
+        running_ = true;
+        workerId_ = worker_.get_id();
+      }
+      ++count_;
+    }
+    if (ended.joinable()) ended.join();  // past its loop already
+  }
+
+  void Set(TimerCore* core, bool run, uint32_t intervalMs) {
+    std::lock_guard<std::mutex> g(m_);
+    if (core->run == run && core->interval == intervalMs) return;
+    core->run = run;
+    core->interval = intervalMs;
+    Unqueue(core);
+    if (Runs(*core)) {
+      core->due = Clock::now() + std::chrono::milliseconds(intervalMs);
+      Enqueue(core);  // also while it ticks: the one thread cannot start it twice
     }
   }
-  void Add(std::thread thread, std::shared_ptr<TimerCore::State> state) {
-    std::vector<Grave> done;
+
+  void Remove(TimerCore* core) {
+    std::thread ended;
     {
-      std::lock_guard<std::mutex> g(m_);
-      for (size_t i = 0; i < graves_.size();) {
-        bool exited;
-        {
-          std::lock_guard<std::mutex> sg(graves_[i].state->m);
-          exited = graves_[i].state->exited;
-        }
-        if (exited) {
-          done.push_back(std::move(graves_[i]));
-          graves_.erase(graves_.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-          ++i;
-        }
+      std::unique_lock<std::mutex> l(m_);
+      Unqueue(core);
+      core->tick = nullptr;
+      core->run = false;
+      if (core->inTick && std::this_thread::get_id() == workerId_) {
+        // From its own tick: the loop frees it when the tick returns.
+        core->destroyed = true;
+        --count_;
+        return;
       }
-      graves_.push_back(Grave{std::move(thread), std::move(state)});
+      tickDone_.wait(l, [&] { return !core->inTick; });
+      delete core;
+      if (--count_ > 0) return;
+      // The last timer: its thread ends before this returns, so that the
+      // library can be unloaded at once.
+      wake_.notify_all();
+      if (running_ && std::this_thread::get_id() == workerId_) return;  // from another timer's tick
+      ended_.wait(l, [&] { return !running_ || count_ > 0; });
+      if (running_) return;  // a new timer came first and keeps the thread
+      ended = std::move(worker_);
     }
-    for (Grave& grave : done) grave.thread.join();  // returning already
+    if (ended.joinable()) ended.join();
   }
 
  private:
-  struct Grave {
-    std::thread thread;
-    std::shared_ptr<TimerCore::State> state;
-  };
+  static bool Runs(const TimerCore& c) { return c.run && c.interval > 0 && c.tick; }
+
+  void Enqueue(TimerCore* core) {
+    core->at = queue_.emplace(core->due, core);
+    core->queued = true;
+    wake_.notify_all();
+  }
+  void Unqueue(TimerCore* core) {
+    if (!core->queued) return;
+    queue_.erase(core->at);
+    core->queued = false;
+  }
+
+  void Loop() {
+    std::unique_lock<std::mutex> l(m_);
+    while (!quit_ && count_ > 0) {
+      if (queue_.empty()) {
+        wake_.wait(l);
+        continue;
+      }
+      const auto first = queue_.begin();
+      const Clock::time_point due = first->first;  // a copy: the entry may go while waiting
+      if (Clock::now() < due) {
+        wake_.wait_until(l, due);
+        continue;
+      }
+      TimerCore* c = first->second;
+      Unqueue(c);
+      const Clock::time_point fired = c->due;
+      void (*tick)(void*) = c->tick;
+      void* context = c->context;
+      c->inTick = true;
+      l.unlock();
+      ++t_tickDepth;
+      try {
+        tick(context);
+      } catch (...) {
+        // The owner's handler reports its own failures; nothing may end the loop.
+      }
+      --t_tickDepth;
+      l.lock();
+      c->inTick = false;
+      tickDone_.notify_all();
+      if (c->destroyed) {
+        delete c;
+        continue;
+      }
+      // A handler that changed the timer has queued it itself.
+      if (!c->queued && Runs(*c)) {
+        const auto step = std::chrono::milliseconds(c->interval);
+        c->due = fired + step;
+        const Clock::time_point after = Clock::now();
+        if (c->due <= after) c->due = after + step;  // ticks missed are not made up
+        Enqueue(c);
+      }
+    }
+    running_ = false;
+    ended_.notify_all();
+  }
+
   std::mutex m_;
-  std::vector<Grave> graves_;
+  std::condition_variable wake_;      // the thread: the queue or the count changed
+  std::condition_variable tickDone_;  // destroyers: a tick returned
+  std::condition_variable ended_;     // the last destroyer: the thread left its loop
+  Queue queue_;
+  size_t count_ = 0;
+  bool running_ = false;  // a thread runs the loop (and will see the count)
+  bool quit_ = false;
+  std::thread worker_;
+  std::thread::id workerId_;
 };
 
-thread_local int t_tickDepth = 0;
-
-TimerGraves& Graves() {
-  static TimerGraves graves;
-  return graves;
-}
-
-void TimerLoop(std::shared_ptr<TimerCore::State> s) {
-  std::unique_lock<std::mutex> l(s->m);
-  while (!s->stop) {
-    if (!s->run || s->interval == 0 || !s->tick) {
-      s->cv.wait(l);
-      continue;
-    }
-    const Clock::time_point now = Clock::now();
-    if (now < s->due) {
-      s->cv.wait_until(l, s->due);
-      continue;
-    }
-    const Clock::time_point fired = s->due;
-    void (*tick)(void*) = s->tick;
-    void* context = s->context;
-    s->inTick = true;
-    l.unlock();
-    ++t_tickDepth;
-    try {
-      tick(context);
-    } catch (...) {
-      // The owner's handler reports its own failures; nothing may end the loop.
-    }
-    --t_tickDepth;
-    l.lock();
-    s->inTick = false;
-    s->cv.notify_all();
-    // A handler that changed the timer has set the next time itself.
-    if (s->due == fired) {
-      const auto step = std::chrono::milliseconds(s->interval);
-      s->due = fired + step;
-      const Clock::time_point after = Clock::now();
-      if (s->due <= after) s->due = after + step;  // ticks missed are not made up
-    }
-  }
-  s->exited = true;
+TimerService& Service() {
+  static TimerService service;
+  return service;
 }
 
 }  // namespace
@@ -134,52 +196,28 @@ bool HasTickCount64() { return true; }
 bool InTimerTick() { return t_tickDepth > 0; }
 
 TimerCore* CreateTimerCore(void (*tick)(void* context), void* context) {
-  Graves();  // made before any timer, so that it ends after every timer
-  auto core = std::make_unique<TimerCore>();
-  core->state->tick = tick;
-  core->state->context = context;
+  TimerService& service = Service();  // made before any timer, so that it ends after every timer
+  auto* core = new TimerCore;
+  core->tick = tick;
+  core->context = context;
   try {
-    core->thread = std::thread(TimerLoop, core->state);
+    service.Add();
   } catch (...) {
+    delete core;
     return nullptr;
   }
-  {
-    std::lock_guard<std::mutex> g(core->state->m);
-    core->state->worker = core->thread.get_id();
-  }
-  return core.release();
+  return core;
 }
 
 bool SetTimerCore(TimerCore* core, bool run, uint32_t intervalMs) {
   if (!core) return false;
-  TimerCore::State& s = *core->state;
-  std::lock_guard<std::mutex> g(s.m);
-  if (s.run == run && s.interval == intervalMs) return true;
-  s.run = run;
-  s.interval = intervalMs;
-  if (run) s.due = Clock::now() + std::chrono::milliseconds(intervalMs);
-  s.cv.notify_all();
+  Service().Set(core, run, intervalMs);
   return true;
 }
 
 void DestroyTimerCore(TimerCore* core) {
   if (!core) return;
-  bool own = false;
-  {
-    std::lock_guard<std::mutex> g(core->state->m);
-    core->state->stop = true;
-    core->state->tick = nullptr;
-    core->state->cv.notify_all();
-    own = core->state->worker == std::this_thread::get_id();
-  }
-  if (own) {
-    // Destroyed from its own tick: the loop ends when the tick returns, and
-    // its thread is joined later.
-    Graves().Add(std::move(core->thread), core->state);
-  } else if (core->thread.joinable()) {
-    core->thread.join();
-  }
-  delete core;
+  Service().Remove(core);
 }
 
 }  // namespace port

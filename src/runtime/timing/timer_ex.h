@@ -1,6 +1,7 @@
-// The timer component: calls OnTimer every Interval milliseconds on the
-// thread that created it (a window timer there on Windows, a thread of its
-// own elsewhere) while Enabled, Interval > 0 and OnTimer is assigned.
+// The timer component: calls OnTimer every Interval milliseconds while
+// Enabled, Interval > 0 and OnTimer is assigned: on Windows on the thread
+// that created it (a window timer there), elsewhere on the one timer thread
+// that serves every timer of the process.
 // Enabled may be changed from any thread; the handler is never re-entered;
 // freeing the timer from any thread, its own handler included, stops it
 // without deadlock.
