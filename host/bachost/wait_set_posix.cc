@@ -1,25 +1,60 @@
 #include "wait_set.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace host {
 
+namespace {
+
+// Events taken from the kernel per wait: a turn handles at most this many
+// ready handles, the others stay ready for the next.
+constexpr size_t kEventsPerWait = 256;
+
+}  // namespace
+
+WaitSet::WaitSet() : poll_(::epoll_create1(EPOLL_CLOEXEC)), events_(kEventsPerWait * sizeof(epoll_event)) {}
+
+WaitSet::~WaitSet() {
+  if (poll_ >= 0) ::close(poll_);
+}
+
+bool WaitSet::Watch(size_t index, WaitHandle handle) {
+  epoll_event e{};
+  e.events = EPOLLIN;
+  e.data.u64 = index;
+  return poll_ >= 0 && ::epoll_ctl(poll_, EPOLL_CTL_ADD, static_cast<int>(handle), &e) == 0;
+}
+
 size_t WaitSet::Add(WaitHandle handle) {
   handles_.push_back(handle);
-  return handles_.size() - 1;
+  const size_t index = handles_.size() - 1;
+  if (handle != kNoWaitHandle && !Watch(index, handle)) failed_ = true;
+  return index;
+}
+
+void WaitSet::Set(size_t index, WaitHandle handle) {
+  if (handles_[index] == handle) return;
+  if (handles_[index] != kNoWaitHandle && poll_ >= 0)
+    ::epoll_ctl(poll_, EPOLL_CTL_DEL, static_cast<int>(handles_[index]), nullptr);
+  handles_[index] = handle;
+  if (handle != kNoWaitHandle && !Watch(index, handle)) failed_ = true;
 }
 
 bool WaitSet::Wait(int timeoutMs, std::vector<bool>* ready) {
-  std::vector<pollfd> fds(handles_.size());
-  for (size_t i = 0; i < handles_.size(); ++i) fds[i] = pollfd{static_cast<int>(handles_[i]), POLLIN, 0};
   ready->assign(handles_.size(), false);
-  int n = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), timeoutMs < 0 ? 0 : timeoutMs);
+  if (poll_ < 0 || failed_) return false;
+  auto* events = reinterpret_cast<epoll_event*>(events_.data());
+  const int n = ::epoll_wait(poll_, events, static_cast<int>(kEventsPerWait), timeoutMs < 0 ? 0 : timeoutMs);
   if (n < 0) return errno == EINTR;  // a signal: its handler set the wake-up channel
-  for (size_t i = 0; i < fds.size(); ++i) (*ready)[i] = (fds[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+  for (int i = 0; i < n; ++i) {
+    const auto index = static_cast<size_t>(events[i].data.u64);
+    if (index < ready->size() && (events[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0) (*ready)[index] = true;
+  }
   return true;
 }
 

@@ -25,20 +25,37 @@ void DispatchWaitingMessages() {
 
 }  // namespace
 
+WaitSet::WaitSet() = default;
+WaitSet::~WaitSet() = default;
+
 size_t WaitSet::Add(WaitHandle handle) {
   handles_.push_back(handle);
+  stale_ = true;
   return handles_.size() - 1;
+}
+
+void WaitSet::Set(size_t index, WaitHandle handle) {
+  if (handles_[index] == handle) return;
+  handles_[index] = handle;
+  stale_ = true;
+}
+
+void WaitSet::Rebuild() {
+  events_.clear();
+  index_.clear();
+  for (size_t i = 0; i < handles_.size(); ++i) {
+    if (handles_[i] == kNoWaitHandle) continue;
+    events_.push_back(reinterpret_cast<HANDLE>(handles_[i]));
+    index_.push_back(i);
+  }
+  stale_ = false;
 }
 
 bool WaitSet::Wait(int timeoutMs, std::vector<bool>* ready) {
   ready->assign(handles_.size(), false);
-  std::vector<HANDLE> events;
-  std::vector<size_t> index;
-  for (size_t i = 0; i < handles_.size(); ++i) {
-    if (handles_[i] == kNoWaitHandle) continue;
-    events.push_back(reinterpret_cast<HANDLE>(handles_[i]));
-    index.push_back(i);
-  }
+  if (stale_) Rebuild();
+  const std::vector<HANDLE>& events = events_;  // HANDLE is void*
+  const std::vector<size_t>& index = index_;
   if (events.size() >= MAXIMUM_WAIT_OBJECTS) return false;
   const ULONGLONG start = GetTickCount64();
   const ULONGLONG bound = timeoutMs < 0 ? 0 : static_cast<ULONGLONG>(timeoutMs);
