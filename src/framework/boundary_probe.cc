@@ -51,27 +51,30 @@ IkelParamsListA* ReadInterfaceVariable(const void* p) {
   return InterfaceReadable(intf) ? intf : nullptr;
 }
 
-TListPointer ClassifyListPointer(const void* p) {
+TListPointer ClassifyListHead(const void* p, const uint8_t* head) {
+  static_assert(kListHeadSpan == kParamsListSignatureOffset + sizeof(uint32_t));
   TListPointer out;
-  if (!p) return out;
+  uint32_t signature;
+  std::memcpy(&signature, head + kParamsListSignatureOffset, sizeof signature);
+  if (signature == kParamsListSignature) {
+    out.raw = static_cast<TkelParamsList*>(const_cast<void*>(p));
+    return out;
+  }
+  IkelParamsListA* intf;
+  std::memcpy(&intf, head, sizeof intf);
+  if (intf && InterfaceReadable(intf)) out.intf = intf;
+  return out;
+}
+
+TListPointer ClassifyListPointer(const void* p) {
+  if (!p) return {};
   // One read covers both the first word (an interface pointer) and the place
   // of a list's signature; near the end of readable memory only the first
   // word may be there.
-  constexpr size_t kSpan = kParamsListSignatureOffset + sizeof(uint32_t);
-  uint8_t head[kSpan];
+  uint8_t head[kListHeadSpan];
   const uintptr_t at = reinterpret_cast<uintptr_t>(p);
-  if (at + kSpan > at && port::SafeRead(p, head, kSpan)) {
-    uint32_t signature;
-    std::memcpy(&signature, head + kParamsListSignatureOffset, sizeof signature);
-    if (signature == kParamsListSignature) {
-      out.raw = static_cast<TkelParamsList*>(const_cast<void*>(p));
-      return out;
-    }
-    IkelParamsListA* intf;
-    std::memcpy(&intf, head, sizeof intf);
-    if (intf && InterfaceReadable(intf)) out.intf = intf;
-    return out;
-  }
+  if (at + kListHeadSpan > at && port::SafeRead(p, head, kListHeadSpan)) return ClassifyListHead(p, head);
+  TListPointer out;
   out.intf = ReadInterfaceVariable(p);
   return out;
 }

@@ -39,17 +39,26 @@ double LocalNowOleDate() {
   const auto now = system_clock::now();
   const std::time_t t = system_clock::to_time_t(now);
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm tm{};
+  // The local date of a second is worked out once: records of one second
+  // (every answer of a busy data source) share it.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local double cachedDays = 0;
+  thread_local double cachedSeconds = 0;
+  if (t != cachedSecond) {
+    std::tm tm{};
 #if defined(_WIN32)
-  localtime_s(&tm, &t);
+    localtime_s(&tm, &t);
 #else
-  localtime_r(&t, &tm);
+    localtime_r(&t, &tm);
 #endif
-  const int64_t days = DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
-                                     static_cast<unsigned>(tm.tm_mday)) +
-                       25569;  // 1899-12-30 to 1970-01-01
-  const double seconds = tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec + (ms < 0 ? 0 : ms) / 1000.0;
-  return static_cast<double>(days) + seconds / 86400.0;
+    cachedDays = static_cast<double>(DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
+                                                   static_cast<unsigned>(tm.tm_mday)) +
+                                     25569);  // 1899-12-30 to 1970-01-01
+    cachedSeconds = tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec;
+    cachedSecond = t;
+  }
+  const double seconds = cachedSeconds + (ms < 0 ? 0 : ms) / 1000.0;
+  return cachedDays + seconds / 86400.0;
 }
 
 int32_t TkelPlugin::FillStandardItems(TkelParamsList* list, const std::string& fullPacket,
@@ -58,25 +67,26 @@ int32_t TkelPlugin::FillStandardItems(TkelParamsList* list, const std::string& f
                                       const std::string& clientName) {
   if (!list) return 0;
   int32_t n = 0;
-  auto add = [&](const char* name, const Variant& v) {
-    if (list->Add(name, v)) ++n;
+  // The names are constants: their keys are written out, not made per record.
+  auto add = [&](const char* name, const char* key, Variant&& v) {
+    if (list->AddKeyed(name, key, std::move(v))) ++n;
   };
-  if (!fullPacket.empty()) add("FULL_DATA_PACKET", Variant(fullPacket));
-  if (!dataPacket.empty()) add("DATA_PACKET", Variant(dataPacket));
-  add("DATE_TIME_STAMP", Variant::FromDate(LocalNowOleDate()));
-  add("DATA_SOURCE_ID", Variant(dataSourceId));
-  add("DATA_SOURCE_FULL_NAME", Variant(dataSourceFullName));
+  if (!fullPacket.empty()) add("FULL_DATA_PACKET", "full_data_packet", Variant(fullPacket));
+  if (!dataPacket.empty()) add("DATA_PACKET", "data_packet", Variant(dataPacket));
+  add("DATE_TIME_STAMP", "date_time_stamp", Variant::FromDate(LocalNowOleDate()));
+  add("DATA_SOURCE_ID", "data_source_id", Variant(dataSourceId));
+  add("DATA_SOURCE_FULL_NAME", "data_source_full_name", Variant(dataSourceFullName));
   if (clientId != 0) {
-    add("CLIENTID", Variant(clientId));
-    add("DATA_SOURCE_NAME", Variant(clientName));
+    add("CLIENTID", "clientid", Variant(clientId));
+    add("DATA_SOURCE_NAME", "data_source_name", Variant(clientName));
   } else {
-    add("DATA_SOURCE_NAME", Variant(dataSourceName));
+    add("DATA_SOURCE_NAME", "data_source_name", Variant(dataSourceName));
   }
   return n;
 }
 
 void TkelPlugin::DeliverParsedData(TPluginCallRec* rec, TParsedDataList& list, const std::string& rawText,
-                                   bool append) {
+                                   bool append, bool takeItems) {
   if (!rec) return;
   ParamsRef out = DescriptorParams(rec->Output);
   if (!out) return;
@@ -119,8 +129,12 @@ void TkelPlugin::DeliverParsedData(TPluginCallRec* rec, TParsedDataList& list, c
   }
   rec->Output.Counter = rec->Output.Counter + 1;
   if (!append) out.Clear();
-  ParamsRef source(TkelParamsListWrap::NewRefA(&list), true);
-  CopyParamsItems(source.get(), out.get(), 0, -1);
+  // A raw list of the call's own wrapping takes copies of the items
+  // directly; any other list gets them through its interface.
+  if (TkelParamsList* own = RunningCallRawList(rec->Output)) {
+    if (takeItems) own->TakeItems(list);
+    else own->AddList(&list);
+  } else CopyParamsItems(list, out.get());
 }
 
 void TkelPlugin::SendParsedData(int32_t dataSourceId, int32_t reserved, TParsedDataList& list) {

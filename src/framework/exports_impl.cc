@@ -27,8 +27,7 @@ std::shared_ptr<TkelPlugin> ResolveRecord(const TPluginCallRec* rec, uint32_t* h
 }
 
 bool RecordReadable(const TPluginCallRec* rec) {
-  uint8_t probe[sizeof(TPluginCallRec)];
-  return rec && port::SafeRead(rec, probe, sizeof probe);
+  return rec && port::CanRead(rec, sizeof(TPluginCallRec));
 }
 
 void ReportError(TkelPlugin* plugin, const char* command, const char* message) {

@@ -95,7 +95,10 @@ class TkelPlugin : public TComponent {
                             const std::string& dataSourceFullName, const std::string& clientName);
   // Fills the record of the running ProcessData call: raw text into Input,
   // the parsed items into Output's list.
-  void DeliverParsedData(TPluginCallRec* rec, TParsedDataList& list, const std::string& rawText, bool append);
+  // With takeItems, a list of the module's own in Output takes the items
+  // themselves, not copies (list is left without items then).
+  void DeliverParsedData(TPluginCallRec* rec, TParsedDataList& list, const std::string& rawText, bool append,
+                         bool takeItems = false);
   // Sends a list to the host outside a ProcessData call (kind 9).
   void SendParsedData(int32_t dataSourceId, int32_t reserved, TParsedDataList& list);
   // Hands bytes to the host to send through a data source (kind 129); the

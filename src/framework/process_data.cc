@@ -32,7 +32,7 @@ constexpr size_t kTypePassesInput = 5;
 // Undoes PrepareCallRec on every way out.
 class PreparedRecord {
  public:
-  explicit PreparedRecord(TPluginCallRec* rec) : rec_(rec) { PrepareCallRec(rec_, book_); }
+  explicit PreparedRecord(TPluginCallRec* rec) : rec_(rec), running_(book_) { PrepareCallRec(rec_, book_, true); }
   ~PreparedRecord() { RestoreCallRec(rec_, book_); }
   PreparedRecord(const PreparedRecord&) = delete;
   PreparedRecord& operator=(const PreparedRecord&) = delete;
@@ -40,6 +40,7 @@ class PreparedRecord {
  private:
   TPluginCallRec* rec_;
   TPluginCallRecIntft book_;
+  TRunningCall running_;
 };
 
 // Closes the row of an input list: a row marker after its last item.

@@ -9,6 +9,7 @@
 #include "module/request_list.h"
 #include "module/serial_port_dm.h"
 #include "module/ta_plugin.h"
+#include "platform/port.h"
 #include "runtime/errors.h"
 #include "runtime/text/text_utils.h"
 #include "runtime/xml/xml_tree.h"
@@ -108,6 +109,7 @@ std::vector<uint32_t> DeviceInstances(std::string_view text) {
 
 struct TResponseItem {
   std::string Name;
+  std::string Key;  // the record item's key, made once for all the item's devices
   uint16_t ObjectType;
   uint32_t ObjectInstance;
 };
@@ -142,7 +144,8 @@ std::vector<TResponseItem> ResponseItems(const TzovXMLNode* request, const TLeft
       leftOut(TLeftOutReason::Nameless);
       continue;
     }
-    items.push_back(TResponseItem{name, static_cast<uint16_t>(objectType), static_cast<uint32_t>(instance)});
+    items.push_back(TResponseItem{name, port::AnsiLower(name), static_cast<uint16_t>(objectType),
+                                  static_cast<uint32_t>(instance)});
   }
   return items;
 }
@@ -190,6 +193,7 @@ void ReadRequestConfig(std::string_view xml, const std::function<void(std::uniqu
         item->GroupSize = static_cast<uint32_t>(items.size());
         item->IndexInGroup = ++index;
         item->Name = r.Name;
+        item->Key = r.Key;
         item->ObjectInstance = r.ObjectInstance;
         item->ObjectType = r.ObjectType;
         add(std::move(item));

@@ -16,6 +16,7 @@ void TRequestItem::Assign(const TRequestItem& s) {
   GroupSize = s.GroupSize;
   ObjectInstance = s.ObjectInstance;
   Name = s.Name;
+  Key = s.Key;
   ObjectType = s.ObjectType;
   Connection = s.Connection;
   Stopwatch = s.Stopwatch;

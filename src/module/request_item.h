@@ -38,6 +38,7 @@ class TRequestItem {
   uint8_t InvokeId = 0;
   std::string Description;
   std::string Name;
+  std::string Key;  // Name lower-cased, made with the item: the key of its record item
   kel::Variant Value;
   bacnet::TDeviceConnInfo Connection;
 };

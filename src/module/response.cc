@@ -22,10 +22,15 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
     const uint8_t expected = Current ? Current->InvokeId : 0;
     const bacnet::TDeviceConnInfo none;
     bacnet::TProperty holder;
+    // The frame's text goes straight into the packet text of a list that
+    // has none yet.
+    const bool direct = list.FullPacket.empty();
     std::string raw;
-    const int32_t code = Stack.ProcessReceived(expected, Current ? Current->Connection : none, holder, &raw);
+    std::string& text = direct ? list.FullPacket : raw;
+    const int32_t code = Stack.ProcessReceived(expected, Current ? Current->Connection : none, holder, &text);
+    if (code <= 0 && direct) list.FullPacket.clear();
     if (code > 0) {
-      list.AddPacket(raw);
+      if (!direct) list.AddPacket(raw);
       // An I-Am is no answer: devices send them at any time.  A request that
       // is no longer out (answered, or given up) takes no late or repeated
       // answer.
@@ -119,13 +124,17 @@ int32_t TSerialPortDM::DeliverGroup(uint32_t groupId, kel::TParsedDataList& list
         conn = item.Connection;
         count += Owner->FillStandardItems(&list, "", "", static_cast<uint32_t>(DataSourceId), 0, DataSourceName,
                                           DataSourceFullName, "");
-        list.Add("REMOTE_ADDRESS", kel::Variant(last.Connection.EndPoint.Address + ":" +
-                                                std::to_string(last.Connection.EndPoint.Port)));
-        list.Add("DEV_ID", kel::Variant(static_cast<uint32_t>(last.Connection.Instance)));
-        list.Add("REQUEST_DESC", kel::Variant(last.Description));
+        std::string remote;
+        remote.reserve(last.Connection.EndPoint.Address.size() + 6);
+        remote += last.Connection.EndPoint.Address;
+        remote += ':';
+        remote += std::to_string(last.Connection.EndPoint.Port);
+        list.AddKeyed("REMOTE_ADDRESS", "remote_address", kel::Variant(std::move(remote)));
+        list.AddKeyed("DEV_ID", "dev_id", kel::Variant(static_cast<uint32_t>(last.Connection.Instance)));
+        list.AddKeyed("REQUEST_DESC", "request_desc", kel::Variant(last.Description));
         count += 3;
       }
-      list.Add(item.Name, item.Value);
+      list.AddKeyed(item.Name, item.Key, item.Value);
       ++count;
       ++added;
     }

@@ -18,6 +18,8 @@ namespace {
 
 // Largest frame taken from the host: a UDP datagram.
 constexpr uint32_t kMaxFrameSize = 65535;
+// Frames up to this size are read into the call's own stack.
+constexpr uint32_t kInlineFrameSize = 1536;
 
 // "address:port" as the host reports the sender; a port that is not a
 // number gives the BACnet/IP port.
@@ -44,17 +46,30 @@ int32_t TaPlugin::kelPluginProcessData(TPluginCallRec* rec) {
   try {
     const uint32_t size = rec->Input.Size;
     if (size == 0 || size > kMaxFrameSize || rec->Input.Value == 0) return 0;
-    // The host's buffer is read only where it can be read.
-    std::vector<uint8_t> frame(size);
-    if (!port::SafeRead(reinterpret_cast<const void*>(rec->Input.Value), frame.data(), size)) return 0;
+    // The host's buffer is read only where it can be read, once: mostly
+    // the framework read it with the record's lists already.  A frame of
+    // an Ethernet packet's size needs no block of its own.
+    uint32_t readSize = 0;
+    const uint8_t* frame = kel::RunningCallInput(rec->Input, readSize);
+    uint8_t inlineFrame[kInlineFrameSize];
+    std::vector<uint8_t> large;
+    if (!frame) {
+      uint8_t* into = inlineFrame;
+      if (size > kInlineFrameSize) {
+        large.resize(size);
+        into = large.data();
+      }
+      if (!port::SafeRead(reinterpret_cast<const void*>(rec->Input.Value), into, size)) return 0;
+      frame = into;
+    }
     const char* peer = rec->PeerAddress;
     std::string address;
     uint16_t port = 0;
     SplitPeerAddress(std::string_view(peer, strnlen(peer, sizeof rec->PeerAddress)), address, port);
     module->Stack.Inbound.Push(
-        std::make_unique<bacnet::TBacDataItem>(frame.data(), static_cast<int32_t>(size), std::move(address), port));
+        std::make_unique<bacnet::TBacDataItem>(frame, static_cast<int32_t>(size), std::move(address), port));
     kel::TParsedDataList list;
-    if (module->ProcessResponse(list) > 0) DeliverParsedData(rec, list, list.FullPacket, true);
+    if (module->ProcessResponse(list) > 0) DeliverParsedData(rec, list, list.FullPacket, true, true);
   } catch (...) {
     // the frame is lost; the host hears of nothing
   }

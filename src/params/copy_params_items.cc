@@ -2,6 +2,7 @@
 #include <string>
 
 #include "runtime/errors.h"
+#include "params/params_list.h"
 #include "params/params_ref.h"
 
 namespace kel {
@@ -48,6 +49,24 @@ void CopyParamsItems(IkelParamsListA* source, IkelParamsListA* dest, int32_t fro
     added.p->vtbl->SetKey(added.p, item.p->vtbl->GetKey(item.p));
     added.p->vtbl->SetDataType(added.p, item.p->vtbl->GetDataType(item.p));
     added.p->vtbl->SetState(added.p, item.p->vtbl->GetState(item.p));
+  }
+}
+
+void CopyParamsItems(const TkelParamsList& source, IkelParamsListA* dest) {
+  if (!dest) return;
+  std::string scratch;
+  const int32_t n = source.Count();
+  for (int32_t i = 0; i < n; ++i) {
+    const TkelParamsListItem& item = *source.Items(i);
+    HeldVariant value;
+    item.Value().ToBoundary(&value.v);
+    Held added;
+    Check(dest->vtbl->Add(dest, item.Name.empty() ? nullptr : item.Name.c_str(), &value.v, &added.p), "Add");
+    if (!added.p) continue;
+    const std::string& key = BoundaryKey(item, scratch);
+    added.p->vtbl->SetKey(added.p, key.empty() ? nullptr : key.c_str());
+    added.p->vtbl->SetDataType(added.p, item.DataType);
+    added.p->vtbl->SetState(added.p, item.State);
   }
 }
 

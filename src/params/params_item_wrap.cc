@@ -130,10 +130,7 @@ TkelParamsListItemWrap::TkelParamsListItemWrap(TkelParamsListItem* item)
 void TkelParamsListItemWrap::CopyName() {
   name_ = item_->Name;
   nameW_ = port::AnsiToUtf16(name_);
-  std::string lowered = name_;
-  for (char& c : lowered)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  key_ = port::Utf16ToUtf8(port::AnsiToUtf16(lowered));
+  key_ = BoundaryKey(name_);
 }
 
 IkelParamsListItemA* TkelParamsListItemWrap::NewRef(TkelParamsListItem* item) {

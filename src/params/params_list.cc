@@ -55,8 +55,8 @@ void TkelParamsList::Delete(int32_t index) {
   delete item;
 }
 
-void TkelParamsList::Grow() {
-  if (count_ < capacity_) return;
+void TkelParamsList::Grow(bool always) {
+  if (!always && count_ < capacity_) return;
   int32_t cap = capacity_ < 4 ? 8 : capacity_ < 64 ? capacity_ * 2 : capacity_ + capacity_ / 2;
   void* p = std::realloc(items_, sizeof(TkelParamsListItem*) * static_cast<size_t>(cap));
   if (!p) throw std::bad_alloc();
@@ -71,8 +71,9 @@ TkelParamsListItem* TkelParamsList::Append(TkelParamsListItem* item) {
 TkelParamsListItem* TkelParamsList::InsertAt(int32_t index, TkelParamsListItem* item) {
   std::unique_ptr<TkelParamsListItem> owned(item);
   Grow();
-  std::memmove(items_ + index + 1, items_ + index,
-               sizeof(TkelParamsListItem*) * static_cast<size_t>(count_ - index));
+  if (index < count_)
+    std::memmove(items_ + index + 1, items_ + index,
+                 sizeof(TkelParamsListItem*) * static_cast<size_t>(count_ - index));
   items_[index] = owned.release();
   ++count_;
   return item;
@@ -117,6 +118,24 @@ TkelParamsListItem* TkelParamsList::Add(std::string_view name, const Variant& va
   return Append(item);
 }
 
+TkelParamsListItem* TkelParamsList::AddKeyed(std::string_view name, std::string_view key,
+                                             const Variant& value) {
+  if (IsBlank(name)) return nullptr;
+  // A key that cannot be the name's (none was made) is made here.
+  auto* item = key.size() == name.size() ? new TkelParamsListItem(name, key, value)
+                                         : new TkelParamsListItem(name, value);
+  item->State = 2;
+  return Append(item);
+}
+
+TkelParamsListItem* TkelParamsList::AddKeyed(std::string_view name, std::string_view key, Variant&& value) {
+  if (IsBlank(name)) return nullptr;
+  auto* item = key.size() == name.size() ? new TkelParamsListItem(name, key, std::move(value))
+                                         : new TkelParamsListItem(name, value);
+  item->State = 2;
+  return Append(item);
+}
+
 TkelParamsListItem* TkelParamsList::Insert(int32_t index, std::string_view name,
                                            const Variant& value) {
   if (IsBlank(name)) return nullptr;
@@ -136,10 +155,9 @@ TkelParamsListItem* TkelParamsList::SetValue(std::string_view name, const Varian
 }
 
 TkelParamsListItem* TkelParamsList::AddItem(const TkelParamsListItem* source) {
-  if (!source) return nullptr;
-  TkelParamsListItem* item = Add(source->Name, source->Value());
-  if (item) item->Assign(*source);
-  return item;
+  if (!source || IsBlank(source->Name)) return nullptr;
+  // The value is in its stored form already, and the key made.
+  return Append(new TkelParamsListItem(*source));
 }
 
 TkelParamsListItem* TkelParamsList::AddItemFrom(IkelParamsListItemA* source) {
@@ -181,6 +199,21 @@ bool TkelParamsList::AddListRange(const TkelParamsList* source, int32_t from, in
   if (to < 0 || to >= n) to = n - 1;
   for (int32_t i = from; i <= to; ++i) AddItem(source->items_[i]);
   return true;
+}
+
+void TkelParamsList::TakeItems(TkelParamsList& source) {
+  CheckSignature(&source);
+  if (&source == this || source.count_ == 0) return;
+  if (count_ == 0 && capacity_ < source.count_) {
+    std::swap(items_, source.items_);
+    std::swap(count_, source.count_);
+    std::swap(capacity_, source.capacity_);
+    return;
+  }
+  while (capacity_ < count_ + source.count_) Grow(true);
+  std::memcpy(items_ + count_, source.items_, sizeof(TkelParamsListItem*) * static_cast<size_t>(source.count_));
+  count_ += source.count_;
+  source.count_ = 0;
 }
 
 bool TkelParamsList::FindRowEnd(int32_t from, int32_t& index, bool& isMarker) const {

@@ -46,6 +46,9 @@ class TkelParamsList : public TWregValues {
 
   // Null (list unchanged) when the name is blank.  No check for duplicates.
   TkelParamsListItem* Add(std::string_view name, const Variant& value);
+  // As Add, with the key (the name lower-cased) made once beforehand.
+  TkelParamsListItem* AddKeyed(std::string_view name, std::string_view key, const Variant& value);
+  TkelParamsListItem* AddKeyed(std::string_view name, std::string_view key, Variant&& value);
   // As Add at position 0..Count(); other positions throw EListError.
   TkelParamsListItem* Insert(int32_t index, std::string_view name, const Variant& value);
   // Sets the first item of that name; adds one when missing and addIfMissing.
@@ -60,6 +63,8 @@ class TkelParamsList : public TWregValues {
   // False for a null or empty source; otherwise appends its items.
   bool AddList(const TkelParamsList* source);
   bool AddListRange(const TkelParamsList* source, int32_t from, int32_t to);
+  // Moves every item of source to the end of this list; source is left empty.
+  void TakeItems(TkelParamsList& source);
 
   // Finds the end of the row that contains index From: the next marker, or
   // the last item.  False (outs untouched) when From is beyond the list.
@@ -86,7 +91,8 @@ class TkelParamsList : public TWregValues {
  private:
   TkelParamsListItem* Append(TkelParamsListItem* item);
   TkelParamsListItem* InsertAt(int32_t index, TkelParamsListItem* item);
-  void Grow();
+  // Makes room for one more item (always: grows even when there is room).
+  void Grow(bool always = false);
 
   // The storage header and the signature: order and types are fixed.
   TkelParamsListItem** items_ = nullptr;

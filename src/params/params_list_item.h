@@ -17,6 +17,10 @@ class TkelParamsListItem {
   // Key is the name lower-cased; State is 2 for a value that is neither empty
   // nor null, else 0.
   TkelParamsListItem(std::string_view name, const Variant& value);
+  // As above with the key given: name lower-cased once by whoever made it.
+  TkelParamsListItem(std::string_view name, std::string_view key, const Variant& value);
+  TkelParamsListItem(std::string_view name, std::string_view key, Variant&& value);
+  TkelParamsListItem(const TkelParamsListItem&) = default;
 
   // Stores a value keeping its type; 8-bit text is kept as an OLE string.
   // State is not changed.
@@ -36,6 +40,13 @@ class TkelParamsListItem {
  private:
   Variant value_;
 };
+
+// The key an item interface reports for a name: the name with A..Z
+// lower-cased, as UTF-8.
+std::string BoundaryKey(std::string_view name);
+// The same for an item of ours, without building a text when its own key is
+// that already (an ASCII name, as nearly all are); else into scratch.
+const std::string& BoundaryKey(const TkelParamsListItem& item, std::string& scratch);
 
 // The value as it is kept in a list: 8-bit text becomes an OLE string, any
 // other value keeps its type.

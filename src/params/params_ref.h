@@ -12,6 +12,8 @@
 
 namespace kel {
 
+class TkelParamsList;
+
 class ParamsRef {
  public:
   ParamsRef() = default;
@@ -56,5 +58,8 @@ class ParamsRef {
 // item.  Nothing happens when either list is null.  Throws EIntfCallFailed
 // when a call answers with a failure status.
 void CopyParamsItems(IkelParamsListA* source, IkelParamsListA* dest, int32_t from, int32_t to);
+// The same from a list of ours, read directly (no item wrappers made), into
+// dest through its interface.
+void CopyParamsItems(const TkelParamsList& source, IkelParamsListA* dest);
 
 }  // namespace kel

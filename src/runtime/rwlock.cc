@@ -39,8 +39,10 @@ void TMREWSync::EndRead() {
   port::Guard g(cs_);
   for (size_t i = 0; i < holders_.size(); ++i) {
     if (holders_[i].thread == self) {
-      if (--holders_[i].reads <= 0) holders_.erase(holders_.begin() + static_cast<std::ptrdiff_t>(i));
-      changed_.SignalAll();
+      if (--holders_[i].reads > 0) return;  // still a reader: nobody can go on
+      holders_.erase(holders_.begin() + static_cast<std::ptrdiff_t>(i));
+      // Only writers wait for readers to leave.
+      if (writersWaiting_ > 0) changed_.SignalAll();
       return;
     }
   }

@@ -4,6 +4,7 @@
 
 #include "framework/call_rec.h"
 #include "framework/parsed_data_list.h"
+#include "host_params.h"
 #include "framework_fixture.h"
 #include "host_entry_points.h"
 #include "parsed_records.h"
@@ -164,6 +165,87 @@ TEST_F(DataPath, DeliveryAppendsWithTheSeparator) {
   // The host owns the block handed back.
   ASSERT_NE(+rec.Input.Value, reinterpret_cast<uintptr_t>(frame.data()));
   port::HostFree(reinterpret_cast<void*>(rec.Input.Value));
+}
+
+// The items of a record reach a raw list of the module's own (taken over
+// or copied) and a host's own list (through its interface) alike: names,
+// keys (A..Z lower-cased, UTF-8), data types, states, values, row markers.
+TEST_F(DataPath, RecordReachesOwnAndHostListsAlike) {
+  struct Seen {
+    std::string name, key, value;
+    int32_t type;
+    uint8_t state;
+    bool operator==(const Seen&) const = default;
+  };
+  bool take = false;
+  size_t leftInList = 0;
+  NewPlugin([&](TkelPlugin& p, TPluginCallRec* rec, int32_t&) {
+    TParsedDataList list;
+    list.Add("DEV_ID", Variant(uint32_t{7}));
+    list.AddKeyed("Temp\xC3\xA9rature", "temp\xC3\xA9rature", Variant(std::string("21,5 \xC2\xB0" "C")));
+    list.AddKeyed("Mixed_Case", "mixed_case", Variant(1.5));  // the key made once, given
+    list.Add("STATE", Variant::Null())->State = 0;
+    list.AddNewRow();
+    p.DeliverParsedData(rec, list, "", true, take);
+    leftInList = static_cast<size_t>(list.Count());
+  });
+  const std::vector<Seen> expected = {{"DEV_ID", "dev_id", "7", KEL_VT_UI4, 2},
+                                      {"Temp\xC3\xA9rature", "temp\xC3\xA9rature", "21,5 \xC2\xB0" "C", KEL_VT_BSTR, 2},
+                                      {"Mixed_Case", "mixed_case", "1.5", KEL_VT_R8, 2},
+                                      {"STATE", "state", "", KEL_VT_NULL, 0},
+                                      {"$NEW_ROW$", "$new_row$", "", KEL_VT_NULL, 2}};
+  uint8_t frame[4] = {1, 2, 3, 4};
+  // A host list, through its interface.
+  host::HostParamsList* hostList = host::HostParamsList::Create();
+  IkelParamsListA* hostIntf = hostList->Intf();
+  TkelParamsList params;
+  TPluginCallRec rec = Rec();
+  rec.Instance = session.Handle();
+  rec.Params = &params;
+  rec.CallTypes = T(1);
+  rec.Input.Kind = KEL_KIND_BUFFER;
+  rec.Input.Size = sizeof frame;
+  rec.Input.Value = reinterpret_cast<uintptr_t>(frame);
+  rec.Output.Kind = KEL_KIND_LIST_INTF;
+  rec.Output.Value = reinterpret_cast<uintptr_t>(&hostIntf);
+  EXPECT_EQ(DoProcessData(&rec), 0);
+  std::vector<Seen> viaHost;
+  for (const auto& item : hostList->Items())
+    viaHost.push_back({item->name, item->key, item->value.ToText(), item->value.vt, item->state});
+  hostList->Release();
+  // Our own raw list, with the items copied and then taken over.
+  for (bool takeItems : {false, true}) {
+    take = takeItems;
+    TkelParamsList own;
+    rec.Output.Kind = KEL_KIND_RAW_LIST;
+    rec.Output.Value = reinterpret_cast<uintptr_t>(&own);
+    rec.Input.Kind = KEL_KIND_BUFFER;
+    rec.Input.Value = reinterpret_cast<uintptr_t>(frame);
+    EXPECT_EQ(DoProcessData(&rec), 0);
+    std::vector<Seen> viaOwn;
+    for (int32_t i = 0; i < own.Count(); ++i) {
+      const TkelParamsListItem& item = *own.Items(i);
+      const Variant& v = item.Value();
+      viaOwn.push_back({item.Name, item.Key, v.IsEmptyOrNull() ? "" : v.ToAnsi(),
+                        item.IsNewRow() ? KEL_VT_NULL : static_cast<int32_t>(v.Type()), item.State});
+    }
+    EXPECT_EQ(viaOwn.size(), expected.size());
+    for (size_t i = 0; i < expected.size() && i < viaOwn.size(); ++i) {
+      EXPECT_EQ(viaOwn[i].name, expected[i].name);
+      EXPECT_EQ(viaOwn[i].key, expected[i].key) << expected[i].name;
+      EXPECT_EQ(viaOwn[i].state, expected[i].state) << expected[i].name;
+    }
+    EXPECT_EQ(leftInList, takeItems ? 0u : expected.size());
+  }
+  ASSERT_EQ(viaHost.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(viaHost[i].name, expected[i].name);
+    EXPECT_EQ(viaHost[i].key, expected[i].key) << expected[i].name;
+    EXPECT_EQ(viaHost[i].state, expected[i].state) << expected[i].name;
+    if (i < 3) {
+      EXPECT_EQ(viaHost[i].value, expected[i].value) << expected[i].name;
+    }
+  }
 }
 
 TEST_F(DataPath, ShortBufferGetsNoSeparatorAndReplaceStartsOver) {
