@@ -112,6 +112,10 @@ int32_t TSerialPortDM::DeliverGroup(uint32_t groupId, kel::TParsedDataList& list
     size_t end = static_cast<size_t>(start);
     while (end < items.size() && items[end]->GroupId == groupId) ++end;
     if (end == static_cast<size_t>(start)) return 0;
+    // The record's items at most: the standard ones, the group's, the
+    // device's properties and the row marker.
+    list.Reserve(list.Count() + 8 + static_cast<int32_t>(end - static_cast<size_t>(start)) +
+                 (ReadDeviceProperties ? bacnet::TDevice::kBasicPropertyCount : 0));
     // The group's last item is the one whose answer or time-out ended it.
     const TRequestItem& last = *items[end - 1];
     const bool freshOnly = FreshValuesOnly;

@@ -201,6 +201,14 @@ bool TkelParamsList::AddListRange(const TkelParamsList* source, int32_t from, in
   return true;
 }
 
+void TkelParamsList::Reserve(int32_t n) {
+  if (n <= capacity_) return;
+  void* p = std::realloc(items_, sizeof(TkelParamsListItem*) * static_cast<size_t>(n));
+  if (!p) throw std::bad_alloc();
+  items_ = static_cast<TkelParamsListItem**>(p);
+  capacity_ = n;
+}
+
 void TkelParamsList::TakeItems(TkelParamsList& source) {
   CheckSignature(&source);
   if (&source == this || source.count_ == 0) return;

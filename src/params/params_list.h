@@ -63,6 +63,9 @@ class TkelParamsList : public TWregValues {
   // False for a null or empty source; otherwise appends its items.
   bool AddList(const TkelParamsList* source);
   bool AddListRange(const TkelParamsList* source, int32_t from, int32_t to);
+  // Makes room for n items in all, so that adding up to that many does not
+  // grow the list again.
+  void Reserve(int32_t n);
   // Moves every item of source to the end of this list; source is left empty.
   void TakeItems(TkelParamsList& source);
 
