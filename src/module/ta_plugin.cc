@@ -77,6 +77,26 @@ std::string TaPlugin::Text(const std::string& field) const {
 // ---- Communication modules ---------------------------------------------------
 
 TSerialPortDM* TaPlugin::FindPortModule(int32_t dataSourceId) const {
+  port::Guard g(portIndexLock_);
+  if (portIndexVersion_ == ComponentsVersion()) {
+    const auto it = portIndex_.find(dataSourceId);
+    if (it != portIndex_.end() && it->second->DataSourceId == dataSourceId) return it->second;
+  }
+  // Not found: the components changed, a module's data source did, or none
+  // serves it.  The index is made again from the components.
+  portIndex_.clear();
+  for (size_t i = 0; i < ComponentCount(); ++i) {
+    TComponent* c = Components(i);
+    if (c->InheritsFrom(TSerialPortDM::StaticClass())) {
+      auto* m = static_cast<TSerialPortDM*>(c);
+      portIndex_[m->DataSourceId] = m;  // the last one made wins
+    }
+  }
+  portIndexVersion_ = ComponentsVersion();
+  return ScanPortModules(dataSourceId);
+}
+
+TSerialPortDM* TaPlugin::ScanPortModules(int32_t dataSourceId) const {
   for (size_t i = ComponentCount(); i-- > 0;) {
     TComponent* c = Components(i);
     if (c->InheritsFrom(TSerialPortDM::StaticClass())) {

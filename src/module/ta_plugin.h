@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/kel_plugin.h"
 #include "module/data_source_cfg.h"
+#include "platform/port.h"
 #include "runtime/text/str_holder.h"
 #include "runtime/text/text_resources.h"
 
@@ -34,7 +36,10 @@ class TaPlugin : public kel::TkelPlugin {
   void Create() override;
 
   // The communication module of a data source (the last one made wins), or
-  // null.  Caller holds a side of SettingsLock.
+  // null.  Caller holds a side of SettingsLock.  Found through an index of
+  // the modules by data source, made again when the components changed (or
+  // a module's data source did), so an answer costs the same with one data
+  // source or five hundred.
   TSerialPortDM* FindPortModule(int32_t dataSourceId) const;
   // Every communication module, in the order they were made.  Caller holds a
   // side of SettingsLock.
@@ -69,6 +74,12 @@ class TaPlugin : public kel::TkelPlugin {
  private:
   // One warning per response item of xml that is not polled (at most 100).
   void ReportLeftOutItems(const std::string& xml);
+  TSerialPortDM* ScanPortModules(int32_t dataSourceId) const;
+
+  mutable port::CriticalSection portIndexLock_;  // innermost: the index alone
+  mutable std::unordered_map<int32_t, TSerialPortDM*> portIndex_;
+  mutable uint64_t portIndexVersion_ = ~uint64_t{0};
+
   void FreeConfig();
   void FreePortModules(std::vector<TSerialPortDM*> modules);
 

@@ -42,6 +42,7 @@ TComponent::~TComponent() {
   // so its destructor finds nothing left to free.
   std::vector<TComponent*> stack;
   stack.swap(components_);
+  ++componentsVersion_;
   for (TComponent* c : stack) c->owner_ = nullptr;
   while (!stack.empty()) {
     TComponent* c = stack.back();
@@ -73,12 +74,14 @@ void TComponent::InsertComponent(TComponent* c) {
   if (c->owner_) c->owner_->RemoveComponent(c);
   c->owner_ = this;
   components_.push_back(c);
+  ++componentsVersion_;
 }
 
 void TComponent::RemoveComponent(TComponent* c) {
   auto it = std::find(components_.begin(), components_.end(), c);
   if (it == components_.end()) return;
   components_.erase(it);
+  ++componentsVersion_;
   c->owner_ = nullptr;
 }
 

@@ -74,6 +74,9 @@ class TComponent {
   void InsertComponent(TComponent* c);
   // Gives up ownership without freeing.
   void RemoveComponent(TComponent* c);
+  // Changes with every component taken or given up: an owner's index of its
+  // components is good for as long as this stays the same.
+  uint64_t ComponentsVersion() const { return componentsVersion_; }
 
   // Published properties, the class's own after its ancestors'.
   const TPropInfo* FindProperty(std::string_view name) const;  // ASCII case ignored
@@ -86,6 +89,7 @@ class TComponent {
   int64_t tag_ = 0;
   TComponent* owner_ = nullptr;
   std::vector<TComponent*> components_;
+  uint64_t componentsVersion_ = 0;
   TTranslationMemo memo_;
 };
 
