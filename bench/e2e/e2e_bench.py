@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Whole-system figures over loopback UDP (not part of the test run).
 
-    python3 bench/e2e/e2e_bench.py [BUILD_DIR]     (default build/release)
+    python3 bench/e2e/e2e_bench.py [BUILD_DIR [CASE...]]   (default build/release, every case)
 
   pace        requests per second of one data source polling a device that
               answers at once (the tick allows 20)
@@ -28,6 +28,11 @@ import threading
 import time
 
 build = sys.argv[1] if len(sys.argv) > 1 else "build/release"
+cases = set(sys.argv[2:])
+
+
+def wanted(case):
+    return not cases or case in cases
 root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 bachost = os.path.join(build, "bachost")
 bacsim = os.path.join(build, "tools", "bacsim", "bacsim")
@@ -117,84 +122,113 @@ def items(n):
     return ",".join(f"AV:{i % 2}" if i % 3 else f"AI:{i % 2}" for i in range(n))
 
 
-def main():
-    sim = start_sim()
-    try:
-        # Pace: one item, due at once after every answer.
-        s, wall, cpu, _, _ = run_host(["--device-properties", "off", "--poll", f"127.0.0.2:{PORT}", "--instance",
-                                       "1001", "--items", "AI:1", "--interval", "1ms", "--duration", "10"])
-        print(f"pace: {s['frames-sent'] / 10.0:.1f} requests/s ({s['frames-sent']} in 10 s, "
-              f"{s['records']} records, {s['timeouts']} time-outs)")
-        # 1000 points polled at the designed pace: 1000 requests of one item
-        # each (names made unique by the request's caption).
-        cfg = tempfile.NamedTemporaryFile("w", suffix=".xml", delete=False)
-        def config(interval_ms):
-            x = "<MODBUSRTUQUERY>"
-            for i in range(1000):
-                x += (f"<Request caption=\"P{i}\"><Enabled>1</Enabled><EP>127.0.0.{2 + i % 2}:{PORT}</EP>"
-                      f"<Instance>{1001 + i % 2}</Instance><Timeout>1500</Timeout><MethodPoll>1</MethodPoll>"
-                      f"<PollInterval>{interval_ms}</PollInterval><Response><Item><Name>P{i}</Name>"
-                      f"<DataType>D0{i % 3}</DataType><Instance>{i % 2}</Instance></Item></Response></Request>")
-            return x + "</MODBUSRTUQUERY>"
-        cfg.write(config(1))
-        cfg.close()
-        s, wall, cpu, _, _ = run_host(["--device-properties", "off", "--config", cfg.name, "--duration", "20"])
-        print(f"cpu-1000: {100 * cpu / wall:.2f}% of one core ({cpu:.2f} s CPU in {wall:.1f} s, "
-              f"{s['frames-sent'] / 20.0:.1f} requests/s)")
-        # Idle: the same 1000 points, enabled, each polled once and then not
-        # due for an hour; the CPU is taken over 10 s after the last first
-        # answer (the tick still looks at every point, 20 times a second).
-        with open(cfg.name, "w") as f:
-            f.write(config(3600000))
-        idle = {}
-        def on_line(line, t, probe):
-            idle["records"] = idle.get("records", 0) + 1
-            if idle["records"] == 1000:
-                idle["from"] = (time.monotonic(), probe.cpu())
-                def later():
-                    time.sleep(10)
-                    idle["to"] = (time.monotonic(), probe.cpu())
-                threading.Thread(target=later, daemon=True).start()
-        s, wall, cpu, _, _ = run_host(["--device-properties", "off", "--config", cfg.name, "--duration", "75"],
-                                      on_line)
-        if "to" in idle and idle["from"][1] is not None and idle["to"][1] is not None:
-            span = idle["to"][0] - idle["from"][0]
-            print(f"cpu-idle: {100 * (idle['to'][1] - idle['from'][1]) / span:.2f}% of one core over {span:.0f} s "
-                  f"with 1000 enabled points not due ({s['frames-sent']} requests in all)")
-        else:
-            print(f"cpu-idle: not measured ({idle.get('records', 0)} of 1000 points answered)")
-        os.unlink(cfg.name)
-        # 500 data sources in one bachost, each polling one point at the
-        # designed pace.
-        sources = []
-        for i in range(500):
-            sources += ["--source", f"{i + 1}:S{i + 1}@127.0.0.1:0"]
-        s, wall, cpu, rss, threads = run_host(["--device-properties", "off", *sources, "--poll",
-                                               f"127.0.0.2:{PORT}", "--instance", "1001", "--items", "AI:1",
-                                               "--interval", "1ms", "--duration", "20"])
-        print(f"sources-500: {threads} threads at most, {100 * cpu / wall:.2f}% of one core "
-              f"({cpu:.2f} s CPU in {wall:.1f} s, {s['frames-sent'] / 20.0:.0f} requests/s, "
-              f"{s['records']} records, {s['timeouts']} time-outs, peak RSS {rss} kB)")
-    finally:
-        stop(sim)
+def config(interval_ms):
+    """1000 requests of one item each (names made unique by the request's caption)."""
+    x = "<MODBUSRTUQUERY>"
+    for i in range(1000):
+        x += (f"<Request caption=\"P{i}\"><Enabled>1</Enabled><EP>127.0.0.{2 + i % 2}:{PORT}</EP>"
+              f"<Instance>{1001 + i % 2}</Instance><Timeout>1500</Timeout><MethodPoll>1</MethodPoll>"
+              f"<PollInterval>{interval_ms}</PollInterval><Response><Item><Name>P{i}</Name>"
+              f"<DataType>D0{i % 3}</DataType><Instance>{i % 2}</Instance></Item></Response></Request>")
+    return x + "</MODBUSRTUQUERY>"
 
-    sim = start_sim("--config", os.path.join(root, "examples", "flood.json"), "--iam-spread", "200")
+
+def with_config(text, run):
+    cfg = tempfile.NamedTemporaryFile("w", suffix=".xml", delete=False)
     try:
-        seen = {}
-        def on_line(line, t, probe):
-            try:
-                dev = json.loads(line)["items"].get("DEV_ID")
-            except ValueError:
-                return
-            seen.setdefault(dev, t)
-        s, wall, cpu, rss, _ = run_host(["--device-properties", "off", "--poll", f"127.0.255.255:{PORT}",
-                                         "--instance", "*", "--items", "AI:0", "--interval", "1h", "--duration",
-                                         "75"], on_line)
-        times = sorted(seen.values())
-        print(f"discovery: {len(seen)} devices; first record of every device after {times[-1]:.1f} s "
-              f"(first after {times[0]:.2f} s); bachost peak RSS {rss} kB")
+        cfg.write(text)
+        cfg.close()
+        return run(cfg.name)
     finally:
-        stop(sim)
+        os.unlink(cfg.name)
+
+
+def case_pace():
+    # One item, due at once after every answer.
+    s, wall, cpu, _, _ = run_host(["--device-properties", "off", "--poll", f"127.0.0.2:{PORT}", "--instance",
+                                   "1001", "--items", "AI:1", "--interval", "1ms", "--duration", "10"])
+    print(f"pace: {s['frames-sent'] / 10.0:.1f} requests/s ({s['frames-sent']} in 10 s, "
+          f"{s['records']} records, {s['timeouts']} time-outs)")
+
+
+def case_cpu_1000():
+    s, wall, cpu, _, _ = with_config(config(1), lambda name: run_host(
+        ["--device-properties", "off", "--config", name, "--duration", "20"]))
+    print(f"cpu-1000: {100 * cpu / wall:.2f}% of one core ({cpu:.2f} s CPU in {wall:.1f} s, "
+          f"{s['frames-sent'] / 20.0:.1f} requests/s)")
+
+
+def case_cpu_idle():
+    # The same 1000 points, enabled, each polled once and then not due for an
+    # hour; the CPU is taken over 10 s after the last first answer (the tick
+    # still looks at every point, 20 times a second).
+    idle = {}
+
+    def on_line(line, t, probe):
+        idle["records"] = idle.get("records", 0) + 1
+        if idle["records"] == 1000:
+            idle["from"] = (time.monotonic(), probe.cpu())
+
+            def later():
+                time.sleep(10)
+                idle["to"] = (time.monotonic(), probe.cpu())
+            threading.Thread(target=later, daemon=True).start()
+    s, wall, cpu, _, _ = with_config(config(3600000), lambda name: run_host(
+        ["--device-properties", "off", "--config", name, "--duration", "75"], on_line))
+    if "to" in idle and idle["from"][1] is not None and idle["to"][1] is not None:
+        span = idle["to"][0] - idle["from"][0]
+        print(f"cpu-idle: {100 * (idle['to'][1] - idle['from'][1]) / span:.2f}% of one core over {span:.0f} s "
+              f"with 1000 enabled points not due ({s['frames-sent']} requests in all)")
+    else:
+        print(f"cpu-idle: not measured ({idle.get('records', 0)} of 1000 points answered)")
+
+
+def case_sources_500():
+    # 500 data sources in one bachost (data source 1 is --bind's), each
+    # polling one point at the designed pace.
+    sources = []
+    for i in range(2, 501):
+        sources += ["--source", f"{i}:S{i}@127.0.0.1:0"]
+    s, wall, cpu, rss, threads = run_host(["--device-properties", "off", *sources, "--poll", f"127.0.0.2:{PORT}",
+                                           "--instance", "1001", "--items", "AI:1", "--interval", "1ms",
+                                           "--duration", "20"])
+    print(f"sources-500: {threads} threads at most, {100 * cpu / wall:.2f}% of one core "
+          f"({cpu:.2f} s CPU in {wall:.1f} s, {s['frames-sent'] / 20.0:.0f} requests/s, "
+          f"{s['records']} records, {s['timeouts']} time-outs, peak RSS {rss} kB)")
+
+
+def case_discovery():
+    seen = {}
+
+    def on_line(line, t, probe):
+        try:
+            dev = json.loads(line)["items"].get("DEV_ID")
+        except ValueError:
+            return
+        seen.setdefault(dev, t)
+    s, wall, cpu, rss, _ = run_host(["--device-properties", "off", "--poll", f"127.0.255.255:{PORT}", "--instance",
+                                     "*", "--items", "AI:0", "--interval", "1h", "--duration", "75"], on_line)
+    times = sorted(seen.values())
+    print(f"discovery: {len(seen)} devices; first record of every device after {times[-1]:.1f} s "
+          f"(first after {times[0]:.2f} s); bachost peak RSS {rss} kB")
+
+
+def main():
+    if wanted("pace") or wanted("cpu-1000") or wanted("cpu-idle") or wanted("sources-500"):
+        sim = start_sim()
+        try:
+            for name, run in (("pace", case_pace), ("cpu-1000", case_cpu_1000), ("cpu-idle", case_cpu_idle),
+                              ("sources-500", case_sources_500)):
+                if wanted(name):
+                    run()
+        finally:
+            stop(sim)
+    if wanted("discovery"):
+        sim = start_sim("--config", os.path.join(root, "examples", "flood.json"), "--iam-spread", "200")
+        try:
+            case_discovery()
+        finally:
+            stop(sim)
 
 
 main()
