@@ -134,15 +134,23 @@ ProbeSink g_sink;
 
 }  // namespace
 
+namespace {
+
+// The sink's verdict on one region: 1 readable, 0 not, -1 ask the kernel
+// (too long for one probe, or no sink).
+int ProbeRegion(const void* p, size_t n) {
+  if (!p || reinterpret_cast<uintptr_t>(p) + n < reinterpret_cast<uintptr_t>(p)) return 0;
+  if (n == 0) return 1;
+  if (n > kSinkProbeMax) return -1;
+  const iovec region{const_cast<void*>(p), n};
+  return g_sink.Probe(&region, 1, n);
+}
+
+}  // namespace
+
 bool CanRead(const void* p, size_t n) {
-  if (!p) return false;
-  if (n == 0) return true;
-  if (reinterpret_cast<uintptr_t>(p) + n < reinterpret_cast<uintptr_t>(p)) return false;
-  if (n <= kSinkProbeMax) {
-    const iovec region{const_cast<void*>(p), n};
-    const int readable = g_sink.Probe(&region, 1, n);
-    if (readable >= 0) return readable == 1;
-  }
+  const int readable = ProbeRegion(p, n);
+  if (readable >= 0) return readable == 1;
   unsigned char scratch[256];
   for (size_t at = 0; at < n; at += sizeof scratch) {
     const size_t part = n - at < sizeof scratch ? n - at : sizeof scratch;
@@ -152,19 +160,10 @@ bool CanRead(const void* p, size_t n) {
 }
 
 bool SafeRead(const void* p, void* out, size_t n) {
-  if (!p) return false;
-  if (n == 0) return true;
-  if (reinterpret_cast<uintptr_t>(p) + n < reinterpret_cast<uintptr_t>(p)) return false;
-  if (n <= kSinkProbeMax) {
-    const iovec region{const_cast<void*>(p), n};
-    const int readable = g_sink.Probe(&region, 1, n);
-    if (readable == 1) {
-      CopyProbed(p, out, n);
-      return true;
-    }
-    if (readable == 0) return false;
-  }
-  return CopyThroughKernel(p, out, n);
+  const int readable = ProbeRegion(p, n);
+  if (readable < 0) return CopyThroughKernel(p, out, n);
+  if (readable == 1) CopyProbed(p, out, n);
+  return readable == 1;
 }
 
 bool SafeReadSpans(const TReadSpan* spans, size_t n) {
