@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Whole-system figures over loopback UDP (not part of the test run).
 
-    python3 bench/e2e/e2e_bench.py [BUILD_DIR [CASE...]]   (default build/release, every case)
+    python3 bench/e2e/e2e_bench.py [BUILD_DIR [CASE...]]   (default build/release, every case;
+                                                           CASE: pace cpu-1000 cpu-idle sources-500
+                                                           discovery flood)
 
   pace        requests per second of one data source polling a device that
               answers at once (the tick allows 20)
@@ -14,9 +16,16 @@
   discovery   1000 simulated devices answering one Who-Is: seconds from the
               start to the first record of every device, and bachost's own
               peak memory
+  flood-*     100,000 I-Ams of ever new devices (tools/iamflood: 250 source
+              addresses, half from stations behind a router) against a logger
+              that polls one configured device (every I-Am dropped) and one
+              with a pattern "*" on the flooded network (devices kept up to
+              the table's 100,000): the bachost process's CPU and peak RSS,
+              and the frames its socket took in
 
 Every figure is bachost's own (CPU from wait4, threads and peak RSS sampled
-from /proc of that process), never the simulator's.
+from /proc of that process; the flood cases take the peak RSS from wait4,
+which also counts what the forking Python had), never the simulator's.
 """
 import json
 import os
@@ -36,6 +45,7 @@ def wanted(case):
 root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 bachost = os.path.join(build, "bachost")
 bacsim = os.path.join(build, "tools", "bacsim", "bacsim")
+iamflood = os.path.join(build, "tools", "iamflood", "iamflood")
 PORT = "47910"
 
 
@@ -125,6 +135,38 @@ def run_host(args, on_line=None, on_start=None):
 
 def items(n):
     return ",".join(f"AV:{i % 2}" if i % 3 else f"AI:{i % 2}" for i in range(n))
+
+
+def flood(label, host_args, count, rate):
+    """bachost with host_args takes count I-Ams at rate (0: full speed); prints its CPU and peak RSS."""
+    p = subprocess.Popen([bachost, "--bind", "127.0.0.1:0", "--device-properties", "off", *host_args],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    lines, ready, port = [], threading.Event(), []
+    def drain():
+        for line in p.stderr:
+            lines.append(line)
+            if " bound to " in line:
+                port.append(line.rsplit(":", 1)[1].strip())
+            if line.startswith("bachost: ready"):
+                ready.set()
+    reader = threading.Thread(target=drain)
+    reader.start()
+    if not ready.wait(30):
+        raise SystemExit("bachost did not start")
+    f = subprocess.run([iamflood, "--to", f"127.0.0.1:{port[0]}", "--count", str(count), "--sources", "250",
+                        "--router", "127.1.255.1", "--rate", str(rate)], capture_output=True, text=True, check=True)
+    time.sleep(3)  # the logger works off what its socket still holds
+    p.send_signal(signal.SIGINT)
+    _, _, ru = os.wait4(p.pid, 0)
+    p.returncode = 0
+    reader.join()
+    summary = next((l for l in lines if l.startswith("bachost: summary")), "")
+    received = int(summary.split("frames-received=")[1].split()[0]) if summary else 0
+    cpu = ru.ru_utime + ru.ru_stime
+    full = sum("Device table full" in l for l in lines)
+    print(f"{label}: {f.stdout.strip()}, {received} received; bachost {cpu:.2f} s CPU "
+          f"({1e6 * cpu / max(received, 1):.1f} us per frame received), peak RSS {ru.ru_maxrss / 1024:.1f} MB, "
+          f"{full} table-full warning(s)")
 
 
 def config(interval_ms):
@@ -234,6 +276,13 @@ def main():
             case_discovery()
         finally:
             stop(sim)
+    if wanted("flood"):
+        named = ["--poll", f"127.0.0.2:{PORT}", "--instance", "1001", "--items", "AI:1", "--interval", "1s"]
+        pattern = ["--poll", f"127.1.255.255:{PORT}", "--instance", "*", "--items", "AI:1", "--interval", "1h"]
+        flood("flood-named full speed", named, 100000, 0)
+        flood("flood-named 50000/s", named, 100000, 50000)
+        flood("flood-pattern full speed", pattern, 100000, 0)
+        flood("flood-pattern 50000/s", pattern, 110000, 50000)
 
 
 main()
