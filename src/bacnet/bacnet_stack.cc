@@ -38,6 +38,13 @@ bool FromExpectedDevice(std::string_view source, const TNPDU& npdu, const TDevic
 
 }  // namespace
 
+bool TReplySource::From(const TDeviceConnInfo& conn) const {
+  if (!Npdu || Port != conn.EndPoint.Port) return false;
+  // A device on the local network answers without a source network.
+  if (conn.AddressLength == 0 && (Npdu->Control & 0x08) != 0) return false;
+  return FromExpectedDevice(Address, *Npdu, conn);
+}
+
 int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn, uint32_t instance,
                                uint16_t objectType, uint16_t propertyId) {
   if (out.size() < static_cast<size_t>(kMaxRequestLength)) return 0;
@@ -124,11 +131,22 @@ int32_t TBACnetStack::ProcessReceived(uint8_t expectedInvokeId, const TDeviceCon
   if (item->Size() <= 4) return -1;
   const TBacBytes frame(item->Data(), static_cast<size_t>(item->Size()));
   if (rawCopy) rawCopy->assign(reinterpret_cast<const char*>(frame.data()), frame.size());
-  return HandleFrame(frame, *item, expectedInvokeId, expected, result);
+  return HandleFrame(frame, *item, expectedInvokeId, expected, nullptr, result);
+}
+
+int32_t TBACnetStack::ProcessReceived(const TReplyMatcher& match, TProperty& result, std::string* rawCopy) {
+  std::unique_ptr<TBacDataItem> item = Inbound.Pop();
+  if (!item) return -1;
+  if (item->Size() <= 4) return -1;
+  const TBacBytes frame(item->Data(), static_cast<size_t>(item->Size()));
+  if (rawCopy) rawCopy->assign(reinterpret_cast<const char*>(frame.data()), frame.size());
+  static const TDeviceConnInfo none;
+  return HandleFrame(frame, *item, 0, none, &match, result);
 }
 
 int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
-                                  const TDeviceConnInfo& expected, TProperty& result) {
+                                  const TDeviceConnInfo& expected, const TReplyMatcher* match,
+                                  TProperty& result) {
   const TBvll bvll = DecodeBvll(frame);
   if (bvll.NpduPos == 0) return -1;
   if (bvll.Forwarded) {  // the original sender
@@ -165,8 +183,14 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
   // Fixed octets: invoke identifier, and the reason of a Reject or Abort.
   const size_t fixed = (type == kPduReject || type == kPduAbort) ? 3 : 2;
   if (frame.size() - static_cast<size_t>(apdu) < fixed) return -1;
-  if (frame[static_cast<size_t>(apdu) + 1] != expectedInvokeId) return -1;
-  if (!FromExpectedDevice(item.Address, npdu, expected)) return -1;
+  const uint8_t invokeId = frame[static_cast<size_t>(apdu) + 1];
+  if (match) {
+    const TReplySource source{item.Address, item.Port, &npdu};
+    if (!(*match)(invokeId, source)) return -1;
+  } else {
+    if (invokeId != expectedInvokeId) return -1;
+    if (!FromExpectedDevice(item.Address, npdu, expected)) return -1;
+  }
 
   switch (type) {
     case kPduError: {

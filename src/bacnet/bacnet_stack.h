@@ -9,6 +9,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "bacnet/bacnet_device.h"
 #include "bacnet/bacnet_endpoint.h"
@@ -55,6 +56,22 @@ enum class TDeviceWanted : uint8_t {
   ByName,     // named exactly by the owner: kept also in a full table
 };
 
+// The source of a confirmed reply: the sender's address and port (the
+// original sender's when relayed) and the reply's network header.
+struct TReplySource {
+  std::string_view Address;
+  uint16_t Port = 0;
+  const TNPDU* Npdu = nullptr;
+  // Whether the reply comes from conn's device: the same address and port
+  // and, behind a router, the same network and station (a device without
+  // them answers without a source network).
+  bool From(const TDeviceConnInfo& conn) const;
+};
+
+// Tells whether a reply with this invoke identifier and source answers a
+// request the caller has out (and remembers which).
+using TReplyMatcher = std::function<bool(uint8_t invokeId, const TReplySource& source)>;
+
 class TBACnetStack {
  public:
   // Sends length octets of frame to conn; 0 or more means sent.
@@ -93,6 +110,9 @@ class TBACnetStack {
   // when the queue was empty or the frame was dropped.
   int32_t ProcessReceived(uint8_t expectedInvokeId, const TDeviceConnInfo& expected, TProperty& result,
                           std::string* rawCopy = nullptr);
+  // As above, for a caller with many requests out: a confirmed reply counts
+  // only when match accepts its invoke identifier and source.
+  int32_t ProcessReceived(const TReplyMatcher& match, TProperty& result, std::string* rawCopy = nullptr);
 
   // The device with conn's endpoint and the given instance, or null (one
   // look-up in the table's index).  The pointer is valid while the caller
@@ -119,7 +139,7 @@ class TBACnetStack {
 
  private:
   int32_t HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
-                      const TDeviceConnInfo& expected, TProperty& result);
+                      const TDeviceConnInfo& expected, const TReplyMatcher* match, TProperty& result);
 };
 
 }  // namespace bacnet

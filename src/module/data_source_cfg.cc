@@ -7,7 +7,7 @@ const kel::TClassInfo& TDataSourceCfg::StaticClass() {
   return info;
 }
 
-const char* const kOptionsPersistenceMap[11] = {
+const char* const kOptionsPersistenceMap[14] = {
     "Left,Left",
     "Top,Top",
     "Height,Height",
@@ -19,6 +19,9 @@ const char* const kOptionsPersistenceMap[11] = {
     "spMinInt.Value,Min interval",
     "chkReadDevProp.Checked,Read dev props",
     "chkFreshOnly.Checked,Fresh values only",
+    "chkFastPace.Checked,Fast pace",
+    "spInFlight.Value,Requests in flight",
+    "spInFlightDev.Value,Requests in flight per device",
 };
 
 }  // namespace bacnet_module

@@ -220,6 +220,13 @@ void CheckRequestConfig(std::string_view xml,
   }
 }
 
+int32_t OptionCount(double value, int32_t low, int32_t high, int32_t otherwise) {
+  if (!(value == value)) return otherwise;  // not a number
+  if (value <= low) return low;
+  if (value >= high) return high;
+  return static_cast<int32_t>(value + 0.5);
+}
+
 void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, TSerialPortDM* module) {
   if (module) module->PrepareRebuild();
   list.Reset();
@@ -228,6 +235,10 @@ void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, 
   if (module) {
     module->ReadDeviceProperties = cfg->chkReadDevProp_Checked;
     module->FreshValuesOnly = cfg->chkFreshOnly_Checked;
+    module->FastPace = cfg->chkFastPace_Checked;
+    module->InFlight = OptionCount(cfg->spInFlight_Value, 1, 255, 16);
+    module->InFlightPerDevice = OptionCount(cfg->spInFlightDev_Value, 1, 255, 1);
+    module->MinSendSpacingMs = OptionCount(cfg->spMinInt_Value, 0, 65535, 0);
   }
   try {
     ReadRequestConfig(cfg->lblParams_Caption,

@@ -34,6 +34,10 @@ void CheckRequestConfig(std::string_view xml,
                         const std::function<void(const std::string& description, const std::string& name,
                                                  const std::string& type, TLeftOutReason why)>& report);
 
+// A count of the options (a spin edit's value): rounded, held to
+// low..high; otherwise when it is not a number.
+int32_t OptionCount(double value, int32_t low, int32_t high, int32_t otherwise);
+
 // Rebuilds list from cfg.  With a module: its timer is disabled, its
 // discovery list and device table emptied, and its requests reset at the
 // end (which re-arms the timer); nothing is built while the owner is

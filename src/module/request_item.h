@@ -36,6 +36,13 @@ class TRequestItem {
   uint32_t ObjectInstance = 0;
   uint16_t ObjectType = 0;
   uint8_t InvokeId = 0;
+  // The fast pace: the invoke identifiers of the earlier tries of the
+  // request out (an answer to one of them still ends it), the round in
+  // which the item was last sent, and the basic property slot a property
+  // read asks for.
+  uint8_t EarlierInvokeIds[2] = {0, 0};
+  uint8_t PropertySlot = 0;
+  uint32_t SentRound = 0;
   std::string Description;
   std::string Name;
   std::string Key;  // Name lower-cased, made with the item: the key of its record item

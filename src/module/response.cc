@@ -16,59 +16,84 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
   int32_t count = 0;
   {
     kel::ReadGuard settings(Owner->SettingsLock);
-    // The fields of the request in flight change here, so two host threads
+    // The fields of the requests in flight change here, so two host threads
     // handing in frames of one data source take turns.
     TRequestListWrite w(RequestList);
-    const uint8_t expected = Current ? Current->InvokeId : 0;
-    const bacnet::TDeviceConnInfo none;
+    SyncPace();
     bacnet::TProperty holder;
     // The frame's text goes straight into the packet text of a list that
     // has none yet.
     const bool direct = list.FullPacket.empty();
     std::string raw;
     std::string& text = direct ? list.FullPacket : raw;
-    const int32_t code = Stack.ProcessReceived(expected, Current ? Current->Connection : none, holder, &text);
+    TRequestItem* item = nullptr;
+    int32_t code = 0;
+    if (fastActive_) {
+      // Matched by source and invoke identifier among the requests out.
+      const bacnet::TReplyMatcher match = [this, &item](uint8_t invokeId, const bacnet::TReplySource& source) {
+        item = MatchInFlight(invokeId, source);
+        return item != nullptr;
+      };
+      code = Stack.ProcessReceived(match, holder, &text);
+    } else {
+      const uint8_t expected = Current ? Current->InvokeId : 0;
+      const bacnet::TDeviceConnInfo none;
+      code = Stack.ProcessReceived(expected, Current ? Current->Connection : none, holder, &text);
+      item = Current;
+    }
     if (code <= 0 && direct) list.FullPacket.clear();
     if (code > 0) {
       if (!direct) list.AddPacket(raw);
       // An I-Am is no answer: devices send them at any time.  A request that
       // is no longer out (answered, or given up) takes no late or repeated
       // answer.
-      TRequestItem* item = Current;
       if (item && code != bacnet::kPduUnconfirmedRequest && item->Pending) {
-        item->Stopwatch.Start();
-        if (code == bacnet::kPduComplexAck) {
-          if (item->DevicePropertyPending) {
-            item->Stopwatch.Clear();  // the item's own read follows at once
-            bacnet::TDeviceWriteLock devices(Stack.Data.Devices);
-            bacnet::TDevice* device = Stack.FindDevice(item->Connection, item->Connection.Instance);
-            if (device && device->BasicPropertyIndex < bacnet::TDevice::kBasicPropertyCount) {
-              bacnet::TDeviceBasicProperty& slot = device->BasicProperties[device->BasicPropertyIndex];
-              slot.Value = holder.Value;
-              slot.HasValue = true;
-              ++device->BasicPropertyIndex;
-            }
-          } else {
-            item->Value = holder.Value;
-            item->Fresh = true;
-          }
-        } else if (code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort) {
-          if (item->DevicePropertyPending) {
-            EndDeviceProperty(*item, holder);
-          } else {
-            Owner->AddLog(kel::kLogWarning, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), holder.ErrorText()));
-          }
-        }
-        item->Pending = false;
-        item->Retries = 0;
-        if (!item->DevicePropertyPending && item->IndexInGroup == static_cast<int32_t>(item->GroupSize))
-          count = DeliverGroup(item->GroupId, list, false);
+        count = TakeAnswer(*item, code, holder, list);
+        if (fastActive_ && !item->Pending) LeaveInFlight(item);
       }
     }
+    // The slot freed (or the devices an I-Am brought) are served at once,
+    // on this thread.
+    if (fastActive_ && code > 0) FillWindow(w.Items());
   }
   if (count > 0 && list.Count() > 0) list.AddNewRow();
   UpdateTimer();
   return count;
+}
+
+int32_t TSerialPortDM::TakeAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder,
+                                  kel::TParsedDataList& list) {
+  item.Stopwatch.Start();
+  if (code == bacnet::kPduComplexAck) {
+    if (item.DevicePropertyPending) {
+      item.Stopwatch.Clear();  // the item's own read follows at once
+      bacnet::TDeviceWriteLock devices(Stack.Data.Devices);
+      bacnet::TDevice* device = Stack.FindDevice(item.Connection, item.Connection.Instance);
+      // The slot the read asked for, unless another read of the device
+      // filled it meanwhile.
+      if (device && device->BasicPropertyIndex == item.PropertySlot &&
+          device->BasicPropertyIndex < bacnet::TDevice::kBasicPropertyCount) {
+        bacnet::TDeviceBasicProperty& slot = device->BasicProperties[device->BasicPropertyIndex];
+        slot.Value = holder.Value;
+        slot.HasValue = true;
+        ++device->BasicPropertyIndex;
+      }
+    } else {
+      item.Value = holder.Value;
+      item.Fresh = true;
+    }
+  } else if (code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort) {
+    if (item.DevicePropertyPending) {
+      EndDeviceProperty(item, holder);
+    } else {
+      Owner->AddLog(kel::kLogWarning, kel::FormatText(Owner->Text(Owner->TextResources->TextErrorResponse), holder.ErrorText()));
+    }
+  }
+  item.Pending = false;
+  item.Retries = 0;
+  if (!item.DevicePropertyPending && item.IndexInGroup == static_cast<int32_t>(item.GroupSize))
+    return DeliverGroup(item.GroupId, list, false);
+  return 0;
 }
 
 void TSerialPortDM::EndDeviceProperty(TRequestItem& item, const bacnet::TProperty& answer) {

@@ -57,6 +57,11 @@ void TSerialPortDM::RunTick() {
   }
   TRequestListWrite w(RequestList);
   TRequestList::List& items = w.Items();
+  SyncPace();
+  if (fastActive_) {
+    RunFastTick(items);
+    return;
+  }
   if (!Pause.IsClear()) {
     if (!Pause.Expired()) return;
     Pause.Clear();
@@ -170,6 +175,7 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
   bacnet::TDeviceConnInfo conn;
   uint16_t property = 0;
   bool readProperty = false;
+  uint8_t propertySlot = 0;
   {
     bacnet::TDeviceWriteLock devices(Stack.Data.Devices);
     bacnet::TDevice* device = Stack.FindDevice(item.Connection, item.Connection.Instance);
@@ -188,6 +194,7 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
         bacnet::TDeviceBasicProperty& slot = device->BasicProperties[index];
         ++slot.Attempts;
         property = slot.PropertyId;
+        propertySlot = index;
         readProperty = true;
       }
     }
@@ -206,6 +213,7 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
   if (r < 0) return r;
   Current = &item;
   item.InvokeId = static_cast<uint8_t>(r);
+  item.PropertySlot = propertySlot;
   return kSendDeviceProperty;
 }
 

@@ -87,6 +87,7 @@ void TSerialPortDM::ResetRequests(bool withPause) {
   if (withPause) Pause.StartWith(kPortOpenPauseMs);
   Timer->SetTag(-1);
   DiscoveryList.Clear();
+  LeaveAllInFlight();
   for (TRequestItem* item : w.Items()) {
     item->Pending = false;
     item->Stopwatch.Clear();
@@ -98,6 +99,7 @@ void TSerialPortDM::PrepareRebuild() {
   Timer->SetEnabled(false);
   TRequestListWrite w(RequestList);
   Current = nullptr;
+  inFlight_.clear();  // the items go with the list
   DiscoveryList.Clear();
   Stack.Data.Devices.Clear();
 }

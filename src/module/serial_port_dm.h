@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bacnet/bacnet_stack.h"
 #include "framework/parsed_data_list.h"
@@ -99,6 +100,14 @@ class TSerialPortDM : public kel::TComponent {
   std::atomic<bool> ReadDeviceProperties{false};
   // A record carries only the values answered since the group's last record.
   std::atomic<bool> FreshValuesOnly{false};
+  // The fast pace (off: one request out at a time, sent on the tick): up to
+  // InFlight requests out, at most InFlightPerDevice of them to one device,
+  // and, when MinSendSpacingMs is above 0, at least that long between two
+  // sends.  Taken up by the next tick or answer.
+  std::atomic<bool> FastPace{false};
+  std::atomic<int32_t> InFlight{16};
+  std::atomic<int32_t> InFlightPerDevice{1};
+  std::atomic<int32_t> MinSendSpacingMs{0};
 
  private:
   // Re-arms the timer (UpdateTimer) when the scope ends, unless the module
@@ -133,6 +142,40 @@ class TSerialPortDM : public kel::TComponent {
   // The first due item of from..to-1 (to < 0: to the end); -1 when none.
   int32_t SearchDue(const TRequestList::List& items, int32_t from, int32_t to = -1);
   void RunTick();
+
+  // ---- The fast pace (everything under the request list's write lock) ----
+  enum class TServed { Sent, Discovering, GaveUp, Failed };
+  // Takes up a change of the pace: the requests out under the other one are
+  // forgotten and due again.
+  void SyncPace();
+  // The window emptied: its requests idle and due at once.
+  void LeaveAllInFlight();
+  void LeaveInFlight(const TRequestItem* item);
+  // The request out that a reply with this invoke identifier and source
+  // answers (any of its tries), or null.
+  TRequestItem* MatchInFlight(uint8_t invokeId, const bacnet::TReplySource& source) const;
+  // Whether item must wait: its device has its most requests out, or it
+  // closes a group whose other requests are out.
+  bool SlotBlocked(const TRequestItem& item) const;
+  // The next item to send, fairly (every due item once a round), or -1.
+  int32_t ChooseCandidate(const TRequestList::List& items);
+  // Sends item (a first send or a resend of a request out).
+  TServed Serve(TRequestItem& item);
+  // Whether the least spacing between two sends holds the next one back.
+  bool SpacingHolds();
+  // Sends due requests while the window has room.
+  void FillWindow(TRequestList::List& items);
+  // The tick at the fast pace: resends and give-ups, then the window filled.
+  void RunFastTick(TRequestList::List& items);
+  // The answer in item stored (the designed and the fast pace alike); the
+  // number of values of the record it closes, added to list.
+  int32_t TakeAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder, kel::TParsedDataList& list);
+
+  bool fastActive_ = false;
+  std::vector<TRequestItem*> inFlight_;
+  uint32_t round_ = 1;
+  int32_t cursor_ = 0;
+  kel::TkelTimeout lastSend_;
 
   std::atomic<uint32_t> tickThread_{0};  // the thread inside TimerTick, 0 when none
   std::atomic<bool> freeAfterTick_{false};

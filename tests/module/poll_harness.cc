@@ -252,6 +252,13 @@ void PollHost::Start(const std::string& xml, bool readDeviceProperties, bool fre
   Command("SAVE-SETTINGS-NOW", {{"INI-FILE", ini}});
 }
 
+void PollHost::SaveOptions() {
+  host::HostValue ini;
+  ini.vt = KEL_VT_BSTR;
+  ini.text = host::Utf8To16(ini_);
+  Command("SAVE-SETTINGS-NOW", {{"INI-FILE", ini}});
+}
+
 int32_t PollHost::SetState(const std::string& sources, int32_t result, uint8_t callTypes) {
   host::HostParamsList* list = host::HostParamsList::Create();
   list->SetText("COMMAND", "SET-STATE");

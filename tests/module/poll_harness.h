@@ -86,6 +86,9 @@ class PollHost {
 
   // Creates and loads an instance whose stored options hold xml.
   void Start(const std::string& xml, bool readDeviceProperties = false, bool freshOnly = false);
+  // Stores the options as they are now (changed by the test after Start),
+  // for the next reload to read back.
+  void SaveOptions();
   // SET-STATE with the given data sources ("id;name;full name" lines).
   int32_t SetState(const std::string& sources, int32_t result = 1, uint8_t callTypes = 0b11);
   int32_t Command(const std::string& command, const std::vector<std::pair<std::string, host::HostValue>>& params = {});

@@ -14,6 +14,9 @@ const TPropInfo kProps[] = {
     FloatProp<&TProxyCodeObject::spMinInt_Value>("spMinInt_Value"),
     BoolProp<&TProxyCodeObject::chkReadDevProp_Checked>("chkReadDevProp_Checked"),
     BoolProp<&TProxyCodeObject::chkFreshOnly_Checked>("chkFreshOnly_Checked"),
+    BoolProp<&TProxyCodeObject::chkFastPace_Checked>("chkFastPace_Checked"),
+    FloatProp<&TProxyCodeObject::spInFlight_Value>("spInFlight_Value"),
+    FloatProp<&TProxyCodeObject::spInFlightDev_Value>("spInFlightDev_Value"),
 };
 }  // namespace
 

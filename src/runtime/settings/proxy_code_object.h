@@ -24,6 +24,11 @@ class TProxyCodeObject : public TProxyCodeCustomObject {
   double spMinInt_Value = 0;
   bool chkReadDevProp_Checked = true;
   bool chkFreshOnly_Checked = false;  // records carry only values answered in their own cycle
+  // The fast pace: many requests in flight, the next sent as soon as a slot
+  // frees, instead of one request per tick.
+  bool chkFastPace_Checked = false;
+  double spInFlight_Value = 16;      // requests in flight per data source, 1..255
+  double spInFlightDev_Value = 1;    // of them to one device, 1..255
 };
 
 }  // namespace kel

@@ -1,0 +1,194 @@
+// The fast pace of a communication module: a window of requests in flight,
+// the next due request sent as soon as an answer or a give-up frees a slot.
+// Every item is sent once in a round before any item is sent again, and at
+// most InFlightPerDevice of the window's requests go to one device.
+#include <algorithm>
+#include <string>
+
+#include "module/serial_port_dm.h"
+#include "module/ta_plugin.h"
+
+namespace bacnet_module {
+
+namespace {
+
+bool SameDevice(const TRequestItem& a, const TRequestItem& b) {
+  return a.Connection.Instance == b.Connection.Instance && a.Connection.EndPoint.Port == b.Connection.EndPoint.Port &&
+         a.Connection.EndPoint.Address == b.Connection.EndPoint.Address;
+}
+
+// Whether the item is to be sent now; now is the clock read once for a scan
+// where the clock is 64 bits wide.
+bool IsDue(TRequestItem& item, bool wide, uint64_t now) {
+  if (!item.Enabled || item.Pending || !(item.Poll || item.Stopwatch.IsClear())) return false;
+  const auto interval = static_cast<uint32_t>(item.PollInterval);
+  return wide ? item.Stopwatch.ExpiredAt(interval, now) : item.Stopwatch.Expired(interval);
+}
+
+}  // namespace
+
+void TSerialPortDM::SyncPace() {
+  const bool fast = FastPace.load();
+  if (fast == fastActive_) return;
+  // The requests out under the other pace are forgotten (their late answers
+  // are not taken) and due again at once; groups keep the values they have.
+  LeaveAllInFlight();
+  if (Current && Current->Pending) {
+    Current->Pending = false;
+    Current->Retries = 0;
+    Current->Stopwatch.Clear();
+  }
+  Current = nullptr;
+  if (Timer) Timer->SetTag(-1);
+  fastActive_ = fast;
+}
+
+void TSerialPortDM::LeaveAllInFlight() {
+  for (TRequestItem* item : inFlight_) {
+    item->Pending = false;
+    item->Retries = 0;
+    item->DevicePropertyPending = false;
+    item->Stopwatch.Clear();
+  }
+  inFlight_.clear();
+  cursor_ = 0;
+  ++round_;
+}
+
+void TSerialPortDM::LeaveInFlight(const TRequestItem* item) {
+  const auto it = std::find(inFlight_.begin(), inFlight_.end(), item);
+  if (it != inFlight_.end()) inFlight_.erase(it);
+}
+
+TRequestItem* TSerialPortDM::MatchInFlight(uint8_t invokeId, const bacnet::TReplySource& source) const {
+  for (TRequestItem* item : inFlight_) {
+    if (!item->Pending) continue;
+    const bool ours = item->InvokeId == invokeId || (item->Retries >= 1 && item->EarlierInvokeIds[0] == invokeId) ||
+                      (item->Retries >= 2 && item->EarlierInvokeIds[1] == invokeId);
+    if (ours && source.From(item->Connection)) return item;
+  }
+  return nullptr;
+}
+
+bool TSerialPortDM::SlotBlocked(const TRequestItem& item) const {
+  const int32_t perDevice = InFlightPerDevice.load();
+  const bool closesGroup = item.IndexInGroup == static_cast<int32_t>(item.GroupSize) && item.GroupSize > 1;
+  int32_t toDevice = 0;
+  for (const TRequestItem* out : inFlight_) {
+    // The item that closes its group waits for the group's other requests:
+    // the record is made when it is answered.
+    if (closesGroup && out->GroupId == item.GroupId) return true;
+    if (SameDevice(*out, item) && ++toDevice >= perDevice) return true;
+  }
+  return false;
+}
+
+int32_t TSerialPortDM::ChooseCandidate(const TRequestList::List& items) {
+  const auto count = static_cast<int32_t>(items.size());
+  if (count == 0) return -1;
+  const bool wide = kel::TkelTimeout::HasWideClock();
+  const uint64_t now = wide ? kel::TkelTimeout::WideNow() : 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    bool waiting = false;  // a due item of this round waits for its slot
+    for (int32_t k = 0; k < count; ++k) {
+      const int32_t i = (cursor_ + k) % count;
+      TRequestItem& item = *items[static_cast<size_t>(i)];
+      if (item.SentRound == round_ || !IsDue(item, wide, now)) continue;
+      waiting = true;
+      if (SlotBlocked(item)) continue;
+      cursor_ = i + 1 < count ? i + 1 : 0;
+      return i;
+    }
+    if (waiting) return -1;
+    // Every due item has had its send in this round: the next one begins.
+    if (++round_ == 0) round_ = 1;
+  }
+  return -1;
+}
+
+TSerialPortDM::TServed TSerialPortDM::Serve(TRequestItem& item) {
+  const uint8_t previous = item.InvokeId;
+  const bool resend = item.Pending;
+  item.Pending = true;
+  item.DevicePropertyPending = false;
+  item.Stopwatch.Start();
+  const int32_t code = SendRequest(item);
+  if (code >= 0 || code == kSendDeviceProperty) {
+    if (resend) {
+      item.EarlierInvokeIds[1] = item.EarlierInvokeIds[0];
+      item.EarlierInvokeIds[0] = previous;
+    } else {
+      inFlight_.push_back(&item);
+    }
+    if (code == kSendDeviceProperty) {
+      item.DevicePropertyPending = true;
+    } else {
+      item.SentRound = round_;
+    }
+    lastSend_.Start();
+    return TServed::Sent;
+  }
+  if (resend) LeaveInFlight(&item);
+  item.Stopwatch.Clear();
+  item.Pending = false;
+  item.Retries = 0;
+  item.SentRound = round_;
+  if (code == kSendDiscovering) return TServed::Discovering;
+  if (code == kSendTimedOut) {
+    LogTimeout(item);
+    return TServed::GaveUp;
+  }
+  if (IsSendFailure(code)) Pause.StartWith(kSendFailurePauseMs);
+  return TServed::Failed;
+}
+
+bool TSerialPortDM::SpacingHolds() {
+  const int32_t spacing = MinSendSpacingMs.load();
+  return spacing > 0 && !lastSend_.IsClear() && !lastSend_.Expired(static_cast<uint32_t>(spacing));
+}
+
+void TSerialPortDM::FillWindow(TRequestList::List& items) {
+  const auto window = static_cast<size_t>(std::clamp(InFlight.load(), 1, 255));
+  while (inFlight_.size() < window) {
+    if (!Pause.IsClear()) {
+      if (!Pause.Expired()) return;
+      Pause.Clear();
+    }
+    if (SpacingHolds()) return;
+    const int32_t candidate = ChooseCandidate(items);
+    if (candidate < 0) return;
+    if (Serve(*items[static_cast<size_t>(candidate)]) == TServed::Failed) return;
+  }
+}
+
+void TSerialPortDM::RunFastTick(TRequestList::List& items) {
+  if (!Pause.IsClear()) {
+    if (!Pause.Expired()) return;
+    Pause.Clear();
+  }
+  // Time-outs first: a resend keeps its slot, a give-up frees it.
+  for (size_t i = 0; i < inFlight_.size();) {
+    TRequestItem& item = *inFlight_[i];
+    if (!item.Stopwatch.Expired(static_cast<uint32_t>(item.Timeout))) {
+      ++i;
+      continue;
+    }
+    if (item.Retries < kMaxRetries) {
+      if (SpacingHolds()) return;
+      ++item.Retries;
+      const TServed served = Serve(item);
+      if (served == TServed::Failed) return;
+      if (served == TServed::Sent) ++i;
+      continue;
+    }
+    LogTimeout(item);
+    item.Retries = 0;
+    item.Pending = false;
+    item.DevicePropertyPending = false;
+    inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
+    if (item.IndexInGroup == static_cast<int32_t>(item.GroupSize)) DeliverGroup(item.GroupId, GroupResults, true);
+  }
+  FillWindow(items);
+}
+
+}  // namespace bacnet_module
