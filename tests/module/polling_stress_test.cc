@@ -13,7 +13,9 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
+#include "module/ta_plugin.h"
 #include "poll_harness.h"
 #include "runtime/timing/kel_timeout.h"
 
@@ -143,6 +145,59 @@ TEST(PollingStress, EverythingAtOnceThenFreedWhilePolling) {
   // Freed while its timers tick and answers are on their way.
   host.Free();
   stop = true;
+  net.Close();
+  r1.join();
+  r2.join();
+  std::lock_guard<std::mutex> g(rowsLock);
+  for (double v : lastValues) EXPECT_EQ(lastValues.count(v), 1u) << "an answer delivered twice: " << v;
+}
+
+TEST(PollingStress, FastPaceAnswersOnTwoThreadsThenTheSourceRemovedAndTheInstanceFreed) {
+  Watchdog watchdog(std::chrono::seconds(120));
+  kel::SetTimeoutClock(kel::TTickClock{});
+  PollHost host(false);
+  Network net;
+  host.OnSent = [&](const SentFrame& f) { net.Put(f); };
+  std::vector<RequestXml> requests;
+  for (int d = 0; d < 6; ++d) {
+    RequestXml r;
+    r.endpoint = "192.168.1." + std::to_string(30 + d);
+    r.instances = std::to_string(10 + d);
+    r.interval = 0;
+    r.timeout = 200;
+    r.items = {"D00:1=A", "D00:2=B", "D00:3=LAST"};
+    requests.push_back(r);
+  }
+  host.Start(ConfigXml(requests));
+  host.Plugin()->Config->chkFastPace_Checked = true;
+  host.Plugin()->Config->spInFlight_Value = 4;
+  host.Plugin()->Config->spInFlightDev_Value = 2;
+  host.SaveOptions();
+  ASSERT_EQ(host.SetState("1;A;a\r\n"), 0);
+  std::atomic<uint32_t> serial{0};
+  std::atomic<int> rows{0};
+  std::mutex rowsLock;
+  std::multiset<double> lastValues;
+  auto receiver = [&] {
+    SentFrame f;
+    while (net.Take(f)) {
+      if (f.octets.empty()) continue;
+      const float value = static_cast<float>(serial.fetch_add(1) + 1);
+      auto v = ByName(host.Receive(RealAck(f, value), f.address + ":" + std::to_string(f.port), f.dataSourceId).items);
+      if (v.count("LAST")) {
+        std::lock_guard<std::mutex> g(rowsLock);
+        lastValues.insert(v["LAST"].d);
+        ++rows;
+      }
+      f = SentFrame();
+    }
+  };
+  std::thread r1(receiver), r2(receiver);
+  for (int i = 0; i < 500 && rows.load() < 60; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_GE(rows.load(), 20) << host.TakeLog();
+  // The data source goes while answers are on their way, then the instance.
+  host.SetState("");
+  host.Free();
   net.Close();
   r1.join();
   r2.join();
