@@ -249,6 +249,23 @@ const OptionSpec kOptions[] = {
        s.o.freshOnly = true;
        return true;
      }},
+    {"--pace", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value != "fast" && value != "designed") return Fail(error, "--pace takes fast or designed");
+       s.o.fastPace = value == "fast";
+       return true;
+     }},
+    {"--in-flight", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       uint64_t n = 0;
+       if (!ParseCount(value, &n) || n > 255) return Fail(error, "--in-flight takes a count of 1..255");
+       s.o.inFlight = static_cast<uint32_t>(n);
+       return true;
+     }},
+    {"--per-device", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       uint64_t n = 0;
+       if (!ParseCount(value, &n) || n > 255) return Fail(error, "--per-device takes a count of 1..255");
+       s.o.inFlightPerDevice = static_cast<uint32_t>(n);
+       return true;
+     }},
     {"--format", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
        if (value == "csv") s.o.format = RecordFormat::Csv;
        else if (value == "jsonl") s.o.format = RecordFormat::Jsonl;
@@ -410,6 +427,14 @@ Request configuration (one of):
                          a record carries only the values answered in the
                          cycle it closes, never one kept from before a
                          time-out or an Error answer (default off)
+  --pace fast|designed   "Fast pace" ("Fast pace"): many requests in flight,
+                         the next sent as soon as an answer frees a slot;
+                         designed: one request per tick (default: as stored,
+                         designed in a new INI file)
+  --in-flight N          "Requests in flight" of the fast pace, 1..255
+                         (default 16)
+  --per-device N         "Requests in flight per device" of the fast pace,
+                         1..255 (default 1)
 
 Records:
   --format csv|jsonl     record format (default jsonl)

@@ -31,6 +31,11 @@ struct HostOptions {
   std::vector<PollSpec> polls;  // from --poll, or the built-in default
   bool deviceProperties = true;
   bool freshOnly = false;  // --fresh-only: "Deliver only fresh values"
+  // --pace fast|designed, --in-flight N, --per-device N: the fast pace and
+  // its window; unset, the stored options stay as they are.
+  std::optional<bool> fastPace;
+  std::optional<uint32_t> inFlight;
+  std::optional<uint32_t> inFlightPerDevice;
   RecordFormat format = RecordFormat::Jsonl;
   std::string outFile;  // empty: standard output
   bool quiet = false;

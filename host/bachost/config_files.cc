@@ -28,7 +28,7 @@ bool ReadRequestConfigFile(const std::string& path, std::string* xml, std::strin
 }
 
 bool StoreModuleSettings(const std::string& iniPath, const std::string& xml, bool readDeviceProperties,
-                         std::string* error, bool freshValuesOnly) {
+                         std::string* error, bool freshValuesOnly, const std::vector<OptInValue>& more) {
   port::NamedLock lock(IniLockName(iniPath));
   if (!lock.Acquire(10000)) {
     *error = "INI file '" + iniPath + "' stays locked by another process";
@@ -45,6 +45,8 @@ bool StoreModuleSettings(const std::string& iniPath, const std::string& xml, boo
   // file that never had it stays as it was.
   if (freshValuesOnly || IniHasKey(text, kIniSection, kFreshOnlyKey))
     values.emplace_back(kFreshOnlyKey, freshValuesOnly ? "True" : "False");
+  for (const OptInValue& v : more)
+    if (v.chosen || IniHasKey(text, kIniSection, v.key)) values.emplace_back(v.key, v.value);
   text = UpdateIniText(text, kIniSection, values);
   if (!port::WriteFileAtomic(iniPath, text)) {
     *error = "cannot write INI file '" + iniPath + "'";

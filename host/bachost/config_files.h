@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -16,8 +17,15 @@ bool ReadRequestConfigFile(const std::string& path, std::string* xml, std::strin
 // section of the INI file, and "Fresh values only" when it is chosen or the
 // file has it already, keeping whatever else the file holds.  The file is
 // replaced atomically while the module's lock for that file is held.
+// More opt-in options are written likewise: when chosen, or when the file
+// has them already.
+struct OptInValue {
+  std::string key;
+  std::string value;
+  bool chosen = false;
+};
 bool StoreModuleSettings(const std::string& iniPath, const std::string& xml, bool readDeviceProperties,
-                         std::string* error, bool freshValuesOnly = false);
+                         std::string* error, bool freshValuesOnly = false, const std::vector<OptInValue>& more = {});
 
 // A file of this process in the temporary folder.
 std::string DefaultIniPath();

@@ -13,6 +13,7 @@
 
 #include "address_text.h"
 #include "config_files.h"
+#include "ini_settings.h"
 #include "host_entry_points.h"
 #include "host_session.h"
 #include "log_lines.h"
@@ -160,7 +161,13 @@ bool LoggerRun::StoreSettings(const std::string& xml, int* code) {
   std::string error;
   ini_ = o_.ini.empty() ? DefaultIniPath() : o_.ini;
   if (o_.ini.empty()) temporaryIni_.path = ini_;
-  if (!StoreModuleSettings(ini_, xml, o_.deviceProperties, &error, o_.freshOnly)) {
+  // The pace's options are written when given (a file that has them keeps
+  // them otherwise).
+  std::vector<OptInValue> pace;
+  if (o_.fastPace) pace.push_back({kFastPaceKey, *o_.fastPace ? "True" : "False", true});
+  if (o_.inFlight) pace.push_back({kInFlightKey, std::to_string(*o_.inFlight), true});
+  if (o_.inFlightPerDevice) pace.push_back({kInFlightPerDeviceKey, std::to_string(*o_.inFlightPerDevice), true});
+  if (!StoreModuleSettings(ini_, xml, o_.deviceProperties, &error, o_.freshOnly, pace)) {
     *code = Fail(2, error);
     return false;
   }

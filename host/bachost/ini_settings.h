@@ -16,6 +16,9 @@ inline constexpr const char* kIniSection = "Common";
 inline constexpr const char* kParserConfigKey = "Parser config";
 inline constexpr const char* kReadDevPropsKey = "Read dev props";
 inline constexpr const char* kFreshOnlyKey = "Fresh values only";
+inline constexpr const char* kFastPaceKey = "Fast pace";
+inline constexpr const char* kInFlightKey = "Requests in flight";
+inline constexpr const char* kInFlightPerDeviceKey = "Requests in flight per device";
 
 // Percent encoding of a UTF-8 text: bytes 0x21..0x7F other than "%" and "+"
 // stand for themselves, "%" is "%%", a space is itself unless it starts the

@@ -170,6 +170,10 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
     p->Config->chkReadDevProp_Checked = false;
     EXPECT_FALSE(p->Config->chkFreshOnly_Checked) << "off unless chosen";
     p->Config->chkFreshOnly_Checked = true;
+    EXPECT_FALSE(p->Config->chkFastPace_Checked) << "the designed pace unless chosen";
+    p->Config->chkFastPace_Checked = true;
+    p->Config->spInFlight_Value = 40;
+    p->Config->spInFlightDev_Value = 3;
     EXPECT_EQ(s.Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}}).code, -2);
     EXPECT_EQ(s.Command("UNLOAD", {{"INI-FILE", Text(ini_)}}).code, 0);
     EXPECT_EQ(p->Config, nullptr);
@@ -190,6 +194,9 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
   EXPECT_EQ(p->Config->spMinInt_Value, 250);
   EXPECT_FALSE(p->Config->chkReadDevProp_Checked);
   EXPECT_TRUE(p->Config->chkFreshOnly_Checked);
+  EXPECT_TRUE(p->Config->chkFastPace_Checked);
+  EXPECT_EQ(p->Config->spInFlight_Value, 40);
+  EXPECT_EQ(p->Config->spInFlightDev_Value, 3);
   // LOAD-SETTINGS-NOW reads the file again.
   p->Config->spMinInt_Value = 1;
   EXPECT_EQ(s.Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}, {"NO-SAVE", Int(1)}}).code, -2);
@@ -209,7 +216,7 @@ TEST_F(ModuleSettings, WithoutIniFileTheRegistryIsUsed) {
   p->Config->Width = 1;
   s.Command("LOAD-SETTINGS-NOW", {{"NO-SAVE", Int(1)}});
   EXPECT_EQ(p->Config->Width, 800);
-  EXPECT_EQ(p->Properties->Strings.Count(), 11u);
+  EXPECT_EQ(p->Properties->Strings.Count(), 14u);
   EXPECT_EQ(p->Properties->Tag(), 9999);
 }
 

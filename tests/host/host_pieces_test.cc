@@ -406,6 +406,10 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
       {"--language", ""},
       {"--frob\r\nnicate"},            // quoted in the reason, still one line
       {"--poll", "1.2.3.4:80\nx"},
+      {"--pace", "quick"},
+      {"--in-flight", "0"},
+      {"--in-flight", "256"},
+      {"--per-device", "x"},
   };
   for (const auto& args : bad) {
     host::HostOptions o;
@@ -418,6 +422,11 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
   std::string error;
   ASSERT_TRUE(host::ParseCommandLine({"--bogus", "--help"}, &o, &error));
   EXPECT_EQ(o.mode, host::RunMode::Help);
+  host::HostOptions pace;
+  ASSERT_TRUE(host::ParseCommandLine({"--pace", "fast", "--in-flight", "255", "--per-device", "4"}, &pace, &error));
+  EXPECT_EQ(pace.fastPace, true);
+  EXPECT_EQ(pace.inFlight, 255u);
+  EXPECT_EQ(pace.inFlightPerDevice, 4u);
 }
 
 }  // namespace

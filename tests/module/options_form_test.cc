@@ -4,6 +4,8 @@
 // into its sections, and the exchange with a host end to end.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <cstring>
 #include <map>
 #include <string>
@@ -143,6 +145,18 @@ TEST_F(OptionsForm, TheFormStreamHoldsTheFormsDefaults) {
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(Word(fresh, "Caption"), "Deliver only fresh values");
   EXPECT_EQ(Word(fresh, "Checked"), "<not stored>") << "off by default";
+  // The fast pace: off by default, its window's defaults and bounds.
+  EXPECT_EQ(Word(form.Find("chkFastPace"), "Checked"), "<not stored>");
+  for (const auto& [spin, label, value] : {std::tuple{"spInFlight", "Requests in flight", 16.0},
+                                           std::tuple{"spInFlightDev", "Requests in flight per device", 1.0}}) {
+    const host::FormObject* s = form.Find(spin);
+    ASSERT_NE(s, nullptr) << spin;
+    ASSERT_NE(s->Property("Value"), nullptr) << spin;
+    EXPECT_EQ(s->Property("Value")->d, value);
+    EXPECT_EQ(s->Property("MinValue")->d, 1.0);
+    EXPECT_EQ(s->Property("MaxValue")->d, 255.0);
+    EXPECT_EQ(Word(form.Find(std::string(spin) == "spInFlight" ? "lblInFlight" : "lblInFlightDev"), "Caption"), label);
+  }
 }
 
 TEST_F(OptionsForm, StringItemsCaptionsInOrder) {

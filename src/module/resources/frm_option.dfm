@@ -70,9 +70,9 @@ object frmOption: TfrmOption
   end
   object pan1: TPanel
     Left = 2
-    Top = 275
+    Top = 206
     Width = 461
-    Height = 45
+    Height = 114
     Align = alBottom
     BevelOuter = bvNone
     BorderWidth = 2
@@ -96,6 +96,55 @@ object frmOption: TfrmOption
       Align = alTop
       Caption = 'Deliver only fresh values'
       TabOrder = 1
+    end
+    object chkFastPace: TTntCheckBox
+      Left = 2
+      Top = 36
+      Width = 457
+      Height = 17
+      Align = alTop
+      Caption = 'Fast pace (the next request as soon as an answer frees a slot)'
+      TabOrder = 2
+    end
+    object lblInFlight: TTntLabel
+      Left = 2
+      Top = 58
+      Width = 229
+      Height = 24
+      AutoSize = False
+      Caption = 'Requests in flight'
+      Layout = tlCenter
+    end
+    object spInFlight: TJvSpinEdit
+      Left = 232
+      Top = 60
+      Width = 85
+      Height = 21
+      ButtonKind = bkStandard
+      MaxValue = 255.0
+      MinValue = 1.0
+      Value = 16.0
+      TabOrder = 3
+    end
+    object lblInFlightDev: TTntLabel
+      Left = 2
+      Top = 84
+      Width = 229
+      Height = 24
+      AutoSize = False
+      Caption = 'Requests in flight per device'
+      Layout = tlCenter
+    end
+    object spInFlightDev: TJvSpinEdit
+      Left = 232
+      Top = 86
+      Width = 85
+      Height = 21
+      ButtonKind = bkStandard
+      MaxValue = 255.0
+      MinValue = 1.0
+      Value = 1.0
+      TabOrder = 4
     end
   end
   object pan0: TPanel
