@@ -172,13 +172,16 @@ TEST(SimCli, OptionsAndTheirErrors) {
   CliOptions o;
   std::string error;
   const char* good[] = {"bacsim", "--devices", "3", "--first-address", "127.0.3.1", "--port", "47809", "--drop-every",
-                        "4", "--static", "--max-seconds", "1.5", "--iam-to", "broadcast", "--broadcast", "none"};
-  ASSERT_TRUE(ParseCommandLine(16, good, o, error)) << error;
+                        "4", "--static", "--max-seconds", "1.5", "--iam-to", "broadcast", "--broadcast", "none",
+                        "--max-concurrent", "2", "--busy", "drop"};
+  ASSERT_TRUE(ParseCommandLine(20, good, o, error)) << error;
   Building b;
   ASSERT_TRUE(MakeBuilding(o, "", b, error)) << error;
   ASSERT_EQ(b.devices.size(), 3u);
   EXPECT_EQ(b.devices[0].address, Ep("127.0.3.1:47809"));
   EXPECT_EQ(b.devices[2].knobs.dropEvery, 4u);
+  EXPECT_EQ(b.devices[2].knobs.maxConcurrent, 2u);
+  EXPECT_TRUE(b.devices[2].knobs.busyDrop);
   EXPECT_FALSE(b.hasBroadcast);
   EXPECT_TRUE(o.server.staticValues);
   EXPECT_DOUBLE_EQ(o.server.maxSeconds, 1.5);
@@ -194,6 +197,7 @@ TEST(SimCli, OptionsAndTheirErrors) {
       {"bacsim", "--devices"},          {"bacsim", "--devices", "-1"},    {"bacsim", "--devices", "100001"},
       {"bacsim", "--port", "65536"},    {"bacsim", "--max-seconds", "x"}, {"bacsim", "--iam-to", "all"},
       {"bacsim", "--network", "0"},     {"bacsim", "--first-address", "127.0.0"}, {"bacsim", "--frobnicate"},
+      {"bacsim", "--busy", "wait"},
   };
   for (const auto& args : bad) {
     EXPECT_FALSE(ParseCommandLine(static_cast<int>(args.size()), args.data(), o, error)) << args.back();

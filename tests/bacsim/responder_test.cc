@@ -227,6 +227,37 @@ TEST(SimResponder, KnobsDropErrorAndDelay) {
   EXPECT_EQ(Ask(r, "127.0.0.3", Rp("00 00 00 01", "19 55")).size(), 1u);
 }
 
+TEST(SimResponder, AConcurrencyLimitAbortsOrDropsWhatIsBeyondItUntilAnAnswerLeaves) {
+  for (const bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "drop" : "abort");
+    Building b = TestBuilding();
+    b.devices[0].knobs.delayMs = 20;
+    b.devices[0].knobs.maxConcurrent = 2;
+    b.devices[0].knobs.busyDrop = drop;
+    Responder r(b);
+    const std::string rp = Rp("00 00 00 01", "19 55");
+    EXPECT_EQ(Ask(r, "127.0.0.2", rp, 0.000).size(), 1u);
+    EXPECT_EQ(Ask(r, "127.0.0.2", rp, 0.010).size(), 1u);
+    const auto beyond = Ask(r, "127.0.0.2", rp, 0.019);
+    if (drop) {
+      EXPECT_TRUE(beyond.empty());
+    } else {
+      ASSERT_EQ(beyond.size(), 1u);
+      EXPECT_EQ(beyond[0].hex, F("01 00 71 07 09")) << "Abort out-of-resources";
+    }
+    EXPECT_EQ(Ask(r, "127.0.0.3", rp, 0.019).size(), 1u) << "another device is not affected";
+    // The first answer has left: one place is free again, one only.
+    const auto freed = Ask(r, "127.0.0.2", rp, 0.020);
+    ASSERT_EQ(freed.size(), 1u);
+    EXPECT_NE(freed[0].hex, F("01 00 71 07 09"));
+    const auto again = Ask(r, "127.0.0.2", rp, 0.021);
+    EXPECT_EQ(again.size(), drop ? 0u : 1u);
+    if (!again.empty()) {
+      EXPECT_EQ(again[0].hex, F("01 00 71 07 09"));
+    }
+  }
+}
+
 TEST(SimResponder, StrictAsRealDevicesUnlessAKnobSaysOtherwise) {
   const std::string whoIs = "01 00 10 08";
   // A unicast frame at the broadcast address is dropped, as real stacks do.

@@ -83,7 +83,7 @@ inline std::vector<Answer> Ask(bacsim::Responder& r, const char* socket, const s
   }
   EXPECT_LT(index, sockets.size()) << socket;
   std::vector<uint8_t> frame = Hex(hex);
-  bacsim::Incoming in{index, Ep(client), frame.data(), frame.size()};
+  bacsim::Incoming in{index, Ep(client), frame.data(), frame.size(), seconds};
   std::vector<bacsim::Outgoing> out;
   std::vector<std::string> lines;
   r.Handle(in, seconds, out, log ? *log : lines);

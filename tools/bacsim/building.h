@@ -44,6 +44,12 @@ struct Knobs {
   uint32_t errorEvery = 0;  // every Nth confirmed request is answered with an Error (0: never)
   uint8_t errorClass = 0;   // the Error that errorEvery sends: device,
   uint8_t errorCode = 3;    // device-busy
+  // At most this many requests in service at once (received, answer not
+  // yet sent: with delayMs, a device behind a slow link); beyond that the
+  // request is answered with Abort out-of-resources, or dropped with
+  // busyDrop.  0: no limit.
+  uint32_t maxConcurrent = 0;
+  bool busyDrop = false;
   // How strict the device is, as real stacks differ.
   bool optionalProperties = true;  // false: the Device object has no description (Error unknown-property)
   bool iamBroadcast = false;       // I-Am by broadcast instead of to the Who-Is sender

@@ -22,6 +22,9 @@ const char kUsage[] =
     "  --delay MS             every answer leaves MS milliseconds late\n"
     "  --drop-every N         every Nth confirmed request to a device gets no answer\n"
     "  --error-every N        every Nth confirmed request to a device gets an Error (device, device-busy)\n"
+    "  --max-concurrent K     a device serves at most K requests at once (with --delay); beyond that\n"
+    "                         it answers Abort out-of-resources, or drops them with --busy drop\n"
+    "  --busy abort|drop      what --max-concurrent does with a request beyond the limit (default abort)\n"
     "  --iam-to sender|broadcast  where I-Am goes (default: the Who-Is sender)\n"
     "  --iam-spread MS        spread the I-Ams answering one Who-Is over MS milliseconds\n"
     "  --lenient-broadcast    also answer an Original-Unicast-NPDU sent to the broadcast address\n"
@@ -122,6 +125,16 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     } else if (arg == "--error-every") {
       if (!number(1000000000, n)) return false;
       o.defaults.errorEvery = static_cast<uint32_t>(n);
+    } else if (arg == "--max-concurrent") {
+      if (!number(1000000, n)) return false;
+      o.defaults.maxConcurrent = static_cast<uint32_t>(n);
+    } else if (arg == "--busy") {
+      if (!value(t)) return false;
+      if (t != "abort" && t != "drop") {
+        error = "--busy takes abort or drop";
+        return false;
+      }
+      o.defaults.busyDrop = t == "drop";
     } else if (arg == "--iam-to") {
       if (!value(t)) return false;
       if (t != "sender" && t != "broadcast") {
@@ -174,6 +187,8 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
       if (cli.defaults.delayMs) d.knobs.delayMs = *cli.defaults.delayMs;
       if (cli.defaults.dropEvery) d.knobs.dropEvery = *cli.defaults.dropEvery;
       if (cli.defaults.errorEvery) d.knobs.errorEvery = *cli.defaults.errorEvery;
+      if (cli.defaults.maxConcurrent) d.knobs.maxConcurrent = *cli.defaults.maxConcurrent;
+      if (cli.defaults.busyDrop) d.knobs.busyDrop = *cli.defaults.busyDrop;
     }
     b.broadcast.port = cli.defaults.port;
   } else {
@@ -191,6 +206,8 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
       if (cli.defaults.delayMs) k.delayMs = *cli.defaults.delayMs;
       if (cli.defaults.dropEvery) k.dropEvery = *cli.defaults.dropEvery;
       if (cli.defaults.errorEvery) k.errorEvery = *cli.defaults.errorEvery;
+      if (cli.defaults.maxConcurrent) k.maxConcurrent = *cli.defaults.maxConcurrent;
+      if (cli.defaults.busyDrop) k.busyDrop = *cli.defaults.busyDrop;
     }
   }
   if (cli.broadcast == "none") {

@@ -109,7 +109,13 @@ class FileReader {
         return Fail(where, "iam_to must be \"sender\" or \"broadcast\"");
       k.iamBroadcast = to->text == "broadcast";
     }
+    if (const Json* busy = o.Find("busy")) {
+      if (busy->type != Json::kString || (busy->text != "abort" && busy->text != "drop"))
+        return Fail(where, "busy must be \"abort\" or \"drop\"");
+      k.busyDrop = busy->text == "drop";
+    }
     return Integer(o, "delay_ms", where, k.delayMs, 0, 600000) &&
+           Integer(o, "max_concurrent", where, k.maxConcurrent, 0, 1e6) &&
            Integer(o, "drop_every", where, k.dropEvery, 0, 1e9) &&
            Integer(o, "error_every", where, k.errorEvery, 0, 1e9) &&
            Integer(o, "error_class", where, k.errorClass, 0, 255) && Integer(o, "error_code", where, k.errorCode, 0, 255) &&
@@ -147,7 +153,7 @@ class FileReader {
     if (!Known(j, where, {"instance", "name", "model", "vendor", "vendor_id", "application_software_version",
                           "firmware_revision", "description", "address", "router", "network", "mac", "bbmd",
                           "delay_ms", "drop_every", "error_every", "error_class", "error_code", "optional_properties",
-                          "iam_to", "any_instance", "objects"})) {
+                          "iam_to", "any_instance", "max_concurrent", "busy", "objects"})) {
       return false;
     }
     if (!j.Find("instance")) return Fail(where, "instance missing");
@@ -245,7 +251,7 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   Knobs knobs;
   if (const Json* d = root.Find("defaults")) {
     if (!r.Known(*d, "defaults", {"delay_ms", "drop_every", "error_every", "error_class", "error_code",
-                                  "optional_properties", "iam_to", "any_instance"}) ||
+                                  "optional_properties", "iam_to", "any_instance", "max_concurrent", "busy"}) ||
         !r.Knob(*d, "defaults", knobs)) {
       return false;
     }
@@ -253,6 +259,8 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   if (overrides.delayMs) knobs.delayMs = *overrides.delayMs;
   if (overrides.dropEvery) knobs.dropEvery = *overrides.dropEvery;
   if (overrides.errorEvery) knobs.errorEvery = *overrides.errorEvery;
+  if (overrides.maxConcurrent) knobs.maxConcurrent = *overrides.maxConcurrent;
+  if (overrides.busyDrop) knobs.busyDrop = *overrides.busyDrop;
   if (const Json* devices = root.Find("devices")) {
     if (devices->type != Json::kArray) return r.Fail("building", "devices must be an array");
     size_t objects = 0;

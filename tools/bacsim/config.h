@@ -13,7 +13,8 @@ namespace bacsim {
 // file's "defaults" but not what a device sets for itself; the port is the
 // one of addresses without a port unless the file has its own "port".
 struct ParseDefaults {
-  std::optional<uint32_t> delayMs, dropEvery, errorEvery;
+  std::optional<uint32_t> delayMs, dropEvery, errorEvery, maxConcurrent;
+  std::optional<bool> busyDrop;
   uint16_t port = kDefaultPort;
   bool portGiven = false;  // the command line's port wins over the file's
 };

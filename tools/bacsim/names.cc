@@ -128,6 +128,7 @@ std::string AbortReasonName(uint8_t reason) {
     case abort_reason::kOther: return "other";
     case abort_reason::kBufferOverflow: return "buffer-overflow";
     case abort_reason::kSegmentationNotSupported: return "segmentation-not-supported";
+    case abort_reason::kOutOfResources: return "out-of-resources";
     default: return "reason" + std::to_string(reason);
   }
 }

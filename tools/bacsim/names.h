@@ -44,7 +44,7 @@ constexpr uint8_t kOther = 0, kBufferOverflow = 1, kInconsistentParameters = 2, 
                   kUndefinedEnumeration = 8, kUnrecognizedService = 9;
 }
 namespace abort_reason {
-constexpr uint8_t kOther = 0, kBufferOverflow = 1, kSegmentationNotSupported = 4;
+constexpr uint8_t kOther = 0, kBufferOverflow = 1, kSegmentationNotSupported = 4, kOutOfResources = 9;
 }
 
 // "AI", "BV", "NC", "DEV"; other types "T<number>".

@@ -34,6 +34,9 @@ struct Incoming {
   Endpoint from;
   const uint8_t* data = nullptr;
   size_t size = 0;
+  // When it arrived, in seconds on a steady clock (the present values may
+  // stand still; this one does not): the requests a device has in service.
+  double arrived = 0;
 };
 
 struct Outgoing {
@@ -128,6 +131,9 @@ class Responder {
   std::map<std::pair<uint16_t, Bytes>, size_t> stations_;
   std::vector<Bbmd> bbmds_;
   std::vector<uint64_t> requests_;    // confirmed requests seen per device
+  // Per device with a concurrency limit: when the answers of the requests
+  // in service leave.
+  std::map<size_t, std::vector<double>> inService_;
 };
 
 }  // namespace bacsim

@@ -178,7 +178,8 @@ std::string Server::Run() {
         if (static_cast<size_t>(n) > sizeof buf) continue;  // larger than any BACnet/IP frame
         const double seconds =
             options_.staticValues ? 0 : std::chrono::duration<double>(Clock::now() - start).count();
-        Incoming in{i, {ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)}, buf, static_cast<size_t>(n)};
+        Incoming in{i, {ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)}, buf, static_cast<size_t>(n),
+                    std::chrono::duration<double>(Clock::now() - start).count()};
         out.clear();
         log.clear();
         responder_.Handle(in, seconds, out, log);

@@ -186,6 +186,21 @@ void Responder::ConfirmedAnswer::Run(double seconds) {
 }
 
 bool Responder::ConfirmedAnswer::FaultKnobs() {
+  if (d_.knobs.maxConcurrent) {
+    // Requests whose answer has left are no longer in service.
+    std::vector<double>& busy = r_.inService_[device_];
+    const double now = rq_.in->arrived;
+    busy.erase(std::remove_if(busy.begin(), busy.end(), [now](double leaves) { return leaves <= now; }), busy.end());
+    if (busy.size() >= d_.knobs.maxConcurrent) {
+      if (d_.knobs.busyDrop) {
+        log_.push_back(what_ + " -> drop busy" + tail_);
+      } else {
+        Abort(abort_reason::kOutOfResources);
+      }
+      return true;
+    }
+    busy.push_back(now + d_.knobs.delayMs / 1000.0);
+  }
   const uint64_t count = ++r_.requests_[device_];
   if (d_.knobs.dropEvery && count % d_.knobs.dropEvery == 0) {
     log_.push_back(what_ + " -> drop" + tail_);
