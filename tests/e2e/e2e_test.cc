@@ -28,6 +28,8 @@ using namespace std::chrono_literals;
 // of the suite.
 const std::string kPort = FreeUdpPort({"127.0.0.2", "127.0.0.3", "127.0.0.10", "127.0.0.20", "127.0.0.255", "127.0.1.5"});
 const std::string kInteropPort = FreeUdpPort({"127.0.0.61"});
+// The generated devices of the fast pace's cases, on 127.0.2.1 and on.
+const std::string kFastPort = FreeUdpPort({"127.0.2.1", "127.0.2.50", "127.0.2.100"});
 
 struct HostRun {
   int status = -1;
@@ -274,6 +276,60 @@ TEST_F(EndToEnd, TwoDataSourcesPollIndependently) {
     if (std::regex_search(l, m, from)) senders.insert(m[1]);
   }
   EXPECT_EQ(senders.size(), 2u);
+}
+
+// The fast pace's requests: one read of AI:0 and AV:0 of each of n
+// generated devices (instances 100000 and on at 127.0.2.1 and on).
+std::vector<std::string> FastPaceReads(int devices, const std::string& timeout) {
+  std::vector<std::string> args = {"--bind", "127.0.0.1:0", "--pace", "fast", "--once", "--timeout", timeout,
+                                   "--items", "AI:0,AV:0"};
+  for (int d = 0; d < devices; ++d) {
+    args.insert(args.end(), {"--poll", "127.0.2." + std::to_string(d + 1) + ":" + kFastPort, "--instance",
+                             std::to_string(100000 + d)});
+  }
+  return args;
+}
+
+TEST_F(EndToEnd, FastPaceAgainstAHundredDevicesThatDropEveryThirdRequest) {
+  sim_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+      BACSIM_EXE, "--devices", "100", "--first-address", "127.0.2.1", "--port", kFastPort, "--broadcast", "none",
+      "--drop-every", "3", "--quiet", "--max-seconds", "120"});
+  ASSERT_TRUE(sim_->WaitForOutLine("ready", 20s)) << sim_->Out() << sim_->Err();
+  std::vector<std::string> args = FastPaceReads(100, "150ms");
+  // The device's basic properties ride on every record: a value taken
+  // from another device would show under a name that is not its own.
+  args.insert(args.end(), {"--device-properties", "on", "--records", "100", "--duration", "60"});
+  HostRun r = Host(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.records.size(), 100u) << r.err;
+  std::set<double> devices;
+  for (const Record& rec : r.records) {
+    const double id = rec.Number("DEV_ID");
+    EXPECT_TRUE(devices.insert(id).second) << "a second record of " << id;
+    const int n = static_cast<int>(id) - 100000;
+    EXPECT_EQ(rec.Text("REMOTE_ADDRESS"), "127.0.2." + std::to_string(n + 1) + ":" + kFastPort);
+    EXPECT_EQ(rec.Number("DEV_OBJECT_IDENTIFIER"), (8 << 22) | static_cast<int>(id));
+    EXPECT_NE(rec.Find("AI_0"), nullptr);
+    EXPECT_NE(rec.Find("AV_0"), nullptr);
+  }
+  EXPECT_EQ(r.summary["timeouts"], 0) << "every request answered after its resends";
+  EXPECT_GT(r.summary["frames-sent"], 1000) << "resends went out";
+}
+
+TEST_F(EndToEnd, FastPaceAgainstSlowDevicesThatServeOneRequestAtATime) {
+  sim_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+      BACSIM_EXE, "--devices", "20", "--first-address", "127.0.2.1", "--port", kFastPort, "--broadcast", "none",
+      "--delay", "20", "--max-concurrent", "1", "--max-seconds", "120"});
+  ASSERT_TRUE(sim_->WaitForOutLine("ready", 20s)) << sim_->Out() << sim_->Err();
+  std::vector<std::string> args = FastPaceReads(20, "1s");
+  args.insert(args.end(), {"--device-properties", "off", "--records", "20", "--duration", "60"});
+  HostRun r = Host(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.records.size(), 20u);
+  EXPECT_TRUE(r.log.empty()) << "no Abort of a busy device: " << r.log.front();
+  EXPECT_EQ(r.summary["frames-sent"], 40) << "nothing resent";
+  // The devices were asked side by side, each one request at a time.
+  EXPECT_TRUE(SimLines("abort").empty());
 }
 
 TEST_F(EndToEnd, DevicesFoundByWhoIsBehindARouterAndThroughABroadcastManager) {
