@@ -3,7 +3,7 @@
 
     python3 bench/e2e/e2e_bench.py [BUILD_DIR [CASE...]]   (default build/release, every case;
                                                            CASE: pace cpu-1000 cpu-idle sources-500
-                                                           discovery flood)
+                                                           discovery flood fast fast-discovery)
 
   pace        requests per second of one data source polling a device that
               answers at once (the tick allows 20)
@@ -22,6 +22,14 @@
               with a pattern "*" on the flooded network (devices kept up to
               the table's 100,000): the bachost process's CPU and peak RSS,
               and the frames its socket took in
+
+  fast        points per second of one data source, side by side: the
+              designed pace, the fast pace against one device, against 100
+              devices (16 in flight, 1 per device) and against 100 devices
+              that answer after 20 ms; and tools/seqclient (one request after
+              the other, nothing of the module's code) against the same
+              device as the anchor, with the ratios to it
+  fast-discovery  the discovery case at the fast pace
 
 Every figure is bachost's own (CPU from wait4, threads and peak RSS sampled
 from /proc of that process; the flood cases take the peak RSS from wait4,
@@ -46,6 +54,7 @@ root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 bachost = os.path.join(build, "bachost")
 bacsim = os.path.join(build, "tools", "bacsim", "bacsim")
 iamflood = os.path.join(build, "tools", "iamflood", "iamflood")
+seqclient = os.path.join(build, "tools", "seqclient", "seqclient")
 PORT = "47910"
 
 
@@ -244,7 +253,51 @@ def case_sources_500():
           f"{s['records']} records, {s['timeouts']} time-outs, peak RSS {rss} kB)")
 
 
-def case_discovery():
+FAST_SECONDS = 10
+
+
+def points(args):
+    """Points (values in records) per second of one bachost run of FAST_SECONDS."""
+    s, wall, cpu, _, _ = run_host(["--device-properties", "off", *args, "--duration", str(FAST_SECONDS)])
+    return s["values"] / FAST_SECONDS, s, cpu
+
+
+def hundred_devices():
+    args = []
+    for d in range(100):
+        args += ["--poll", f"127.0.2.{d + 1}:{PORT}", "--instance", str(100000 + d)]
+    return args + ["--items", "AI:0", "--interval", "1ms"]
+
+
+def case_fast():
+    one = ["--poll", f"127.0.0.2:{PORT}", "--instance", "1001", "--items", "AI:1", "--interval", "1ms"]
+    rows = []
+    sim = start_sim()
+    try:
+        seq = subprocess.run([seqclient, "--to", f"127.0.0.2:{PORT}", "--seconds", str(FAST_SECONDS)],
+                             capture_output=True, text=True, check=True).stdout
+        anchor = float(seq.split(": ")[1].split()[0])
+        rows.append(("sequential client, 1 device", anchor, None))
+        rate, s, cpu = points(one)
+        rows.append(("designed pace, 1 device", rate, cpu))
+        rate, s, cpu = points(["--pace", "fast", *one])
+        rows.append(("fast pace, 1 device", rate, cpu))
+    finally:
+        stop(sim)
+    for label, extra in (("fast pace, 100 devices (16/1)", []), ("fast pace, 100 devices @20 ms (16/1)",
+                                                               ["--delay", "20"])):
+        sim = start_sim("--devices", "100", "--first-address", "127.0.2.1", "--broadcast", "none", *extra)
+        try:
+            rate, s, cpu = points(["--pace", "fast", "--in-flight", "16", "--per-device", "1", *hundred_devices()])
+            rows.append((label, rate, cpu))
+        finally:
+            stop(sim)
+    for label, rate, cpu in rows:
+        load = "" if cpu is None else f", bachost {100 * cpu / FAST_SECONDS:.0f}% of a core"
+        print(f"fast: {label}: {rate:,.0f} points/s ({rate / anchor:.2f} of the sequential client{load})")
+
+
+def case_discovery(fast=False):
     seen = {}
 
     def on_line(line, t, probe):
@@ -253,10 +306,12 @@ def case_discovery():
         except ValueError:
             return
         seen.setdefault(dev, t)
-    s, wall, cpu, rss, _ = run_host(["--device-properties", "off", "--poll", f"127.0.255.255:{PORT}", "--instance",
-                                     "*", "--items", "AI:0", "--interval", "1h", "--duration", "75"], on_line)
+    pace = ["--pace", "fast"] if fast else []
+    s, wall, cpu, rss, _ = run_host(["--device-properties", "off", *pace, "--poll", f"127.0.255.255:{PORT}",
+                                     "--instance", "*", "--items", "AI:0", "--interval", "1h", "--duration",
+                                     "15" if fast else "75"], on_line)
     times = sorted(seen.values())
-    print(f"discovery: {len(seen)} devices; first record of every device after {times[-1]:.1f} s "
+    print(f"{'fast-discovery' if fast else 'discovery'}: {len(seen)} devices; first record of every device after {times[-1]:.1f} s "
           f"(first after {times[0]:.2f} s); bachost peak RSS {rss} kB")
 
 
@@ -270,12 +325,15 @@ def main():
                     run()
         finally:
             stop(sim)
-    if wanted("discovery"):
-        sim = start_sim("--config", os.path.join(root, "examples", "flood.json"), "--iam-spread", "200")
-        try:
-            case_discovery()
-        finally:
-            stop(sim)
+    if wanted("fast"):
+        case_fast()
+    for name, fast in (("discovery", False), ("fast-discovery", True)):
+        if wanted(name):
+            sim = start_sim("--config", os.path.join(root, "examples", "flood.json"), "--iam-spread", "200")
+            try:
+                case_discovery(fast)
+            finally:
+                stop(sim)
     if wanted("flood"):
         named = ["--poll", f"127.0.0.2:{PORT}", "--instance", "1001", "--items", "AI:1", "--interval", "1s"]
         pattern = ["--poll", f"127.1.255.255:{PORT}", "--instance", "*", "--items", "AI:1", "--interval", "1h"]

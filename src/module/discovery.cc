@@ -87,6 +87,7 @@ void TSerialPortDM::DeviceFound(bacnet::TBACnetStack&, const bacnet::TDeviceConn
     copies.push_back(copy);
   }
   for (TRequestItem* copy : copies) RequestList.Append(copy, false);
+  if (!copies.empty()) nextDue_ = 0;  // the copies are due at once
 }
 
 }  // namespace bacnet_module

@@ -30,6 +30,7 @@ bool IsDue(TRequestItem& item, bool wide, uint64_t now) {
 void TSerialPortDM::SyncPace() {
   const bool fast = FastPace.load();
   if (fast == fastActive_) return;
+  nextDue_ = 0;
   // The requests out under the other pace are forgotten (their late answers
   // are not taken) and due again at once; groups keep the values they have.
   LeaveAllInFlight();
@@ -56,6 +57,7 @@ void TSerialPortDM::LeaveAllInFlight() {
 }
 
 void TSerialPortDM::LeaveInFlight(const TRequestItem* item) {
+  nextDue_ = 0;  // it falls due again after its interval
   const auto it = std::find(inFlight_.begin(), inFlight_.end(), item);
   if (it != inFlight_.end()) inFlight_.erase(it);
 }
@@ -155,8 +157,13 @@ void TSerialPortDM::FillWindow(TRequestList::List& items) {
       Pause.Clear();
     }
     if (SpacingHolds()) return;
+    // An empty window and nothing due yet: nothing to look at.
+    if (inFlight_.empty() && IdleUntilDue()) return;
     const int32_t candidate = ChooseCandidate(items);
-    if (candidate < 0) return;
+    if (candidate < 0) {
+      if (inFlight_.empty() && kel::TkelTimeout::HasWideClock()) nextDue_ = EarliestDue(items);
+      return;
+    }
     if (Serve(*items[static_cast<size_t>(candidate)]) == TServed::Failed) return;
   }
 }
@@ -186,6 +193,7 @@ void TSerialPortDM::RunFastTick(TRequestList::List& items) {
     item.Pending = false;
     item.DevicePropertyPending = false;
     inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
+    nextDue_ = 0;
     if (item.IndexInGroup == static_cast<int32_t>(item.GroupSize)) DeliverGroup(item.GroupId, GroupResults, true);
   }
   FillWindow(items);

@@ -69,6 +69,8 @@ void TSerialPortDM::RunTick() {
   const auto count = static_cast<int32_t>(items.size());
   int32_t from = 0;
   int32_t candidate = static_cast<int32_t>(Timer->Tag());
+  // No request in hand and nothing due yet: nothing to look at.
+  if ((candidate < 0 || candidate >= count) && IdleUntilDue()) return;
   if (candidate < 0 || candidate >= count) {
     candidate = SearchDue(items, from);
   } else if (const TRequestItem& inHand = *items[static_cast<size_t>(candidate)];
@@ -122,6 +124,28 @@ void TSerialPortDM::RunTick() {
     candidate = SearchDue(items, from);
   }
   Timer->SetTag(candidate);
+  // Nothing in hand: the next tick may return at once until an item is due.
+  if (candidate < 0 && kel::TkelTimeout::HasWideClock()) nextDue_ = EarliestDue(items);
+}
+
+bool TSerialPortDM::IdleUntilDue() {
+  if (nextDue_ == 0 || !kel::TkelTimeout::HasWideClock()) return false;
+  if (kel::TkelTimeout::WideNow() < nextDue_) return true;
+  nextDue_ = 0;
+  return false;
+}
+
+uint64_t TSerialPortDM::EarliestDue(const TRequestList::List& items) {
+  uint64_t earliest = UINT64_MAX;
+  for (const TRequestItem* item : items) {
+    if (!item->Enabled || item->Pending) continue;
+    if (item->Stopwatch.IsClear()) return 0;
+    if (!item->Poll) continue;  // asked once, and answered
+    const kel::TkelTimeout& w = item->Stopwatch;
+    const uint64_t due = w.Armed ? w.Deadline : w.StartTime + static_cast<uint32_t>(item->PollInterval);
+    if (due < earliest) earliest = due;
+  }
+  return earliest;
 }
 
 int32_t TSerialPortDM::SearchDue(const TRequestList::List& items, int32_t from, int32_t to) {

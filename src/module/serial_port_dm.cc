@@ -88,6 +88,7 @@ void TSerialPortDM::ResetRequests(bool withPause) {
   Timer->SetTag(-1);
   DiscoveryList.Clear();
   LeaveAllInFlight();
+  nextDue_ = 0;
   for (TRequestItem* item : w.Items()) {
     item->Pending = false;
     item->Stopwatch.Clear();
@@ -100,6 +101,7 @@ void TSerialPortDM::PrepareRebuild() {
   TRequestListWrite w(RequestList);
   Current = nullptr;
   inFlight_.clear();  // the items go with the list
+  nextDue_ = 0;
   DiscoveryList.Clear();
   Stack.Data.Devices.Clear();
 }

@@ -171,6 +171,17 @@ class TSerialPortDM : public kel::TComponent {
   // number of values of the record it closes, added to list.
   int32_t TakeAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder, kel::TParsedDataList& list);
 
+  // The idle tick: the earliest time an idle item falls due (on the 64-bit
+  // clock), worked out by the scan that found nothing to send; until then a
+  // tick with no request out returns at once.  0: not known.
+  uint64_t nextDue_ = 0;
+  // Whether nothing can be due before nextDue_ (and forgets it once the time
+  // has come).
+  bool IdleUntilDue();
+  // The earliest time an enabled idle item that is sent again falls due
+  // (0: one is due now; UINT64_MAX: none).
+  static uint64_t EarliestDue(const TRequestList::List& items);
+
   bool fastActive_ = false;
   std::vector<TRequestItem*> inFlight_;
   uint32_t round_ = 1;
