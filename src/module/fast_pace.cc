@@ -85,7 +85,7 @@ bool TSerialPortDM::SlotBlocked(const TRequestItem& item) const {
   return false;
 }
 
-int32_t TSerialPortDM::ChooseCandidate(const TRequestList::List& items) {
+int32_t TSerialPortDM::ChooseCandidate(const TRequestList::List& items, bool& roundBegun) {
   const auto count = static_cast<int32_t>(items.size());
   if (count == 0) return -1;
   const bool wide = kel::TkelTimeout::HasWideClock();
@@ -101,8 +101,11 @@ int32_t TSerialPortDM::ChooseCandidate(const TRequestList::List& items) {
       cursor_ = i + 1 < count ? i + 1 : 0;
       return i;
     }
-    if (waiting) return -1;
-    // Every due item has had its send in this round: the next one begins.
+    // Every due item has had its send in this round: the next one begins,
+    // once per filling of the window (items that hold no slot, a pattern's
+    // Who-Is, would otherwise be served round after round without end).
+    if (waiting || roundBegun) return -1;
+    roundBegun = true;
     if (++round_ == 0) round_ = 1;
   }
   return -1;
@@ -151,6 +154,7 @@ bool TSerialPortDM::SpacingHolds() {
 
 void TSerialPortDM::FillWindow(TRequestList::List& items) {
   const auto window = static_cast<size_t>(std::clamp(InFlight.load(), 1, 255));
+  bool roundBegun = false;
   while (inFlight_.size() < window) {
     if (!Pause.IsClear()) {
       if (!Pause.Expired()) return;
@@ -159,7 +163,7 @@ void TSerialPortDM::FillWindow(TRequestList::List& items) {
     if (SpacingHolds()) return;
     // An empty window and nothing due yet: nothing to look at.
     if (inFlight_.empty() && IdleUntilDue()) return;
-    const int32_t candidate = ChooseCandidate(items);
+    const int32_t candidate = ChooseCandidate(items, roundBegun);
     if (candidate < 0) {
       if (inFlight_.empty() && kel::TkelTimeout::HasWideClock()) nextDue_ = EarliestDue(items);
       return;

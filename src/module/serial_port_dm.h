@@ -158,7 +158,8 @@ class TSerialPortDM : public kel::TComponent {
   // closes a group whose other requests are out.
   bool SlotBlocked(const TRequestItem& item) const;
   // The next item to send, fairly (every due item once a round), or -1.
-  int32_t ChooseCandidate(const TRequestList::List& items);
+  // Begins the next round only when roundBegun is false, and sets it.
+  int32_t ChooseCandidate(const TRequestList::List& items, bool& roundBegun);
   // Sends item (a first send or a resend of a request out).
   TServed Serve(TRequestItem& item);
   // Whether the least spacing between two sends holds the next one back.

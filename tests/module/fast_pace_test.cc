@@ -230,5 +230,37 @@ TEST_F(FastPace, AnAnswerCountsOnlyFromItsOwnDeviceWhateverTheInvokeIdentifier) 
   }
 }
 
+TEST_F(FastPace, APatternsWhoIsHoldsNoSlotAndIsNotRepeatedByTheAnswersOfOthers) {
+  RequestXml pattern;
+  pattern.endpoint = "192.168.1.255:47808";
+  pattern.instances = "*";
+  pattern.interval = 0;
+  pattern.items = {"D00:1=P"};
+  std::vector<RequestXml> requests = Devices(1, 1, 0);
+  requests.push_back(pattern);
+  Start(requests, {1, 1});
+  host.Tick();
+  std::vector<SentFrame> sent = host.TakeSent();
+  // Answered at once, the read goes out again after every answer; the
+  // Who-Is goes once, then not again for 30 s.
+  auto answerReads = [&](int rounds) {
+    int whoIs = 0;
+    for (int n = 0; n < rounds; ++n) {
+      SentFrame read;
+      int reads = 0;
+      for (const SentFrame& f : sent) f.whoIs ? ++whoIs : (read = f, ++reads);
+      EXPECT_EQ(reads, 1) << "one read out at a time, after " << n << " answers";
+      if (reads != 1) break;
+      host.Receive(RealAck(read, 1.0f), Peer(read));
+      sent = host.TakeSent();
+    }
+    return whoIs;
+  };
+  EXPECT_EQ(answerReads(20), 1);
+  EXPECT_EQ(answerReads(20), 0);
+  Advance(30000);
+  EXPECT_EQ(answerReads(3), 1);
+}
+
 }  // namespace
 }  // namespace polltest
