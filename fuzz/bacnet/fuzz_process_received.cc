@@ -1,5 +1,6 @@
 // Arbitrary received frames against a stack with a seeded device table and a
-// request in flight to a routed device.
+// request in flight to a routed device, as one request out and through the
+// matcher of many.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bacnet::TProperty result;
   std::string raw;
   (void)stack.ProcessReceived(invokeId, expected, result, &raw);
+  // The same frame once more through the matcher of many requests out.
+  stack.Inbound.Push(std::make_unique<bacnet::TBacDataItem>(data, static_cast<int32_t>(size), "192.168.1.20", 47808));
+  bacnet::TProperty matched;
+  const bacnet::TReplyMatcher match = [&](uint8_t id, const bacnet::TReplySource& source) {
+    return id == invokeId && source.From(expected);
+  };
+  (void)stack.ProcessReceived(match, matched, nullptr);
   expected.AddressLength = expected.AddressLength ? 0 : 2;  // alternate local and routed expectations
   (void)result.ErrorText();
   return 0;
