@@ -72,15 +72,21 @@ TRequestItem* TSerialPortDM::MatchInFlight(uint8_t invokeId, const bacnet::TRepl
   return nullptr;
 }
 
-bool TSerialPortDM::SlotBlocked(const TRequestItem& item) const {
+bool TSerialPortDM::SlotBlocked(const TRequestList::List& items, const TRequestItem& item, bool wide,
+                                uint64_t now) const {
   const int32_t perDevice = InFlightPerDevice.load();
-  const bool closesGroup = item.IndexInGroup == static_cast<int32_t>(item.GroupSize) && item.GroupSize > 1;
   int32_t toDevice = 0;
-  for (const TRequestItem* out : inFlight_) {
-    // The item that closes its group waits for the group's other requests:
-    // the record is made when it is answered.
-    if (closesGroup && out->GroupId == item.GroupId) return true;
+  for (const TRequestItem* out : inFlight_)
     if (SameDevice(*out, item) && ++toDevice >= perDevice) return true;
+  // The item that closes its group waits for the group's other items of
+  // the round (their property reads too): the record is made when it is
+  // answered.
+  if (item.IndexInGroup != static_cast<int32_t>(item.GroupSize) || item.GroupSize < 2) return false;
+  const int32_t start = RequestList.GroupStart(item.GroupId);
+  for (auto i = static_cast<size_t>(start < 0 ? 0 : start); i < items.size(); ++i) {
+    TRequestItem& other = *items[i];
+    if (&other == &item || other.GroupId != item.GroupId) break;
+    if (other.Pending || (other.SentRound != round_ && IsDue(other, wide, now))) return true;
   }
   return false;
 }
@@ -97,7 +103,7 @@ int32_t TSerialPortDM::ChooseCandidate(const TRequestList::List& items, bool& ro
       TRequestItem& item = *items[static_cast<size_t>(i)];
       if (item.SentRound == round_ || !IsDue(item, wide, now)) continue;
       waiting = true;
-      if (SlotBlocked(item)) continue;
+      if (SlotBlocked(items, item, wide, now)) continue;
       cursor_ = i + 1 < count ? i + 1 : 0;
       return i;
     }

@@ -155,8 +155,8 @@ class TSerialPortDM : public kel::TComponent {
   // answers (any of its tries), or null.
   TRequestItem* MatchInFlight(uint8_t invokeId, const bacnet::TReplySource& source) const;
   // Whether item must wait: its device has its most requests out, or it
-  // closes a group whose other requests are out.
-  bool SlotBlocked(const TRequestItem& item) const;
+  // closes a group whose other items of the round are out or still to send.
+  bool SlotBlocked(const TRequestList::List& items, const TRequestItem& item, bool wide, uint64_t now) const;
   // The next item to send, fairly (every due item once a round), or -1.
   // Begins the next round only when roundBegun is false, and sets it.
   int32_t ChooseCandidate(const TRequestList::List& items, bool& roundBegun);
