@@ -36,6 +36,94 @@ bool FromExpectedDevice(std::string_view source, const TNPDU& npdu, const TDevic
          npdu.SAdr.size() == n && std::equal(npdu.SAdr.begin(), npdu.SAdr.end(), station.begin());
 }
 
+// The BACnet/IP and network headers: the position of the APDU, which holds
+// at least its first octet, or -1.  A forwarded frame's item takes the
+// original sender's address.
+int32_t DecodeHeader(TBacBytes frame, TBacDataItem& item, TNPDU& npdu) {
+  const TBvll bvll = DecodeBvll(frame);
+  if (bvll.NpduPos == 0) return -1;
+  if (bvll.Forwarded) {  // the original sender
+    item.Address = bvll.OriginAddress;
+    item.Port = bvll.OriginPort;
+  }
+  const int32_t apdu = npdu.Decode(frame, bvll.NpduPos);
+  if (apdu <= 0 || static_cast<size_t>(apdu) >= frame.size()) return -1;
+  return apdu;
+}
+
+// The answers a request can get.
+bool IsAnswerType(uint8_t type) {
+  return type == kPduSimpleAck || type == kPduComplexAck || type == kPduError || type == kPduReject ||
+         type == kPduAbort;
+}
+
+// Whether an answer of this type is the one awaited: its fixed octets are
+// there (invoke identifier, and the reason of a Reject or Abort), and either
+// match accepts its invoke identifier and source or, without a matcher, it
+// carries the request's invoke identifier and comes from the request's device.
+bool IsAwaitedAnswer(TBacBytes frame, int32_t apdu, uint8_t type, const TBacDataItem& item, const TNPDU& npdu,
+                     uint8_t expectedInvokeId, const TDeviceConnInfo& expected, const TReplyMatcher* match) {
+  if (!IsAnswerType(type)) return false;
+  const size_t fixed = (type == kPduReject || type == kPduAbort) ? 3 : 2;
+  if (frame.size() - static_cast<size_t>(apdu) < fixed) return false;
+  const uint8_t invokeId = frame[static_cast<size_t>(apdu) + 1];
+  if (match) return (*match)(invokeId, TReplySource{item.Address, item.Port, &npdu});
+  return invokeId == expectedInvokeId && FromExpectedDevice(item.Address, npdu, expected);
+}
+
+// An Error: its class and code, as far as they decode.
+void DecodeError(TBacBytes frame, int32_t apdu, TProperty& result) {
+  int32_t pos = apdu + 3;
+  kel::Variant v;
+  if (DecodeApplicationValue(frame, pos, v)) {
+    result.ErrorClass = static_cast<uint8_t>(v.ToInt64());
+    if (DecodeApplicationValue(frame, pos, v)) result.ErrorCode = static_cast<uint8_t>(v.ToInt64());
+  }
+}
+
+// A Reject or Abort: a communication error with the refusal's reason.
+void DecodeRefusal(TBacBytes frame, int32_t apdu, TProperty& result) {
+  result.ErrorClass = kErrorClassCommunication;
+  result.ErrorCode = frame[static_cast<size_t>(apdu) + 2];
+}
+
+// A ReadProperty answer: the value's tag and value, or Null when it carries
+// none.  False for a truncated answer, which is dropped: the holder stays as
+// it was.
+bool DecodeReadPropertyAck(TBacBytes frame, int32_t apdu, TProperty& result) {
+  int32_t pos = 0;
+  const TLocateResult located = TAPDU::LocateReadPropertyValue(frame, apdu, pos);
+  if (located == TLocateResult::Truncated) return false;
+  result.Tag = kTagNull;
+  if (located == TLocateResult::Located) {
+    kel::Variant v;  // a value that fails leaves the result's
+    uint8_t tag = 0;
+    if (DecodeApplicationValue(frame, pos, v, &tag)) {
+      result.Tag = tag;
+      result.Value = std::move(v);
+    }
+  }
+  return true;
+}
+
+// The awaited answer into result, by its type (a Simple-ACK carries
+// nothing); false when it is dropped.
+bool DecodeAnswer(TBacBytes frame, int32_t apdu, uint8_t type, TProperty& result) {
+  switch (type) {
+    case kPduError:
+      DecodeError(frame, apdu, result);
+      return true;
+    case kPduReject:
+    case kPduAbort:
+      DecodeRefusal(frame, apdu, result);
+      return true;
+    case kPduComplexAck:
+      return DecodeReadPropertyAck(frame, apdu, result);
+    default:
+      return true;
+  }
+}
+
 }  // namespace
 
 bool TReplySource::From(const TDeviceConnInfo& conn) const {
@@ -144,87 +232,35 @@ int32_t TBACnetStack::ProcessReceived(const TReplyMatcher& match, TProperty& res
   return HandleFrame(frame, *item, 0, none, &match, result);
 }
 
+// An unconfirmed request: an I-Am registers its device when the owner wants
+// it; anything else is -1.
+int32_t TBACnetStack::HandleIAm(TBacBytes frame, int32_t apdu, TBacDataItem& item, const TNPDU& npdu) {
+  TAPDU iam;
+  if (iam.DecodeIAm(frame, apdu) == 0) return -1;
+  item.Port = LastWhoIsPort.load(std::memory_order_relaxed);
+  TDeviceConnInfo source;
+  source.EndPoint = item.EndPoint();
+  source.Instance = iam.DeviceInstance;
+  const TDeviceWanted wanted = OnDeviceWanted ? OnDeviceWanted(*this, source) : TDeviceWanted::ByPattern;
+  // A device nothing can poll is not kept: any host on the network may
+  // announce ever new ones.
+  if (wanted == TDeviceWanted::No) return kPduUnconfirmedRequest;
+  TDeviceConnInfo added;
+  if (RegisterDevice(source, iam.DeviceInstance, &npdu, &added, wanted == TDeviceWanted::ByName) && OnDeviceFound)
+    OnDeviceFound(*this, added);
+  return kPduUnconfirmedRequest;
+}
+
 int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
                                   const TDeviceConnInfo& expected, const TReplyMatcher* match,
                                   TProperty& result) {
-  const TBvll bvll = DecodeBvll(frame);
-  if (bvll.NpduPos == 0) return -1;
-  if (bvll.Forwarded) {  // the original sender
-    item.Address = bvll.OriginAddress;
-    item.Port = bvll.OriginPort;
-  }
-
   TNPDU npdu;
-  const int32_t apdu = npdu.Decode(frame, bvll.NpduPos);
-  if (apdu <= 0 || static_cast<size_t>(apdu) >= frame.size()) return -1;
-  const uint8_t first = frame[static_cast<size_t>(apdu)];
-  const uint8_t type = first & 0xF0;
-
-  if (type == kPduUnconfirmedRequest) {
-    TAPDU iam;
-    if (iam.DecodeIAm(frame, apdu) == 0) return -1;
-    item.Port = LastWhoIsPort.load(std::memory_order_relaxed);
-    TDeviceConnInfo source;
-    source.EndPoint = item.EndPoint();
-    source.Instance = iam.DeviceInstance;
-    const TDeviceWanted wanted = OnDeviceWanted ? OnDeviceWanted(*this, source) : TDeviceWanted::ByPattern;
-    // A device nothing can poll is not kept: any host on the network may
-    // announce ever new ones.
-    if (wanted == TDeviceWanted::No) return kPduUnconfirmedRequest;
-    TDeviceConnInfo added;
-    if (RegisterDevice(source, iam.DeviceInstance, &npdu, &added, wanted == TDeviceWanted::ByName) && OnDeviceFound)
-      OnDeviceFound(*this, added);
-    return kPduUnconfirmedRequest;
-  }
-
-  if (type != kPduSimpleAck && type != kPduComplexAck && type != kPduError && type != kPduReject &&
-      type != kPduAbort)
-    return -1;
-  // Fixed octets: invoke identifier, and the reason of a Reject or Abort.
-  const size_t fixed = (type == kPduReject || type == kPduAbort) ? 3 : 2;
-  if (frame.size() - static_cast<size_t>(apdu) < fixed) return -1;
-  const uint8_t invokeId = frame[static_cast<size_t>(apdu) + 1];
-  if (match) {
-    const TReplySource source{item.Address, item.Port, &npdu};
-    if (!(*match)(invokeId, source)) return -1;
-  } else {
-    if (invokeId != expectedInvokeId) return -1;
-    if (!FromExpectedDevice(item.Address, npdu, expected)) return -1;
-  }
-
-  switch (type) {
-    case kPduError: {
-      int32_t pos = apdu + 3;
-      kel::Variant v;
-      if (DecodeApplicationValue(frame, pos, v)) {
-        result.ErrorClass = static_cast<uint8_t>(v.ToInt64());
-        if (DecodeApplicationValue(frame, pos, v)) result.ErrorCode = static_cast<uint8_t>(v.ToInt64());
-      }
-      break;
-    }
-    case kPduReject:
-    case kPduAbort:
-      result.ErrorClass = kErrorClassCommunication;
-      result.ErrorCode = frame[static_cast<size_t>(apdu) + 2];
-      break;
-    case kPduComplexAck: {
-      int32_t pos = 0;
-      const TLocateResult located = TAPDU::LocateReadPropertyValue(frame, apdu, pos);
-      if (located == TLocateResult::Truncated) return -1;  // dropped: the holder stays as it was
-      result.Tag = kTagNull;
-      if (located == TLocateResult::Located) {
-        kel::Variant v;  // a value that fails leaves the result's
-        uint8_t tag = 0;
-        if (DecodeApplicationValue(frame, pos, v, &tag)) {
-          result.Tag = tag;
-          result.Value = std::move(v);
-        }
-      }
-      break;
-    }
-    default:
-      break;
-  }
+  const int32_t apdu = DecodeHeader(frame, item, npdu);
+  if (apdu < 0) return -1;
+  const uint8_t type = frame[static_cast<size_t>(apdu)] & 0xF0;
+  if (type == kPduUnconfirmedRequest) return HandleIAm(frame, apdu, item, npdu);
+  if (!IsAwaitedAnswer(frame, apdu, type, item, npdu, expectedInvokeId, expected, match)) return -1;
+  if (!DecodeAnswer(frame, apdu, type, result)) return -1;
   result.PduType = type;
   return type;
 }

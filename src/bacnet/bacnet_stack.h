@@ -138,8 +138,11 @@ class TBACnetStack {
   kel::TThreadSafeQueue<TBacDataItem> Inbound;
 
  private:
+  // One received frame: the headers, then by the PDU's type an
+  // I-Am to register or the awaited answer to decode.
   int32_t HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
                       const TDeviceConnInfo& expected, const TReplyMatcher* match, TProperty& result);
+  int32_t HandleIAm(TBacBytes frame, int32_t apdu, TBacDataItem& item, const TNPDU& npdu);
 };
 
 }  // namespace bacnet
