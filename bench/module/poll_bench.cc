@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/iam_frame.h"
 #include "framework/exports_impl.h"
 #include "framework/instance_registry.h"
 #include "module/request_config.h"
@@ -17,6 +18,7 @@
 #include "runtime/timing/timer_ex.h"
 
 using namespace bacnet_module;
+using testutil::IAmFrame;
 
 namespace {
 
@@ -159,13 +161,8 @@ void BM_AnswerEndingAGroup(benchmark::State& state) {
 }
 BENCHMARK(BM_AnswerEndingAGroup)->Arg(100)->Arg(100000)->ArgName("items");
 
-// The I-Am of device k of a table: from 10.x.y.z, instance 100000 + k.
-std::vector<uint8_t> IAmFrame(uint32_t instance) {
-  const uint32_t id = (8u << 22) | instance;
-  return {0x81, 0x0A, 0x00, 0x14, 0x01, 0x00, 0x10, 0x00, 0xC4, static_cast<uint8_t>(id >> 24),
-          static_cast<uint8_t>(id >> 16), static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0x22, 0x05,
-          0xC4, 0x91, 0x03, 0x21, 0x0F};
-}
+// The address of device k of a table, 10.x.y.z; its I-Am names instance
+// 100000 + k.
 std::string TableAddress(uint32_t k) {
   return "10." + std::to_string(k / 62500) + "." + std::to_string(k / 250 % 250) + "." + std::to_string(k % 250 + 1);
 }

@@ -2,10 +2,10 @@
 
 #include "bacnet/bacnet_pdu.h"
 #include "bacnet/bacnet_stack.h"
-#include "hex.h"
+#include "common/hex.h"
 
 using namespace bacnet;
-using bacnet_test::Hex;
+using testutil::Hex;
 
 namespace {
 

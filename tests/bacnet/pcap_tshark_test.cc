@@ -12,12 +12,12 @@
 
 #include "bacnet/bacnet_stack.h"
 #include "common/tshark_fields.h"
-#include "hex.h"
+#include "common/hex.h"
 #include "pcap_writer.h"
 
 using namespace bacnet;
-using bacnet_test::Hex;
-using bacnet_test::HexText;
+using testutil::Hex;
+using testutil::HexText;
 
 namespace {
 

@@ -5,16 +5,16 @@
 #include <thread>
 
 #include "bacnet/bacnet_stack.h"
+#include "common/iam_frame.h"
 
 using namespace bacnet;
 
 namespace {
 
-std::vector<uint8_t> IAm(uint32_t instance) {
-  return {0x81, 0x0B, 0x00, 0x14, 0x01, 0x00, 0x10, 0x00, 0xC4, 0x02,
-          static_cast<uint8_t>(instance >> 16), static_cast<uint8_t>(instance >> 8), static_cast<uint8_t>(instance),
-          0x22, 0x05, 0xC4, 0x91, 0x00, 0x21, 0x2A};
-}
+using testutil::IAmFrame;
+
+// The devices announce themselves by broadcast, segmenting both ways.
+constexpr testutil::IAmTail kBroadcast{.broadcast = true, .segmentation = 0x00, .vendor = 0x2A};
 
 // I-Am frames are registered on one thread while others look devices up,
 // use them under the table's lock and register the same devices directly:
@@ -30,7 +30,7 @@ TEST(StackConcurrency, RegistrationWhileLookingUp) {
 
   std::thread receiver([&] {
     for (uint32_t i = 0; i < kDevices; ++i) {
-      const auto f = IAm(i);
+      const auto f = IAmFrame(i, kBroadcast);
       stack.Inbound.Push(std::make_unique<TBacDataItem>(f.data(), static_cast<int32_t>(f.size()), "10.0.0.1", 47808));
       TProperty p;
       EXPECT_EQ(stack.ProcessReceived(0, expected, p), 0x10);
@@ -85,7 +85,7 @@ TEST(StackConcurrency, WhoIsWhileIAmIsHandled) {
   });
   const TDeviceConnInfo expected{TIpEndPoint{"10.0.0.1", 47808, false}};
   for (uint32_t i = 0; i < kRounds; ++i) {
-    const auto f = IAm(i % 64);
+    const auto f = IAmFrame(i % 64, kBroadcast);
     stack.Inbound.Push(std::make_unique<TBacDataItem>(f.data(), static_cast<int32_t>(f.size()), "10.0.0.1", 1));
     TProperty p;
     EXPECT_EQ(stack.ProcessReceived(0, expected, p), 0x10);

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "bacnet/bacnet_utils.h"
-#include "hex.h"
+#include "common/hex.h"
 
 using namespace bacnet;
-using bacnet_test::Hex;
+using testutil::Hex;
 
 namespace {
 

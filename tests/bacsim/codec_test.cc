@@ -7,11 +7,11 @@
 
 #include "codec.h"
 #include "frame.h"
-#include "sim_hex.h"
+#include "common/hex.h"
 
 using namespace bacsim;
-using bacsim_test::Hex;
-using bacsim_test::ToHex;
+using testutil::Hex;
+using testutil::HexText;
 
 namespace {
 
@@ -27,28 +27,28 @@ Value RoundTrip(const Value& v, size_t* size = nullptr) {
   if (size) *size = b.size();
   Reader r(b);
   Value out;
-  EXPECT_TRUE(r.ReadValue(out)) << ToHex(b);
-  EXPECT_TRUE(r.AtEnd()) << ToHex(b);
+  EXPECT_TRUE(r.ReadValue(out)) << HexText(b);
+  EXPECT_TRUE(r.AtEnd()) << HexText(b);
   return out;
 }
 
 TEST(SimCodec, TagHeaderForms) {
   // Short, one-octet, two-octet and four-octet lengths at their borders.
-  EXPECT_EQ(ToHex(Tag(2, false, 4)), "24");
-  EXPECT_EQ(ToHex(Tag(2, false, 5)), "25 05");
-  EXPECT_EQ(ToHex(Tag(7, false, 253)), "75 FD");
-  EXPECT_EQ(ToHex(Tag(7, false, 254)), "75 FE 00 FE");
-  EXPECT_EQ(ToHex(Tag(7, false, 65535)), "75 FE FF FF");
-  EXPECT_EQ(ToHex(Tag(7, false, 65536)), "75 FF 00 01 00 00");
+  EXPECT_EQ(HexText(Tag(2, false, 4)), "24");
+  EXPECT_EQ(HexText(Tag(2, false, 5)), "25 05");
+  EXPECT_EQ(HexText(Tag(7, false, 253)), "75 FD");
+  EXPECT_EQ(HexText(Tag(7, false, 254)), "75 FE 00 FE");
+  EXPECT_EQ(HexText(Tag(7, false, 65535)), "75 FE FF FF");
+  EXPECT_EQ(HexText(Tag(7, false, 65536)), "75 FF 00 01 00 00");
   // Tag numbers from 15 on take an extra octet; context class bit.
-  EXPECT_EQ(ToHex(Tag(14, true, 1)), "E9");
-  EXPECT_EQ(ToHex(Tag(15, true, 1)), "F9 0F");
-  EXPECT_EQ(ToHex(Tag(254, true, 300)), "FD FE FE 01 2C");
+  EXPECT_EQ(HexText(Tag(14, true, 1)), "E9");
+  EXPECT_EQ(HexText(Tag(15, true, 1)), "F9 0F");
+  EXPECT_EQ(HexText(Tag(254, true, 300)), "FD FE FE 01 2C");
   Bytes oc;
   EncodeOpening(oc, 3);
   EncodeClosing(oc, 3);
   EncodeOpening(oc, 20);
-  EXPECT_EQ(ToHex(oc), "3E 3F FE 14");
+  EXPECT_EQ(HexText(oc), "3E 3F FE 14");
 
   for (uint32_t lvt : {0u, 4u, 5u, 253u, 254u, 65535u, 65536u, 100000u}) {
     for (uint8_t number : {uint8_t{0}, uint8_t{14}, uint8_t{15}, uint8_t{200}}) {
@@ -122,13 +122,13 @@ TEST(SimCodec, UnsignedAndSignedOfEveryLength) {
   }
   Bytes b;
   EncodeValue(b, Value::Signed(-200));
-  EXPECT_EQ(ToHex(b), "32 FF 38");
+  EXPECT_EQ(HexText(b), "32 FF 38");
   b.clear();
   EncodeValue(b, Value::Signed(128));
-  EXPECT_EQ(ToHex(b), "32 00 80");
+  EXPECT_EQ(HexText(b), "32 00 80");
   b.clear();
   EncodeValue(b, Value::Unsigned(1476));
-  EXPECT_EQ(ToHex(b), "22 05 C4");
+  EXPECT_EQ(HexText(b), "22 05 C4");
   // Numbers of 0 or 9 octets are not numbers.
   for (const char* hex : {"20", "25 09 01 02 03 04 05 06 07 08 09", "30", "90"}) {
     Bytes f = Hex(hex);
@@ -141,16 +141,16 @@ TEST(SimCodec, UnsignedAndSignedOfEveryLength) {
 TEST(SimCodec, RealsStringsBitsAndIdentifiers) {
   Bytes b;
   EncodeValue(b, Value::Real(42.0f));
-  EXPECT_EQ(ToHex(b), "44 42 28 00 00");
+  EXPECT_EQ(HexText(b), "44 42 28 00 00");
   EXPECT_TRUE(std::isnan(RoundTrip(Value::Real(std::nanf(""))).real));
   EXPECT_EQ(RoundTrip(Value::Double(-1.0 / 3)).dbl, -1.0 / 3);
 
   b.clear();
   EncodeValue(b, Value::CharString("AB"));
-  EXPECT_EQ(ToHex(b), "73 00 41 42");
+  EXPECT_EQ(HexText(b), "73 00 41 42");
   b.clear();
   EncodeValue(b, Value::CharString(""));
-  EXPECT_EQ(ToHex(b), "71 00");
+  EXPECT_EQ(HexText(b), "71 00");
   // 252 text octets + charset = 253: the last one-octet length; 253 needs 254 = 16-bit form.
   for (size_t len : {3u, 4u, 252u, 253u, 1000u, 70000u}) {
     const std::string text(len, 'x');
@@ -166,7 +166,7 @@ TEST(SimCodec, RealsStringsBitsAndIdentifiers) {
 
   b.clear();
   EncodeValue(b, Value::BitString({false, false, false, false}));
-  EXPECT_EQ(ToHex(b), "82 04 00");
+  EXPECT_EQ(HexText(b), "82 04 00");
   std::vector<bool> bits = {true, false, true, false, false, true, false, true, true, true, true, true};
   EXPECT_EQ(RoundTrip(Value::BitString(bits)).bits, bits);
   EXPECT_TRUE(RoundTrip(Value::BitString({})).bits.empty());
@@ -179,7 +179,7 @@ TEST(SimCodec, RealsStringsBitsAndIdentifiers) {
 
   b.clear();
   EncodeValue(b, Value::Oid(8, 1234));
-  EXPECT_EQ(ToHex(b), "C4 02 00 04 D2");
+  EXPECT_EQ(HexText(b), "C4 02 00 04 D2");
   const Value top = RoundTrip(Value::Oid(1023, 4194303));
   EXPECT_EQ(top.oid.type, 1023);
   EXPECT_EQ(top.oid.instance, 4194303u);
@@ -187,7 +187,7 @@ TEST(SimCodec, RealsStringsBitsAndIdentifiers) {
   EncodeContextObjectId(b, 0, {0, 3});
   EncodeContextUnsigned(b, 1, 85);
   EncodeContextUnsigned(b, 1, 512);
-  EXPECT_EQ(ToHex(b), "0C 00 00 00 03 19 55 1A 02 00");
+  EXPECT_EQ(HexText(b), "0C 00 00 00 03 19 55 1A 02 00");
   Reader r(b);
   ObjectId oid;
   uint64_t p = 0;
@@ -236,7 +236,7 @@ TEST(SimFraming, RoutedHeadersWithStationAddressesOf1To6Octets) {
   }
   Bytes two;
   WriteNpdu(two, RoutedNpdu(2));
-  EXPECT_EQ(ToHex(two), "01 24 00 05 02 A0 A1 FF");
+  EXPECT_EQ(HexText(two), "01 24 00 05 02 A0 A1 FF");
   // Global broadcast Who-Is as a client sends it.
   Bytes whoIs = Hex("01 20 FF FF 00 FF 10 08");
   Npdu g;
@@ -262,7 +262,7 @@ TEST(SimFraming, NetworkHeadersThatAreRefused) {
 TEST(SimFraming, ForwardedNpduCarriesTheOriginalSource) {
   const Endpoint origin{0x7F000105, 47808};
   Bytes f = BuildBvll(bvlc::kForwardedNpdu, Hex("01 00 10 00"), &origin);
-  EXPECT_EQ(ToHex(f), "81 04 00 0E 7F 00 01 05 BA C0 01 00 10 00");
+  EXPECT_EQ(HexText(f), "81 04 00 0E 7F 00 01 05 BA C0 01 00 10 00");
   Bvll b;
   ASSERT_TRUE(ParseBvll(f.data(), f.size(), b));
   EXPECT_TRUE(b.hasOrigin);

@@ -16,11 +16,11 @@ namespace {
 
 // Original-Unicast-NPDU (or another function) around an NPDU + APDU.
 std::string F(const std::string& payload, uint8_t function = bvlc::kOriginalUnicast) {
-  return ToHex(BuildBvll(function, Hex(payload)));
+  return HexText(BuildBvll(function, Hex(payload)));
 }
 std::string Fwd(const char* origin, const std::string& payload) {
   const Endpoint o = Ep(origin);
-  return ToHex(BuildBvll(bvlc::kForwardedNpdu, Hex(payload), &o));
+  return HexText(BuildBvll(bvlc::kForwardedNpdu, Hex(payload), &o));
 }
 
 // The RP request of object type/instance (hex of the 4 identifier octets) and
@@ -448,9 +448,9 @@ TEST(SimResponder, MalformedRequestsNeverCrashNorBringMalformedAnswers) {
       }
     }
     for (const Bytes& v : variants) {
-      for (const Answer& a : Ask(r, socket, ToHex(v))) {
+      for (const Answer& a : Ask(r, socket, HexText(v))) {
         ++answered;
-        ExpectWellFormed(a, ToHex(v));
+        ExpectWellFormed(a, HexText(v));
       }
     }
   }

@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "building.h"
+#include "common/hex.h"
 #include "names.h"
 #include "responder.h"
-#include "sim_hex.h"
 
 namespace bacsim_test {
+
+using testutil::Hex;
+using testutil::HexText;
 
 inline bacsim::Endpoint Ep(const char* text) { return *bacsim::ParseEndpoint(text, 47808); }
 
@@ -89,7 +92,7 @@ inline std::vector<Answer> Ask(bacsim::Responder& r, const char* socket, const s
   r.Handle(in, seconds, out, log ? *log : lines);
   std::vector<Answer> answers;
   for (const auto& o : out) {
-    answers.push_back({sockets[o.socket].endpoint.ToString(), o.to.ToString(), ToHex(o.data), o.delayMs});
+    answers.push_back({sockets[o.socket].endpoint.ToString(), o.to.ToString(), HexText(o.data), o.delayMs});
   }
   return answers;
 }

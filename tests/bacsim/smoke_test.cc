@@ -8,9 +8,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,17 +18,19 @@
 #include <string>
 #include <thread>
 
+#include "common/child_process.h"
+#include "common/udp_peer.h"
 #include "server.h"
 #include "sim_building.h"
 
-extern char** environ;
-
 using namespace bacsim;
 using namespace bacsim_test;
+using testutil::ChildProcess;
 
 namespace {
 
 constexpr int kBoundMs = 10000;
+constexpr std::chrono::milliseconds kBound{kBoundMs};
 
 // Lines written to a descriptor, read as they come.
 class Lines {
@@ -64,44 +63,30 @@ class Lines {
   std::string buf_, all_;
 };
 
+// The test's socket on 127.0.0.1, with room for a thousand answers at once.
 class Client {
  public:
-  Client() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const int big = 8 << 20;
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) == 0 ||
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7F000001);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-  ~Client() { close(fd_); }
   void Send(const Endpoint& to, const std::string& hex) {
     const Bytes f = Hex(hex);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(to.port);
-    a.sin_addr.s_addr = htonl(to.ip);
-    ASSERT_EQ(sendto(fd_, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
-              static_cast<ssize_t>(f.size()));
+    ASSERT_TRUE(peer_.SendTo(to.ip, to.port, f.data(), f.size()));
   }
   // The next datagram within the bound: sender and hex; false if none.
   bool Receive(Endpoint& from, std::string& hex, int boundMs = kBoundMs) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, boundMs) <= 0) return false;
-    uint8_t buf[2048];
     sockaddr_in a{};
-    socklen_t len = sizeof a;
-    const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&a), &len);
-    if (n < 0) return false;
+    const std::string d = peer_.Receive(&a, boundMs);
+    if (d.empty()) return false;
     from = {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
-    hex = ToHex(Bytes(buf, buf + n));
+    hex = HexText(Bytes(d.begin(), d.end()));
     return true;
   }
 
  private:
-  int fd_ = -1;
+  static testutil::UdpPeerOptions Roomy() {
+    testutil::UdpPeerOptions o;
+    o.receiveBuffer = 8 << 20;
+    return o;
+  }
+  testutil::UdpPeer peer_{Roomy()};
 };
 
 // A server running on its own thread, printing into a pipe.
@@ -245,157 +230,78 @@ TEST(SimSmoke, AThousandDevicesAnswerOneWhoIs) {
 }
 
 // The program itself.
-struct Process {
-  pid_t pid = -1;
-  int out = -1, err = -1;
-};
-
-Process Spawn(const std::vector<std::string>& args) {
-  int out[2], err[2];
-  EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-  EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-  std::vector<char*> argv;
-  std::string exe = BACSIM_EXE;
-  argv.push_back(exe.data());
-  std::vector<std::string> copy = args;
-  for (auto& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  Process p;
-  EXPECT_EQ(posix_spawn(&p.pid, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&fa);
-  close(out[1]);
-  close(err[1]);
-  p.out = out[0];
-  p.err = err[0];
-  return p;
+std::unique_ptr<ChildProcess> Spawn(std::vector<std::string> args) {
+  args.insert(args.begin(), BACSIM_EXE);
+  return std::make_unique<ChildProcess>(args);
 }
 
-// Exit status, or -1 when the process did not end within the bound (it is
-// then killed). The process's end is the event: its output pipe closes.
-int Wait(Process& p, int boundMs = kBoundMs) {
-  bool ended = false;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-  while (!ended) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    pollfd pfd{p.out, POLLIN, 0};
-    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
-    char buf[4096];
-    ended = read(p.out, buf, sizeof buf) <= 0;
-  }
-  int status = 0;
-  if (!ended) kill(p.pid, SIGKILL);
-  waitpid(p.pid, &status, 0);
-  status = !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-  close(p.out);
-  close(p.err);
-  return status;
-}
-
-std::string ReadAll(int fd) {
-  std::string s;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
-  return s;
-}
-
-uint16_t SomeFreePort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(0x7F000001);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
+uint16_t SomeFreePort() { return testutil::UdpPeer().Port(); }
 
 TEST(SimProgram, ServesTheSampleBuildingUntilSigterm) {
-  Process p;
+  std::unique_ptr<ChildProcess> p;
   uint16_t port = 0;
-  Lines* log = nullptr;
-  std::unique_ptr<Lines> holder;
+  bool ready = false;
   // A port taken on one of the sample's addresses makes the program fail
   // with exit 2; try another one then.
-  for (int attempt = 0; attempt < 5 && !log; ++attempt) {
+  for (int attempt = 0; attempt < 5 && !ready; ++attempt) {
     port = SomeFreePort();
     p = Spawn({"--config", BACSIM_EXAMPLES_DIR "/building.json", "--port", std::to_string(port), "--static",
                "--max-seconds", "60"});
-    holder = std::make_unique<Lines>(p.out);
-    if (holder->WaitFor("ready devices=6 sockets=6 broadcast=127.0.0.255:" + std::to_string(port)) != "") {
-      log = holder.get();
-    } else {
-      Wait(p);
-    }
+    ready = p->WaitForOutLineWith("ready devices=6 sockets=6 broadcast=127.0.0.255:" + std::to_string(port), kBound) != "";
+    if (!ready) p->Wait(kBound);
   }
-  ASSERT_TRUE(log) << "bacsim did not become ready";
+  ASSERT_TRUE(ready) << "bacsim did not become ready";
   Client c;
   c.Send({0x7F000002, port}, "81 0A 00 11 01 04 00 05 03 0C 0C 00 00 00 01 19 55");
   Endpoint from;
   std::string hex;
   ASSERT_TRUE(c.Receive(from, hex));
   EXPECT_EQ(hex, "81 0A 00 17 01 00 30 03 0C 0C 00 00 00 01 19 55 3E 44 41 90 00 00 3F");  // 18.0
-  EXPECT_NE(log->WaitFor("rp 127.0.0.2 dev=1001 AI:1 pv -> real 18 id=3 from=127.0.0.1:"), "") << log->Seen();
+  EXPECT_NE(p->WaitForOutLineWith("rp 127.0.0.2 dev=1001 AI:1 pv -> real 18 id=3 from=127.0.0.1:", kBound), "")
+      << p->Out();
   c.Send({0x7F0000FF, port}, "81 0B 00 0C 01 20 FF FF 00 FF 10 08");
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(c.Receive(from, hex)) << i;
-  EXPECT_NE(log->WaitFor("matched=6"), "");
-  kill(p.pid, SIGTERM);
-  EXPECT_NE(log->WaitFor("stop reason=signal"), "");
-  EXPECT_EQ(Wait(p), 0);
+  EXPECT_NE(p->WaitForOutLineWith("matched=6", kBound), "");
+  p->Signal(SIGTERM);
+  EXPECT_NE(p->WaitForOutLineWith("stop reason=signal", kBound), "");
+  EXPECT_EQ(p->Wait(kBound), 0);
 }
 
 TEST(SimProgram, ErrorsAreOneLineAndExitStatus2) {
-  Process p = Spawn({"--devices", "x"});
-  const int status = Wait(p);
+  std::unique_ptr<ChildProcess> p = Spawn({"--devices", "x"});
+  const int status = p->Wait(kBound);
   EXPECT_EQ(status, 2);
 
-  Process q = Spawn({"--frobnicate"});
-  int st = 0;
-  waitpid(q.pid, &st, 0);
-  const std::string err = ReadAll(q.err);
-  close(q.out);
-  close(q.err);
-  EXPECT_EQ(WEXITSTATUS(st), 2);
+  std::unique_ptr<ChildProcess> q = Spawn({"--frobnicate"});
+  int st = q->Wait(kBound);
+  const std::string err = q->Err();
+  EXPECT_EQ(st, 2);
   EXPECT_EQ(err, "bacsim: unknown option --frobnicate (see --help)\n");
 
   // A bind failure: the address is taken.
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(0x7F000002);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  const std::string port = std::to_string(ntohs(a.sin_port));
+  testutil::UdpPeerOptions second;
+  second.address = 0x7F000002;
+  testutil::UdpPeer taken(second);
+  ASSERT_TRUE(taken.Bound());
+  const std::string port = std::to_string(taken.Port());
   q = Spawn({"--port", port, "--broadcast", "none"});
-  waitpid(q.pid, &st, 0);
-  const std::string bindErr = ReadAll(q.err);
-  close(q.out);
-  close(q.err);
-  close(fd);
-  EXPECT_EQ(WEXITSTATUS(st), 2);
+  st = q->Wait(kBound);
+  const std::string bindErr = q->Err();
+  EXPECT_EQ(st, 2);
   EXPECT_EQ(bindErr.rfind("bacsim: bind 127.0.0.2:" + port + " (device): ", 0), 0u) << bindErr;
   EXPECT_EQ(std::count(bindErr.begin(), bindErr.end(), '\n'), 1);
 
   q = Spawn({"--help"});
-  const std::string help = ReadAll(q.out);
-  waitpid(q.pid, &st, 0);
-  close(q.out);
-  close(q.err);
-  EXPECT_EQ(WEXITSTATUS(st), 0);
+  st = q->Wait(kBound);
+  const std::string help = q->Out();
+  EXPECT_EQ(st, 0);
   EXPECT_NE(help.find("--max-seconds"), std::string::npos);
 }
 
 TEST(SimProgram, MaxSecondsEndsIt) {
-  Process p = Spawn({"--port", "0", "--max-seconds", "0.2", "--quiet"});
-  Lines log(p.out);
-  EXPECT_NE(log.WaitFor("stop reason=time"), "");
-  EXPECT_EQ(Wait(p), 0);
+  std::unique_ptr<ChildProcess> p = Spawn({"--port", "0", "--max-seconds", "0.2", "--quiet"});
+  EXPECT_NE(p->WaitForOutLineWith("stop reason=time", kBound), "");
+  EXPECT_EQ(p->Wait(kBound), 0);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ struct Case {
 };
 
 std::string F(const std::string& payload, uint8_t function = bvlc::kOriginalUnicast) {
-  return ToHex(BuildBvll(function, Hex(payload)));
+  return HexText(BuildBvll(function, Hex(payload)));
 }
 std::string RoutedRp(const std::string& mac, const std::string& oid, const std::string& property) {
   const size_t len = Hex(mac).size();

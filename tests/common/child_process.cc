@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-namespace e2e {
+namespace testutil {
 
 using Clock = std::chrono::steady_clock;
 
@@ -98,6 +98,37 @@ bool ChildProcess::WaitFor(const std::function<bool(const std::string&, const st
   return cv_.wait_for(l, bound, [&] { return pred(out_, err_) || open_ == 0; }) && pred(out_, err_);
 }
 
+std::string ChildProcess::WaitForLine(const std::string& text, size_t* scanned,
+                                      const std::function<bool(const std::string&)>& match,
+                                      std::chrono::milliseconds bound) {
+  std::string found;
+  bool have = false;
+  auto look = [&] {
+    size_t end;
+    while (!have && (end = text.find('\n', *scanned)) != std::string::npos) {
+      std::string line = text.substr(*scanned, end - *scanned);
+      *scanned = end + 1;
+      if (match(line)) {
+        found = std::move(line);
+        have = true;
+      }
+    }
+    return have;
+  };
+  std::unique_lock<std::mutex> l(m_);
+  cv_.wait_for(l, bound, [&] { return look() || open_ == 0; });
+  return found;
+}
+
+std::string ChildProcess::WaitForErrLine(const std::string& prefix, std::chrono::milliseconds bound) {
+  return WaitForLine(err_, &errScanned_, [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }, bound);
+}
+
+std::string ChildProcess::WaitForOutLineWith(const std::string& text, std::chrono::milliseconds bound) {
+  return WaitForLine(out_, &outScanned_, [&](const std::string& line) { return line.find(text) != std::string::npos; },
+                     bound);
+}
+
 bool ChildProcess::WaitForOutLine(const std::string& prefix, std::chrono::milliseconds bound) {
   return WaitFor(
       [&](const std::string& out, const std::string&) {
@@ -113,6 +144,9 @@ int ChildProcess::Reap(std::chrono::milliseconds bound) {
     const pid_t r = ::waitpid(pid_, &st, WNOHANG);
     if (r == pid_) {
       status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      // What the child wrote last may still be on its way to the readers.
+      std::unique_lock<std::mutex> l(m_);
+      cv_.wait_until(l, deadline, [&] { return open_ == 0; });
       return status_;
     }
     if (r < 0) return status_ = -1;
@@ -140,6 +174,10 @@ int ChildProcess::Stop(int sig, std::chrono::milliseconds bound) {
   return Reap(bound);
 }
 
+void ChildProcess::Signal(int sig) {
+  if (pid_ > 0 && status_ == -2) ::kill(pid_, sig);
+}
+
 int ChildProcess::Wait(std::chrono::milliseconds bound) {
   if (pid_ <= 0) return -1;
   if (status_ != -2) return status_;
@@ -159,4 +197,4 @@ std::string ChildProcess::Err() {
 }
 
 
-}  // namespace e2e
+}  // namespace testutil

@@ -1,6 +1,7 @@
-// A program the end-to-end tests start: its standard output and error are
-// collected by threads of their own, so that a chatty child never blocks,
-// and a test waits for what it needs to see with a bound, never by sleeping.
+// A program a test starts (bachost, bacsim, Wine): its standard output and
+// error are collected by threads of their own, so that a chatty child never
+// blocks, and a test waits for what it needs to see with a bound, never by
+// sleeping.
 #pragma once
 
 #include <sys/types.h>
@@ -15,7 +16,7 @@
 
 #include "common/text_lines.h"
 
-namespace e2e {
+namespace testutil {
 
 class ChildProcess {
  public:
@@ -38,11 +39,20 @@ class ChildProcess {
                std::chrono::milliseconds bound);
   // A line of standard output that starts with prefix.
   bool WaitForOutLine(const std::string& prefix, std::chrono::milliseconds bound);
+  // The next line of standard error that starts with prefix, after the one
+  // the previous call found; empty when the bound passed or the child
+  // closed its standard error first.
+  std::string WaitForErrLine(const std::string& prefix, std::chrono::milliseconds bound = std::chrono::seconds(20));
+  // The same for a line of standard output that contains text anywhere.
+  std::string WaitForOutLineWith(const std::string& text, std::chrono::milliseconds bound = std::chrono::seconds(20));
   // Sends sig and waits for the child to end; its exit status (128 + signal
   // when a signal ended it), -1 when it had to be killed after the bound.
-  int Stop(int sig, std::chrono::milliseconds bound);
-  // Waits for the child to end by itself.
-  int Wait(std::chrono::milliseconds bound);
+  // Once it returns, Out and Err hold all the child wrote.
+  int Stop(int sig, std::chrono::milliseconds bound = std::chrono::seconds(20));
+  // Waits for the child to end by itself, as Stop does.
+  int Wait(std::chrono::milliseconds bound = std::chrono::seconds(20));
+  // Sends sig and returns at once.
+  void Signal(int sig);
 
   std::string Out();
   std::string Err();
@@ -50,6 +60,10 @@ class ChildProcess {
  private:
   void Reader(int fd, std::string* into);
   int Reap(std::chrono::milliseconds bound);
+  // The next line of text from *scanned on that satisfies match; see
+  // WaitForErrLine.
+  std::string WaitForLine(const std::string& text, size_t* scanned, const std::function<bool(const std::string&)>& match,
+                          std::chrono::milliseconds bound);
 
   void Start(const std::vector<std::string>& args, int outFd, int errFd);
   std::string ReadOutputFile(const char* suffix);
@@ -61,9 +75,8 @@ class ChildProcess {
   std::condition_variable cv_;
   std::string out_, err_;
   int open_ = 0;
+  size_t outScanned_ = 0, errScanned_ = 0;
   std::thread outReader_, errReader_;
 };
 
-using testutil::Lines;
-
-}  // namespace e2e
+}  // namespace testutil

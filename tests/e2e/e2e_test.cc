@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "common/child_process.h"
+#include "common/text_lines.h"
 #include "free_port.h"
 #include "records.h"
 
@@ -22,6 +23,8 @@ namespace e2e {
 namespace {
 
 using namespace std::chrono_literals;
+using testutil::ChildProcess;
+using testutil::Lines;
 
 // The simulated building serves a port of this run's own on 127.0.0.x, clear
 // of a logger or simulator on the BACnet/IP port itself and of another run

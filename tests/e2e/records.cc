@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 
-#include "child_process.h"
+#include "common/text_lines.h"
 
 namespace e2e {
+
+using testutil::Lines;
 
 namespace {
 

@@ -5,9 +5,7 @@
 // back.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,9 +14,11 @@
 #include <map>
 
 #include "cli_options.h"
+#include "common/child_process.h"
+#include "common/text_lines.h"
+#include "common/udp_peer.h"
 #include "config_files.h"
 #include "host_entry_points.h"
-#include "host_process.h"
 #include "host_session.h"
 #include "ini_settings.h"
 #include "platform/port.h"
@@ -28,49 +28,14 @@
 
 namespace {
 
-using testhost::HostProcess;
-using testhost::Lines;
+using testutil::ChildProcess;
+using testutil::Lines;
+// A UDP socket of the test on 127.0.0.1, standing in for a device.
+using testutil::UdpPeer;
 
 std::string TempPath(const std::string& name) {
   return port::TempDirectory() + "bachost-test-" + std::to_string(::getpid()) + "-" + name;
 }
-
-// A UDP socket of the test on 127.0.0.1, standing in for a device.
-class Peer {
- public:
-  explicit Peer(bool reuse = false) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int on = 1;
-    if (reuse) ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
-  }
-  ~Peer() { ::close(fd_); }
-  uint16_t Port() const { return port_; }
-  std::string Endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
-
-  // The next datagram within the bound, and who sent it; empty on time-out.
-  std::string Receive(sockaddr_in* from, int boundMs = 20000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, boundMs) != 1) return {};
-    char buf[2048];
-    socklen_t len = sizeof *from;
-    ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(from), &len);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-  }
-  void SendTo(const sockaddr_in& to, const std::string& bytes) {
-    ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
 
 std::vector<std::string> Args(std::initializer_list<std::string> rest) {
   std::vector<std::string> args = {BACHOST_PATH};
@@ -83,7 +48,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 // ---- Error paths: one line, status 2, no crash --------------------------------
 
 TEST(HostProgram, BadStartsEndWithOneLineAndStatusTwo) {
-  Peer taken;  // bound without SO_REUSEADDR: the host cannot share it
+  UdpPeer taken;  // bound without SO_REUSEADDR: the host cannot share it
   const std::string missing = TempPath("missing.xml");
   const std::string notXml = TempPath("not.xml");
   ASSERT_TRUE(port::WriteFileAtomic(notXml, "<root/>"));
@@ -97,7 +62,7 @@ TEST(HostProgram, BadStartsEndWithOneLineAndStatusTwo) {
        "cannot write INI file"},
   };
   for (const auto& [args, message] : cases) {
-    HostProcess p(args);
+    ChildProcess p(args);
     ASSERT_TRUE(p.Started());
     EXPECT_EQ(p.Wait(), 2) << args[1];
     auto lines = Lines(p.Err());
@@ -107,21 +72,21 @@ TEST(HostProgram, BadStartsEndWithOneLineAndStatusTwo) {
   }
   port::RemoveFile(notXml);
 
-  HostProcess help(Args({"--help"}));
+  ChildProcess help(Args({"--help"}));
   EXPECT_EQ(help.Wait(), 0);
   EXPECT_TRUE(Contains(help.Out(), "--records N"));
   // The options form as a host fetches it, and the show-options call whose
   // change reaches a second instance of another thread as message 1812.
-  HostProcess options(Args({"--plugin", BACNETIP_PLUGIN_PATH, "--options"}));
+  ChildProcess options(Args({"--plugin", BACNETIP_PLUGIN_PATH, "--options"}));
   EXPECT_EQ(options.Wait(), 0) << options.Err();
   EXPECT_TRUE(Contains(options.Out(), "<program name=\"frmOption\">"));
   EXPECT_TRUE(Contains(options.Out(), "TFRMOPTION"));
   EXPECT_TRUE(Contains(options.Out(), "lblParams.Caption,Parser config"));
-  HostProcess show(Args({"--plugin", BACNETIP_PLUGIN_PATH, "--show-options"}));
+  ChildProcess show(Args({"--plugin", BACNETIP_PLUGIN_PATH, "--show-options"}));
   EXPECT_EQ(show.Wait(), 0) << show.Err();
   EXPECT_TRUE(Contains(show.Out(), "status 1 (changed)"));
   EXPECT_TRUE(Contains(show.Out(), "message 1812"));
-  HostProcess noPlugin(Args({"--plugin", "/nonexistent/plugin.so", "--bind", "127.0.0.1:0"}));
+  ChildProcess noPlugin(Args({"--plugin", "/nonexistent/plugin.so", "--bind", "127.0.0.1:0"}));
   EXPECT_EQ(noPlugin.Wait(), 1);
   EXPECT_TRUE(Contains(noPlugin.Err(), "cannot load /nonexistent/plugin.so"));
 }
@@ -139,13 +104,13 @@ struct RunResult {
 // The stand-in answers our "PING" by delivering two records in the output
 // list and one through kind 9; the host stops after those three.
 RunResult RunAgainstPeer(std::vector<std::string> extra, bool quiet = false) {
-  Peer device;
+  UdpPeer device;
   RunResult r;
   r.peerPort = device.Port();
   auto args = Args({"--plugin", TEST_PLUGIN_PATH, "--bind", "127.0.0.1:0", "--poll", device.Endpoint(),
                     "--records", "3", "--duration", "60"});
   args.insert(args.end(), extra.begin(), extra.end());
-  HostProcess host(args);
+  ChildProcess host(args);
   EXPECT_TRUE(host.Started());
   sockaddr_in from{};
   std::string ping = device.Receive(&from);
@@ -218,8 +183,8 @@ TEST(HostProgram, WritesCsvToAFileAndOnlyRecordsWhenQuiet) {
 }
 
 TEST(HostProgram, StopsOnSigtermAsAHostDoes) {
-  Peer device;
-  HostProcess host(Args({"--plugin", TEST_PLUGIN_PATH, "--bind", "127.0.0.1:0", "--poll", device.Endpoint()}));
+  UdpPeer device;
+  ChildProcess host(Args({"--plugin", TEST_PLUGIN_PATH, "--bind", "127.0.0.1:0", "--poll", device.Endpoint()}));
   ASSERT_FALSE(host.WaitForErrLine("bachost: ready").empty()) << host.Err();
   sockaddr_in from{};
   EXPECT_EQ(device.Receive(&from), "PING1");
@@ -238,8 +203,8 @@ TEST(HostProgram, StopsOnSigtermAsAHostDoes) {
 // to the module as that data source, and what the module sends through one
 // leaves from its socket.
 TEST(HostProgram, TwoDataSourcesKeepApart) {
-  Peer device;
-  HostProcess host(Args({"--plugin", TEST_PLUGIN_PATH, "--source", "1:Plant@127.0.0.1:0", "--source",
+  UdpPeer device;
+  ChildProcess host(Args({"--plugin", TEST_PLUGIN_PATH, "--source", "1:Plant@127.0.0.1:0", "--source",
                          "2:Lab@127.0.0.1:0", "--poll", device.Endpoint(), "--records", "6", "--duration", "60"}));
   std::map<std::string, uint16_t> pings;  // payload -> the host port it came from
   for (int i = 0; i < 2; ++i) {
@@ -312,7 +277,7 @@ TEST(HostSettings, TheModuleReadsTheStoredConfigurationBack) {
 
 TEST(HostProgram, RunsWithTheRealPlugin) {
   const std::string ini = TempPath("real.ini");
-  HostProcess host(Args({"--bind", "127.0.0.1:0", "--duration", "0", "--ini", ini, "--device-properties", "off"}));
+  ChildProcess host(Args({"--bind", "127.0.0.1:0", "--duration", "0", "--ini", ini, "--device-properties", "off"}));
   EXPECT_EQ(host.Wait(), 0) << host.Err();
   EXPECT_TRUE(Contains(host.Err(), "bachost: plug-in Bacnet/IP 5.0")) << host.Err();
   EXPECT_TRUE(Contains(host.Err(), "bachost: ready\n"));

@@ -95,9 +95,9 @@ TEST_F(Discovery, BroadcastPatternGivesEveryNewDeviceItsOwnRecord) {
   EXPECT_TRUE(sent[0].whoIs);
   EXPECT_EQ(sent[0].address, "192.168.1.255");
   EXPECT_EQ(sent[0].port, 47808);
-  host.Receive(IAm(5), "192.168.1.20:47808");
-  host.Receive(IAm(9), "192.168.1.21:47808");
-  host.Receive(IAm(5), "192.168.1.20:47808");  // known: adds nothing
+  host.Receive(IAmFrame(5), "192.168.1.20:47808");
+  host.Receive(IAmFrame(9), "192.168.1.21:47808");
+  host.Receive(IAmFrame(5), "192.168.1.20:47808");  // known: adds nothing
   EXPECT_EQ(host.Module()->RequestList.Count(), 2 + 4);
   std::vector<Delivered> rows;
   sent = Poll(6, true, &rows);
@@ -121,9 +121,9 @@ TEST_F(Discovery, BroadcastPatternGivesEveryNewDeviceItsOwnRecord) {
 TEST_F(Discovery, PatternWithAnInstanceTakesOnlyThatDevice) {
   Start({Pattern("192.168.1.255", "9")});
   Poll(1, false);
-  host.Receive(IAm(5), "192.168.1.20:47808");
-  host.Receive(IAm(9), "192.168.1.21:47808");
-  host.Receive(IAm(9), "10.0.0.21:47808");  // outside the pattern's subnet
+  host.Receive(IAmFrame(5), "192.168.1.20:47808");
+  host.Receive(IAmFrame(9), "192.168.1.21:47808");
+  host.Receive(IAmFrame(9), "10.0.0.21:47808");  // outside the pattern's subnet
   std::vector<Delivered> rows;
   Poll(6, true, &rows);
   ASSERT_EQ(rows.size(), 1u);
@@ -149,8 +149,8 @@ TEST_F(Discovery, UnicastEndpointWithAnyDeviceIsResolvedAtThatAddressOnly) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_TRUE(sent[0].whoIs);
   EXPECT_EQ(sent[0].address, "192.168.1.40");
-  host.Receive(IAm(12), "192.168.1.41:47808");  // answers from another address: not this pattern
-  host.Receive(IAm(11), "192.168.1.40:47808");
+  host.Receive(IAmFrame(12), "192.168.1.41:47808");  // answers from another address: not this pattern
+  host.Receive(IAmFrame(11), "192.168.1.40:47808");
   std::vector<Delivered> rows;
   Poll(6, true, &rows);
   ASSERT_EQ(rows.size(), 1u);
@@ -164,8 +164,8 @@ TEST_F(Discovery, RoutedAndRelayedDevicesArePolledUnderTheirOwnAddress) {
   // station address, and one on another subnet whose I-Am a broadcast
   // manager relays.
   const std::vector<uint8_t> station = {0x00, 0x10, 0x20, 0x30, 0x40, 0x50};
-  host.Receive(Routed(IAm(100), 5, station), "192.168.1.2:47808");
-  host.Receive(Forwarded(IAm(200), "192.168.1.77", 47808), "192.168.1.1:47808");
+  host.Receive(Routed(IAmFrame(100), 5, station), "192.168.1.2:47808");
+  host.Receive(Forwarded(IAmFrame(200), "192.168.1.77", 47808), "192.168.1.1:47808");
   std::vector<Delivered> rows;
   auto sent = Poll(6, true, &rows);
   std::set<std::string> targets;
@@ -190,8 +190,8 @@ TEST_F(Discovery, RoutedAndRelayedDevicesArePolledUnderTheirOwnAddress) {
 TEST_F(Discovery, EachDeviceCarriesItsOwnBasicProperties) {
   Start({Pattern("192.168.1.255", "*")}, true);
   Poll(1, false);
-  host.Receive(IAm(5), "192.168.1.20:47808");
-  host.Receive(IAm(9), "192.168.1.21:47808");
+  host.Receive(IAmFrame(5), "192.168.1.20:47808");
+  host.Receive(IAmFrame(9), "192.168.1.21:47808");
   std::vector<Delivered> rows;
   Poll(40, true, &rows);
   ASSERT_EQ(rows.size(), 2u);
@@ -230,10 +230,10 @@ TEST_F(Discovery, AThousandDevicesAnsweringOneWhoIs) {
   Poll(1, false);
   for (int i = 0; i < 1000; ++i) {
     const std::string address = "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
-    host.Receive(IAm(static_cast<uint32_t>(1000 + i)), address + ":47808");
-    host.Receive(IAm(static_cast<uint32_t>(1000 + i)), address + ":47808");  // repeated
+    host.Receive(IAmFrame(static_cast<uint32_t>(1000 + i)), address + ":47808");
+    host.Receive(IAmFrame(static_cast<uint32_t>(1000 + i)), address + ":47808");  // repeated
   }
-  host.Receive(IAm(7), "10.2.0.1:47808");       // no pattern matches: not kept
+  host.Receive(IAmFrame(7), "10.2.0.1:47808");       // no pattern matches: not kept
   host.Receive({0x81, 0x0A, 0x00, 0x07, 0x01, 0x00, 0x10}, "10.1.0.9:47808");  // malformed
   EXPECT_EQ(host.Module()->RequestList.Count(), 2 + 2000);
   EXPECT_EQ(host.Module()->Stack.Data.Devices.Count(), 1000);
@@ -305,8 +305,8 @@ TEST_F(Discovery, AFullTableIsWarnedOncePerLoadAndConfiguredDevicesStayPolled) {
     for (uint32_t i = 0; stack.Data.Devices.Count() < static_cast<int32_t>(bacnet::kMaxDevices); ++i)
       stack.RegisterDevice(flood, i, nullptr, nullptr);
     host.TakeLog();
-    host.Receive(IAm(1), "10.0.0.1:47808");
-    host.Receive(IAm(2), "10.0.0.2:47808");
+    host.Receive(IAmFrame(1), "10.0.0.1:47808");
+    host.Receive(IAmFrame(2), "10.0.0.2:47808");
     EXPECT_EQ(host.TakeLog(), warning);
     EXPECT_EQ(host.Module()->RequestList.Count(), 1 + 2) << "no copies for a device that was not kept";
     EXPECT_EQ(stack.Data.Devices.Count(), static_cast<int32_t>(bacnet::kMaxDevices));

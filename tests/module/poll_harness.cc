@@ -145,14 +145,6 @@ std::vector<uint8_t> Refusal(const SentFrame& req, uint8_t pduType, uint8_t reas
   return Finish(f);
 }
 
-std::vector<uint8_t> IAm(uint32_t deviceInstance) {
-  std::vector<uint8_t> f = Header();
-  f.insert(f.end(), {0x10, 0x00});
-  PutObjectId(f, 0xC4, 8, deviceInstance);
-  f.insert(f.end(), {0x22, 0x05, 0xC4, 0x91, 0x03, 0x21, 0x0F});
-  return Finish(f);
-}
-
 std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr) {
   std::vector<uint8_t> f(frame.begin(), frame.begin() + 4);
   f.insert(f.end(), {0x01, 0x08});

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bacnetip/plugin_abi.h"
+#include "common/iam_frame.h"
 #include "host_params.h"
 #include "parsed_records.h"
 
@@ -58,7 +59,8 @@ std::vector<uint8_t> TextAck(const SentFrame& req, const std::string& text);
 std::vector<uint8_t> ErrorAnswer(const SentFrame& req, uint8_t errorClass, uint8_t errorCode);
 // A Reject (0x60) or Abort (0x70, from the server) with its reason.
 std::vector<uint8_t> Refusal(const SentFrame& req, uint8_t pduType, uint8_t reason);
-std::vector<uint8_t> IAm(uint32_t deviceInstance);
+// An I-Am from a device: testutil::IAmFrame (common/iam_frame.h).
+using testutil::IAmFrame;
 // An answer from a device behind a router: the NPDU names the source network
 // and station address.
 std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr);

@@ -160,7 +160,7 @@ TEST_F(Polling, OnlyAnAnswerToTheRequestOutEndsItsWait) {
   Start({r});
   SentFrame f = TickSends();
   // Devices announce themselves at any time: an I-Am is no answer.
-  EXPECT_TRUE(host.Receive(IAm(7), kPeer).items.empty());
+  EXPECT_TRUE(host.Receive(IAmFrame(7), kPeer).items.empty());
   // Neither is a reply from another host, or with another invoke identifier.
   EXPECT_TRUE(host.Receive(RealAck(f, 9.0f), "192.168.1.99:47808").items.empty());
   SentFrame wrong = f;
