@@ -13,7 +13,7 @@
 #include "bacnet/bacnet_stack.h"
 #include "common/tshark_fields.h"
 #include "common/hex.h"
-#include "pcap_writer.h"
+#include "common/pcap_writer.h"
 
 using namespace bacnet;
 using testutil::Hex;
@@ -233,7 +233,7 @@ TEST(DecoderLimits, TsharkReadsTheLimitsAsWeDo) {
   const std::string path = std::string(dir && *dir ? dir : "/tmp") + "/bacnet_limits_" +
                            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".pcap";
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const Frame& f : frames) w.Udp(2, 47808, 1, 47808, f.octets);
   }

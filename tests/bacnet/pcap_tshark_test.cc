@@ -13,7 +13,7 @@
 #include "bacnet/bacnet_stack.h"
 #include "common/tshark_fields.h"
 #include "common/hex.h"
-#include "pcap_writer.h"
+#include "common/pcap_writer.h"
 
 using namespace bacnet;
 using testutil::Hex;
@@ -61,7 +61,7 @@ TEST(Tshark, ReadsOurRequestsAsMeant) {
   stack.SendWhoIs(local);
   ASSERT_EQ(frames.size(), 4u);
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const auto& f : frames) w.Udp(1, 47808, 2, 47808, f);
   }
@@ -146,7 +146,7 @@ TEST(Tshark, AgreesOnReceivedFrames) {
        "bacapp.instance_number"},
   };
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const auto& r : frames) w.Udp(2, 47808, 1, 47808, Hex(r.frame));
   }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bacnet/pcap_writer.h"
+#include "common/pcap_writer.h"
 #include "common/tshark_fields.h"
 #include "sim_building.h"
 
@@ -87,7 +87,7 @@ TEST(SimTshark, AnswersDecodeAsMeant) {
                            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
                            std::to_string(getpid()) + ".pcap";
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const auto& c : cases) {
       Responder r(TestBuilding());

@@ -292,7 +292,8 @@ void PollHost::Tick(int32_t dataSourceId) {
   m->TimerTick();
 }
 
-Delivered PollHost::Receive(const std::vector<uint8_t>& frame, const std::string& peer, int32_t dataSourceId) {
+Delivered PollHost::Receive(const std::vector<uint8_t>& frame, const std::string& peer, int32_t dataSourceId,
+                            uint8_t callTypes) {
   host::HostParamsList* list = host::HostParamsList::Create();
   IkelParamsListA* intf = list->Intf();
   host::HostParamsList* output = host::HostParamsList::Create();
@@ -300,7 +301,7 @@ Delivered PollHost::Receive(const std::vector<uint8_t>& frame, const std::string
   TPluginCallRec rec = NewRec();
   rec.Instance = handle_;
   rec.DataSourceId = dataSourceId;
-  rec.CallTypes = 0b10;
+  rec.CallTypes = callTypes;
   rec.Params = &intf;
   rec.Input.Kind = KEL_KIND_BUFFER;
   rec.Input.Size = static_cast<uint32_t>(frame.size());

@@ -102,8 +102,10 @@ class PollHost {
   // One tick of a data source's module.
   void Tick(int32_t dataSourceId = 1);
 
-  // A frame received from address:port through the data source.
-  Delivered Receive(const std::vector<uint8_t>& frame, const std::string& peer, int32_t dataSourceId = 1);
+  // A frame received from address:port through the data source, in a call
+  // of these call types (the receiving type's bit by default).
+  Delivered Receive(const std::vector<uint8_t>& frame, const std::string& peer, int32_t dataSourceId = 1,
+                    uint8_t callTypes = 0b10);
 
   // What the module handed over, oldest first.
   std::vector<SentFrame> TakeSent();

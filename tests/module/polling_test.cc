@@ -135,6 +135,82 @@ TEST_F(Polling, SilentDeviceIsAskedThreeTimesThenWarnedOnceAndTheGroupGoesByKind
   EXPECT_EQ(sent[0].address, "192.168.1.31");
 }
 
+TEST_F(Polling, EachGiveUpInARowGivesARecordOfItsOwnByKind9) {
+  RequestXml r;
+  r.items = {"D02:5=FLOW"};
+  Start({r});
+  SentFrame f = TickSends();
+  ASSERT_EQ(host.Receive(RealAck(f, 3.0f), kPeer).items.size(), 9u);
+  for (int giveUp = 0; giveUp < 2; ++giveUp) {
+    SCOPED_TRACE(giveUp);
+    Advance(1000);
+    for (int send = 0; send < 3; ++send) {
+      if (send > 0) Advance(1500);
+      TickSends();
+    }
+    Advance(1500);
+    host.Tick();
+    EXPECT_EQ(host.TakeLog(), "\x02" "Bacnet/IP. Request timeout: Request #1 (192.168.1.30:47808)\r\n");
+    // The value kept from the answer, once, without the previous record's.
+    auto records = host.TakeKind9();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(Names(records[0].items).size(), 8u);
+    EXPECT_DOUBLE_EQ(ByName(records[0].items)["FLOW"].d, 3.0);
+  }
+}
+
+// While the receiving type is off, for the instance (SET-STATE) or for the
+// call (its call types), a frame is left alone: it gives no record and does
+// not end the wait of the request it answers.
+TEST_F(Polling, FramesAreIgnoredWhileTheReceivingTypeIsOff) {
+  const struct {
+    const char* name;
+    bool offForTheInstance;
+    uint8_t callTypes;
+  } cases[] = {{"instance", true, 0b10}, {"call", false, 0b01}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PollHost h;
+    RequestXml r;
+    r.items = {"D00:1=T"};
+    h.Start(ConfigXml({r}));
+    ASSERT_EQ(h.SetState(kSource), 0);
+    if (c.offForTheInstance) {
+      ASSERT_EQ(h.SetState(kSource, 0, 0b10), 0);
+    }
+    h.Tick();
+    auto sent = h.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(h.Receive(RealAck(sent[0], 1.0f), kPeer, 1, c.callTypes).items.empty());
+    Advance(1500);
+    h.Tick();
+    EXPECT_EQ(h.TakeSent().size(), 1u) << "the request is still waiting: it is sent again";
+    EXPECT_TRUE(h.TakeKind9().empty());
+  }
+}
+
+// An answer as long as a device may send (an APDU of 1476 octets) is read
+// whole.
+TEST_F(Polling, AnAnswerOfTheLargestApduIsTakenWhole) {
+  RequestXml r;
+  r.items = {"D00:1=T"};
+  Start({r});
+  const SentFrame f = TickSends();
+  const std::string text(1476 - 17, 'x');  // the ACK's other octets: 17
+  std::vector<uint8_t> ack = {0x81, 0x0A, 0x00, 0x00, 0x01, 0x00, 0x30, f.invokeId, 0x0C, 0x0C, 0x00, 0x00, 0x00,
+                              0x01, 0x19, 0x55, 0x3E, 0x75, 0xFE};
+  const size_t octets = text.size() + 1;
+  ack.insert(ack.end(), {static_cast<uint8_t>(octets >> 8), static_cast<uint8_t>(octets), 0x00});
+  ack.insert(ack.end(), text.begin(), text.end());
+  ack.push_back(0x3F);
+  ASSERT_EQ(ack.size() - 6, 1476u);
+  ack[2] = static_cast<uint8_t>(ack.size() >> 8);
+  ack[3] = static_cast<uint8_t>(ack.size());
+  const Delivered d = host.Receive(ack, kPeer);
+  ASSERT_EQ(d.items.size(), 9u);
+  EXPECT_EQ(ByName(d.items)["T"].ToText(), text);
+}
+
 TEST_F(Polling, ErrorAnswerIsLoggedAndTheGroupLeavesWithoutTheItem) {
   RequestXml r;
   r.items = {"D00:1=GOOD", "D00:99=MISSING"};

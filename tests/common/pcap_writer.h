@@ -1,5 +1,5 @@
 // Writes UDP/IPv4 datagrams into a classic pcap file (Ethernet link type) so
-// that an independent dissector can read the frames our stack builds.
+// that an independent dissector can read the frames a test built.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace bacnet_test {
+namespace testutil {
 
 class PcapWriter {
  public:
@@ -49,4 +49,4 @@ class PcapWriter {
   uint32_t seconds_ = 1700000000;
 };
 
-}  // namespace bacnet_test
+}  // namespace testutil
