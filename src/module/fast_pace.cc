@@ -40,7 +40,7 @@ void TSerialPortDM::SyncPace() {
     Current->Stopwatch.Clear();
   }
   Current = nullptr;
-  if (Timer) Timer->SetTag(-1);
+  inHand_ = -1;
   fastActive_ = fast;
 }
 

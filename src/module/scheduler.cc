@@ -66,66 +66,54 @@ void TSerialPortDM::RunTick() {
     if (!Pause.Expired()) return;
     Pause.Clear();
   }
+  // The items as the tick began: one that a callback appends meanwhile may
+  // be taken in hand, and is served from the next tick on.
   const auto count = static_cast<int32_t>(items.size());
-  int32_t from = 0;
-  int32_t candidate = static_cast<int32_t>(Timer->Tag());
   // No request in hand and nothing due yet: nothing to look at.
-  if ((candidate < 0 || candidate >= count) && IdleUntilDue()) return;
-  if (candidate < 0 || candidate >= count) {
-    candidate = SearchDue(items, from);
-  } else if (const TRequestItem& inHand = *items[static_cast<size_t>(candidate)];
-             !inHand.Pending && !inHand.Stopwatch.IsClear()) {
-    // Answered (or given up): the others come first, even when this one is
-    // due again already (an interval shorter than the tick would otherwise
-    // keep it the only request ever sent).
-    const int32_t answered = candidate;
-    from = answered + 1;
-    candidate = SearchDue(items, from);
-    if (candidate < 0) candidate = SearchDue(items, 0, answered + 1);
+  if (!HoldsRequest(count) && IdleUntilDue()) return;
+  inHand_ = ChooseInHand(items);
+  while (HoldsRequest(count)) {
+    if (KeepsInHand(ServeInHand(*items[static_cast<size_t>(inHand_)]))) break;
+    inHand_ = SearchDue(items, inHand_ + 1);
   }
-  while (true) {
-    bool again = false;
-    if (candidate >= 0 && candidate < count) {
-      TRequestItem& item = *items[static_cast<size_t>(candidate)];
-      bool send = false;
-      if (item.Pending) {
-        if (!item.Stopwatch.Expired(static_cast<uint32_t>(item.Timeout))) {
-          // the answer is still awaited
-        } else if (item.Retries < kMaxRetries) {
-          // An unanswered property read counts as one of the item's tries:
-          // a silent device is given up as soon as with properties off.
-          ++item.Retries;
-          send = true;
-        } else {
-          LogTimeout(item);
-          item.Retries = 0;
-          item.Pending = false;
-          from = candidate + 1;
-          again = true;
-          if (item.IndexInGroup == static_cast<int32_t>(item.GroupSize))
-            DeliverGroup(item.GroupId, GroupResults, true);
-        }
-      } else if ((item.Poll || item.Stopwatch.IsClear()) &&
-                 item.Stopwatch.Expired(static_cast<uint32_t>(item.PollInterval))) {
-        send = true;
-      } else {
-        from = candidate + 1;
-        again = true;
-      }
-      if (send) {
-        item.Pending = true;
-        item.DevicePropertyPending = false;
-        item.Stopwatch.Start();
-        const int32_t code = SendRequest(item);
-        AfterSend(item, code, candidate, from, again);
-      }
-    }
-    if (!again) break;
-    candidate = SearchDue(items, from);
-  }
-  Timer->SetTag(candidate);
   // Nothing in hand: the next tick may return at once until an item is due.
-  if (candidate < 0 && kel::TkelTimeout::HasWideClock()) nextDue_ = EarliestDue(items);
+  if (inHand_ < 0 && kel::TkelTimeout::HasWideClock()) nextDue_ = EarliestDue(items);
+}
+
+bool TSerialPortDM::HoldsRequest(int32_t count) const { return inHand_ >= 0 && inHand_ < count; }
+
+int32_t TSerialPortDM::ChooseInHand(const TRequestList::List& items) {
+  if (!HoldsRequest(static_cast<int32_t>(items.size()))) return SearchDue(items, 0);
+  const TRequestItem& inHand = *items[static_cast<size_t>(inHand_)];
+  if (inHand.Pending || inHand.Stopwatch.IsClear()) return inHand_;
+  // Answered (or given up): the others come first, even when this one is
+  // due again already (an interval shorter than the tick would otherwise
+  // keep it the only request ever sent).
+  const int32_t next = SearchDue(items, inHand_ + 1);
+  return next >= 0 ? next : SearchDue(items, 0, inHand_ + 1);
+}
+
+TSerialPortDM::TTickOutcome TSerialPortDM::ServeInHand(TRequestItem& item) {
+  if (item.Pending) {
+    if (!item.Stopwatch.Expired(static_cast<uint32_t>(item.Timeout))) return TTickOutcome::Awaited;
+    if (item.Retries >= kMaxRetries) {
+      LogTimeout(item);
+      item.Retries = 0;
+      item.Pending = false;
+      if (item.IndexInGroup == static_cast<int32_t>(item.GroupSize)) DeliverGroup(item.GroupId, GroupResults, true);
+      return TTickOutcome::GaveUp;
+    }
+    // An unanswered property read counts as one of the item's tries: a
+    // silent device is given up as soon as with properties off.
+    ++item.Retries;
+  } else if (!(item.Poll || item.Stopwatch.IsClear()) ||
+             !item.Stopwatch.Expired(static_cast<uint32_t>(item.PollInterval))) {
+    return TTickOutcome::NotDue;
+  }
+  item.Pending = true;
+  item.DevicePropertyPending = false;
+  item.Stopwatch.Start();
+  return AfterSend(item, SendRequest(item));
 }
 
 bool TSerialPortDM::IdleUntilDue() {
@@ -162,21 +150,17 @@ int32_t TSerialPortDM::SearchDue(const TRequestList::List& items, int32_t from, 
   return -1;
 }
 
-void TSerialPortDM::AfterSend(TRequestItem& item, int32_t code, int32_t candidate, int32_t& from, bool& again) {
-  if (code >= 0) return;
+TSerialPortDM::TTickOutcome TSerialPortDM::AfterSend(TRequestItem& item, int32_t code) {
+  if (code >= 0) return TTickOutcome::Sent;
   if (code == kSendDeviceProperty) {
     item.DevicePropertyPending = true;
-    return;
+    return TTickOutcome::Sent;
   }
-  if (code == kSendDiscovering) {
-    from = candidate + 1;
-    again = true;
-  } else if (code == kSendTimedOut) {
-    LogTimeout(item);
-  }
+  if (code == kSendTimedOut) LogTimeout(item);
   item.Stopwatch.Clear();
   item.Pending = false;
   if (IsSendFailure(code)) Pause.StartWith(kSendFailurePauseMs);
+  return code == kSendDiscovering ? TTickOutcome::Discovering : TTickOutcome::NotSent;
 }
 
 void TSerialPortDM::LogTimeout(const TRequestItem& item) {

@@ -17,7 +17,6 @@ const kel::TClassInfo& TSerialPortDM::StaticClass() {
 TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(owner) {
   Timer = new kel::TkelTimerEx(this);
   Timer->SetEnabled(false);
-  Timer->SetTag(-1);
   Timer->SetInterval(kTickIntervalMs);
   Timer->OnError = [this](const std::string& message) {
     if (Owner) Owner->AddLog(kel::kLogError, message);
@@ -85,7 +84,7 @@ void TSerialPortDM::ResetRequests(bool withPause) {
   Timer->SetEnabled(false);
   TRequestListWrite w(RequestList);
   if (withPause) Pause.StartWith(kPortOpenPauseMs);
-  Timer->SetTag(-1);
+  inHand_ = -1;
   DiscoveryList.Clear();
   LeaveAllInFlight();
   nextDue_ = 0;

@@ -87,7 +87,7 @@ class TSerialPortDM : public kel::TComponent {
 
   TRequestList RequestList;
   TaPlugin* Owner;
-  kel::TkelTimerEx* Timer;  // owned component; its Tag is the request in hand
+  kel::TkelTimerEx* Timer;  // owned component
   TRequestItem* Current = nullptr;  // under the request list's lock
   int32_t DataSourceId = 0;
   std::string DataSourceName;
@@ -137,11 +137,39 @@ class TSerialPortDM : public kel::TComponent {
   void LogTimeout(const TRequestItem& item);
   // The warning that the device table is full and refuses new devices.
   void LogTableFull();
-  // A frame sent with code, as the tick handles it.
-  void AfterSend(TRequestItem& item, int32_t code, int32_t candidate, int32_t& from, bool& again);
+  // ---- The tick at the designed pace (under the request list's write lock)
+  // What serving the request in hand came to.  Sent, Awaited and NotSent
+  // keep it in hand for the next tick; the others go on to the next due
+  // item after it.
+  enum class TTickOutcome {
+    Sent,         // sent or sent again; its answer is awaited
+    Awaited,      // out, its time-out not yet over
+    NotSent,      // the send failed (after a failure of the host, with a pause)
+    GaveUp,       // out, its last try unanswered: given up
+    Discovering,  // its device is being looked for first
+    NotDue,       // idle and not yet due
+  };
+  static constexpr bool KeepsInHand(TTickOutcome o) {
+    return o == TTickOutcome::Sent || o == TTickOutcome::Awaited || o == TTickOutcome::NotSent;
+  }
+  void RunTick();
+  // Whether inHand_ is one of the list's first count items.
+  bool HoldsRequest(int32_t count) const;
+  // The request the tick takes up: the one in hand while it is out or has
+  // not been sent, else the next due item after it (the ones before it and
+  // itself last), or -1.
+  int32_t ChooseInHand(const TRequestList::List& items);
+  // Resends item after its time-out, gives it up after its last try, or
+  // sends it when it is due.
+  TTickOutcome ServeInHand(TRequestItem& item);
+  // What a send with code came to.
+  TTickOutcome AfterSend(TRequestItem& item, int32_t code);
   // The first due item of from..to-1 (to < 0: to the end); -1 when none.
   int32_t SearchDue(const TRequestList::List& items, int32_t from, int32_t to = -1);
-  void RunTick();
+  // The index of the request in hand at the designed pace, -1 for none.  It
+  // outlives a rebuild of the list: HoldsRequest tells whether it is still
+  // an item.
+  int32_t inHand_ = -1;
 
   // ---- The fast pace (everything under the request list's write lock) ----
   enum class TServed { Sent, Discovering, GaveUp, Failed };
