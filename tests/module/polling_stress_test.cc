@@ -82,6 +82,43 @@ class Network {
   bool closed_ = false;
 };
 
+// The host's receiving side: each answer carries a value never used
+// before, so a record delivered twice shows up as a repeated value of its
+// group's last item (named LAST).  Receive runs on each receiving thread.
+class Receivers {
+ public:
+  Receivers(PollHost& host, Network& net) : host_(host), net_(net) {}
+  void Receive() {
+    SentFrame f;
+    while (net_.Take(f)) {
+      if (f.octets.empty()) continue;
+      const float value = static_cast<float>(serial.fetch_add(1) + 1);
+      const std::string peer = f.address + ":" + std::to_string(f.port);
+      // The answer comes back through the data source the request left by.
+      auto v = ByName(host_.Receive(RealAck(f, value), peer, f.dataSourceId).items);
+      if (v.count("LAST")) {
+        std::lock_guard<std::mutex> g(rowsLock_);
+        lastValues_.insert(v["LAST"].d);
+        ++rows;
+      }
+      f = SentFrame();
+    }
+  }
+  void ExpectEachRecordOnce() {
+    std::lock_guard<std::mutex> g(rowsLock_);
+    for (double v : lastValues_) EXPECT_EQ(lastValues_.count(v), 1u) << "an answer delivered twice: " << v;
+  }
+
+  std::atomic<uint32_t> serial{0};  // answers given
+  std::atomic<int> rows{0};         // records with LAST
+
+ private:
+  PollHost& host_;
+  Network& net_;
+  std::mutex rowsLock_;
+  std::multiset<double> lastValues_;
+};
+
 TEST(PollingStress, EverythingAtOnceThenFreedWhilePolling) {
   Watchdog watchdog(std::chrono::seconds(120));
   kel::SetTimeoutClock(kel::TTickClock{});  // the system's clock
@@ -101,31 +138,9 @@ TEST(PollingStress, EverythingAtOnceThenFreedWhilePolling) {
   host.Start(ConfigXml({a, b}));
   ASSERT_EQ(host.SetState("1;A;a\r\n2;B;b\r\n"), 0);
 
-  // Every answer carries a value never used before, so a record delivered
-  // twice shows up as a repeated value of its group's last item.
-  std::atomic<uint32_t> serial{0};
-  std::mutex rowsLock;
-  std::multiset<double> lastValues;
-  std::atomic<int> rows{0};
+  Receivers answers(host, net);
   std::atomic<bool> stop{false};
-  auto receiver = [&] {
-    SentFrame f;
-    while (net.Take(f)) {
-      if (f.octets.empty()) continue;
-      const float value = static_cast<float>(serial.fetch_add(1) + 1);
-      const std::string peer = f.address + ":" + std::to_string(f.port);
-      // The answer comes back through the data source the request left by.
-      Delivered d = host.Receive(RealAck(f, value), peer, f.dataSourceId);
-      auto v = ByName(d.items);
-      if (v.count("LAST")) {
-        std::lock_guard<std::mutex> g(rowsLock);
-        lastValues.insert(v["LAST"].d);
-        ++rows;
-      }
-      f = SentFrame();
-    }
-  };
-  std::thread r1(receiver), r2(receiver);
+  std::thread r1([&] { answers.Receive(); }), r2([&] { answers.Receive(); });
   std::thread commands([&] {
     const char* sets[] = {"1;A;a\r\n", "1;A;a\r\n2;B;b\r\n", "2;B;b\r\n", "1;A;a\r\n2;B;b\r\n"};
     for (int i = 0; i < 24 && !stop; ++i) {
@@ -140,16 +155,15 @@ TEST(PollingStress, EverythingAtOnceThenFreedWhilePolling) {
   });
   commands.join();
   // Polling runs at full speed now; wait for a good number of records.
-  for (int i = 0; i < 400 && rows.load() < 40; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_GE(rows.load(), 10) << "polling made progress; frames sent " << sentCount.load() << " answers " << serial.load() << "\n" << host.TakeLog();
+  for (int i = 0; i < 400 && answers.rows.load() < 40; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_GE(answers.rows.load(), 10) << "polling made progress; frames sent " << sentCount.load() << " answers " << answers.serial.load() << "\n" << host.TakeLog();
   // Freed while its timers tick and answers are on their way.
   host.Free();
   stop = true;
   net.Close();
   r1.join();
   r2.join();
-  std::lock_guard<std::mutex> g(rowsLock);
-  for (double v : lastValues) EXPECT_EQ(lastValues.count(v), 1u) << "an answer delivered twice: " << v;
+  answers.ExpectEachRecordOnce();
 }
 
 TEST(PollingStress, FastPaceAnswersOnTwoThreadsThenTheSourceRemovedAndTheInstanceFreed) {
@@ -174,35 +188,17 @@ TEST(PollingStress, FastPaceAnswersOnTwoThreadsThenTheSourceRemovedAndTheInstanc
   host.Plugin()->Config->spInFlightDev_Value = 2;
   host.SaveOptions();
   ASSERT_EQ(host.SetState("1;A;a\r\n"), 0);
-  std::atomic<uint32_t> serial{0};
-  std::atomic<int> rows{0};
-  std::mutex rowsLock;
-  std::multiset<double> lastValues;
-  auto receiver = [&] {
-    SentFrame f;
-    while (net.Take(f)) {
-      if (f.octets.empty()) continue;
-      const float value = static_cast<float>(serial.fetch_add(1) + 1);
-      auto v = ByName(host.Receive(RealAck(f, value), f.address + ":" + std::to_string(f.port), f.dataSourceId).items);
-      if (v.count("LAST")) {
-        std::lock_guard<std::mutex> g(rowsLock);
-        lastValues.insert(v["LAST"].d);
-        ++rows;
-      }
-      f = SentFrame();
-    }
-  };
-  std::thread r1(receiver), r2(receiver);
-  for (int i = 0; i < 500 && rows.load() < 60; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_GE(rows.load(), 20) << host.TakeLog();
+  Receivers answers(host, net);
+  std::thread r1([&] { answers.Receive(); }), r2([&] { answers.Receive(); });
+  for (int i = 0; i < 500 && answers.rows.load() < 60; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_GE(answers.rows.load(), 20) << host.TakeLog();
   // The data source goes while answers are on their way, then the instance.
   host.SetState("");
   host.Free();
   net.Close();
   r1.join();
   r2.join();
-  std::lock_guard<std::mutex> g(rowsLock);
-  for (double v : lastValues) EXPECT_EQ(lastValues.count(v), 1u) << "an answer delivered twice: " << v;
+  answers.ExpectEachRecordOnce();
 }
 
 }  // namespace
