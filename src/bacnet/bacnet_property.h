@@ -24,6 +24,9 @@ class TProperty {
   // The PDU type that filled the holder (0x50 Error, 0x60 Reject, 0x70 Abort,
   // ...); 0 when none did.
   uint8_t PduType = 0;
+  // The code of a BVLC-Result, when the frame was one.
+  uint16_t BvlcResult = 0;
+  std::string BvlcSource;  // and the address it came from
 };
 
 }  // namespace bacnet

@@ -212,6 +212,24 @@ void TBACnetStack::SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance) {
   }
 }
 
+void TBACnetStack::SendDistributedWhoIs(const TDeviceConnInfo& manager, uint16_t devicePort, uint32_t instance) {
+  if (!OnSend) return;
+  std::array<uint8_t, kMaxWhoIsLength> frame;
+  const int32_t length = BuildWhoIsFrame(frame, true, instance);
+  frame[1] = kBvlcDistributeBroadcast;
+  LastWhoIsPort.store(devicePort, std::memory_order_relaxed);
+  try {
+    OnSend(*this, TBacBytes(frame.data(), static_cast<size_t>(length)), manager, length);
+  } catch (const std::exception& e) {
+    if (OnError) OnError(*this, e.what());
+  }
+}
+
+int32_t TBACnetStack::SendBvll(const TDeviceConnInfo& conn, TBacBytes frame) {
+  if (!OnSend || frame.empty()) return -1;
+  return OnSend(*this, frame, conn, static_cast<int32_t>(frame.size()));
+}
+
 int32_t TBACnetStack::ProcessReceived(uint8_t expectedInvokeId, const TDeviceConnInfo& expected,
                                       TProperty& result, std::string* rawCopy) {
   std::unique_ptr<TBacDataItem> item = Inbound.Pop();
@@ -254,6 +272,12 @@ int32_t TBACnetStack::HandleIAm(TBacBytes frame, int32_t apdu, TBacDataItem& ite
 int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
                                   const TDeviceConnInfo& expected, const TReplyMatcher* match,
                                   TProperty& result) {
+  // The broadcast manager's answer to a registration: no NPDU follows.
+  if (uint16_t code = 0; DecodeBvlcResult(frame, code)) {
+    result.BvlcResult = code;
+    result.BvlcSource = item.Address;
+    return kReceivedBvlcResult;
+  }
   TNPDU npdu;
   const int32_t apdu = DecodeHeader(frame, item, npdu);
   if (apdu < 0) return -1;

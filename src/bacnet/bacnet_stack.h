@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "bacnet/bacnet_bvlc.h"
 #include "bacnet/bacnet_device.h"
 #include "bacnet/bacnet_endpoint.h"
 #include "bacnet/bacnet_pdu.h"
@@ -48,6 +49,9 @@ constexpr int32_t kMaxWhoIsLength = 20;
 // instance..instance when instance is below AnyInstance.  Returns its length
 // (12, or up to 20 with a range), 0 when out is too small.
 int32_t BuildWhoIsFrame(std::span<uint8_t> out, bool broadcast = false, uint32_t instance = AnyInstance);
+
+// What ProcessReceived returns for a BVLC-Result (no PDU type has it).
+constexpr int32_t kReceivedBvlcResult = 0x100;
 
 // How much the owner wants a device that an I-Am announces.
 enum class TDeviceWanted : uint8_t {
@@ -104,10 +108,18 @@ class TBACnetStack {
   // endpoint is one; for one device when instance is below AnyInstance) and
   // remembers its port.
   void SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance = AnyInstance);
+  // Sends the same Who-Is as Distribute-Broadcast-To-Network to a broadcast
+  // manager, which broadcasts it on its networks for this foreign device;
+  // the I-Ams take devicePort (the port of the broadcast endpoint meant).
+  void SendDistributedWhoIs(const TDeviceConnInfo& manager, uint16_t devicePort, uint32_t instance = AnyInstance);
+  // Sends a management frame (length octets) to conn; the handler's result,
+  // -1 without a handler.
+  int32_t SendBvll(const TDeviceConnInfo& conn, TBacBytes frame);
   // Takes one frame from Inbound and handles it.  A confirmed reply counts
   // only when it carries expectedInvokeId and comes from expected's device.
-  // Returns the PDU type handled (0x10, 0x20, 0x30, 0x50, 0x60, 0x70) or -1
-  // when the queue was empty or the frame was dropped.
+  // Returns the PDU type handled (0x10, 0x20, 0x30, 0x50, 0x60, 0x70),
+  // kReceivedBvlcResult for a BVLC-Result (its code in result.BvlcResult),
+  // or -1 when the queue was empty or the frame was dropped.
   int32_t ProcessReceived(uint8_t expectedInvokeId, const TDeviceConnInfo& expected, TProperty& result,
                           std::string* rawCopy = nullptr);
   // As above, for a caller with many requests out: a confirmed reply counts

@@ -7,7 +7,7 @@ const kel::TClassInfo& TDataSourceCfg::StaticClass() {
   return info;
 }
 
-const char* const kOptionsPersistenceMap[14] = {
+const char* const kOptionsPersistenceMap[18] = {
     "Left,Left",
     "Top,Top",
     "Height,Height",
@@ -22,6 +22,10 @@ const char* const kOptionsPersistenceMap[14] = {
     "chkFastPace.Checked,Fast pace",
     "spInFlight.Value,Requests in flight",
     "spInFlightDev.Value,Requests in flight per device",
+    "chkDiagnosis.Checked,Timeout diagnosis",
+    "edtBbmd.Text,BBMD address",
+    "spBbmdPort.Value,BBMD port",
+    "spBbmdTtl.Value,BBMD TTL",
 };
 
 }  // namespace bacnet_module

@@ -25,18 +25,28 @@ int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
       }
     if (found && !found->Stopwatch.Expired(kDiscoveryRepeatMs)) return kDiscoveryRecent;
   }
+  // A Who-Is unanswered for the whole repeat time is named once.
+  if (found && !found->Answered && !found->Reported) {
+    found->Reported = true;
+    LogNoIAm(found->Connection.EndPoint);
+  }
   const uint32_t wanted = WantedInstance(item.Connection.EndPoint);
   bacnet::TDeviceConnInfo conn;
   {
     const kel::TWriteLocked<TDiscoveryList> running(DiscoveryList);
     if (!found) {
-      found = new TDiscoverRequest{item.Connection, {}};
+      found = new TDiscoverRequest{item.Connection, {}, false, false};
       running.Items().push_back(found);
     }
     found->Stopwatch.Restart();
     conn = found->Connection;
   }
-  Stack.SendWhoIs(conn, wanted);
+  // Registered as a foreign device, a broadcast goes to the manager, which
+  // broadcasts it where the devices are.
+  if (conn.EndPoint.IsBroadcast && Foreign.Registered())
+    Stack.SendDistributedWhoIs(Foreign.Manager(), conn.EndPoint.Port, wanted);
+  else
+    Stack.SendWhoIs(conn, wanted);
   return kDiscoverySent;
 }
 
@@ -58,6 +68,17 @@ uint32_t TSerialPortDM::WantedInstance(const bacnet::TIpEndPoint& endPoint) {
     }
   }
   return wanted;
+}
+
+void TSerialPortDM::NoteIAm(const bacnet::TDeviceConnInfo& conn) {
+  Status.NoteIAm(conn.EndPoint.Address, conn.Instance);
+  const kel::TReadLocked<TDiscoveryList> running(DiscoveryList);
+  for (TDiscoverRequest* d : running.Items()) {
+    if (d->Answered) continue;
+    bacnet::TDeviceConnInfo pattern = d->Connection;
+    pattern.Instance = bacnet::AnyInstance;  // any device answers the endpoint's Who-Is
+    if (bacnet::MatchEndPoint(pattern, conn)) d->Answered = true;  // a flag only it sets, never clears
+  }
 }
 
 void TSerialPortDM::DeviceFound(bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo& conn) {

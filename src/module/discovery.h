@@ -2,6 +2,8 @@
 // went to and when.
 #pragma once
 
+#include <atomic>
+
 #include "bacnet/bacnet_endpoint.h"
 #include "runtime/thread_object.h"
 #include "runtime/timing/kel_timeout.h"
@@ -19,6 +21,10 @@ constexpr int32_t kDiscoveryRecent = 2;     // one for the endpoint went out les
 struct TDiscoverRequest {
   bacnet::TDeviceConnInfo Connection;
   kel::TkelTimeout Stopwatch;  // clear until the first Who-Is
+  // An I-Am from a device it matches came since the first Who-Is (set on
+  // the data thread, read on the tick's).
+  std::atomic<bool> Answered{false};
+  std::atomic<bool> Reported{false};  // the Who-Is without an answer was logged
 };
 
 // The running discoveries of a communication module (owned).

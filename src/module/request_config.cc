@@ -230,8 +230,10 @@ int32_t OptionCount(double value, int32_t low, int32_t high, int32_t otherwise) 
 void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, TSerialPortDM* module) {
   if (module) module->PrepareRebuild();
   list.Reset();
-  if (!cfg) return;
-  if (module && (owner.Unloaded || !(owner.TypeEnabled[kTypePolling] || owner.TypeEnabled[kTypeReceiving]))) return;
+  if (!cfg || (module && (owner.Unloaded || !(owner.TypeEnabled[kTypePolling] || owner.TypeEnabled[kTypeReceiving])))) {
+    if (module) module->Foreign.Close();  // the data source closes
+    return;
+  }
   if (module) {
     module->ReadDeviceProperties = cfg->chkReadDevProp_Checked;
     module->FreshValuesOnly = cfg->chkFreshOnly_Checked;
@@ -239,6 +241,8 @@ void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, 
     module->InFlight = OptionCount(cfg->spInFlight_Value, 1, 255, 16);
     module->InFlightPerDevice = OptionCount(cfg->spInFlightDev_Value, 1, 255, 1);
     module->MinSendSpacingMs = OptionCount(cfg->spMinInt_Value, 0, 65535, 0);
+    module->Diagnosis = cfg->chkDiagnosis_Checked;
+    module->SetForeignManager(cfg->edtBbmd_Text, cfg->spBbmdPort_Value, cfg->spBbmdTtl_Value);
   }
   try {
     ReadRequestConfig(cfg->lblParams_Caption,

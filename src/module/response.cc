@@ -28,6 +28,7 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
     std::string& text = direct ? list.FullPacket : raw;
     TRequestItem* item = nullptr;
     int32_t code = 0;
+    Status.NoteArrival();
     if (fastActive_) {
       // Matched by source and invoke identifier among the requests out.
       const bacnet::TReplyMatcher match = [this, &item](uint8_t invokeId, const bacnet::TReplySource& source) {
@@ -40,6 +41,11 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
       const bacnet::TDeviceConnInfo none;
       code = Stack.ProcessReceived(expected, Current ? Current->Connection : none, holder, &text);
       item = Current;
+    }
+    if (code == bacnet::kReceivedBvlcResult) {
+      // The broadcast manager's answer to a registration: no record.
+      Foreign.OnResult(holder.BvlcSource, holder.BvlcResult);
+      code = -1;
     }
     if (code <= 0 && direct) list.FullPacket.clear();
     if (code > 0) {
@@ -63,6 +69,9 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
 
 int32_t TSerialPortDM::TakeAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder,
                                   kel::TParsedDataList& list) {
+  const bool refused = code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort;
+  const std::string errorText = refused ? holder.ErrorText() : std::string();
+  Status.NoteAnswer(item.Connection, item.Stopwatch.StartTime, refused ? &errorText : nullptr);
   item.Stopwatch.Start();
   if (code == bacnet::kPduComplexAck) {
     if (item.DevicePropertyPending) {
@@ -82,7 +91,7 @@ int32_t TSerialPortDM::TakeAnswer(TRequestItem& item, int32_t code, const bacnet
       item.Value = holder.Value;
       item.Fresh = true;
     }
-  } else if (code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort) {
+  } else if (refused) {
     if (item.DevicePropertyPending) {
       EndDeviceProperty(item, holder);
     } else {

@@ -50,6 +50,7 @@ void TSerialPortDM::RunTick() {
   Timer->SetEnabled(false);
   if (!Owner || !Owner->TypeEnabled[kTypePolling]) return;  // off until something re-arms it
   const TRearm rearm(*this);
+  Foreign.Tick();
 
   if (ResetRequested.exchange(false)) {
     ResetRequests(true);
@@ -169,6 +170,10 @@ void TSerialPortDM::LogTimeout(const TRequestItem& item) {
   text += ": " + item.Description + " (" + item.Connection.EndPoint.Address + ":" +
           std::to_string(item.Connection.EndPoint.Port) + ")";
   Owner->AddLog(kel::kLogWarning, text);
+  // The diagnosis is made before the time-out is counted: it speaks of the
+  // device as it was known up to this time-out.
+  if (Diagnosis && Owner->TextResources) Owner->AddLog(kel::kLogWarning, DiagnosisText(item));
+  Status.NoteTimeout(item.Connection);
 }
 
 int32_t TSerialPortDM::SendRequest(TRequestItem& item) {

@@ -1,5 +1,6 @@
 #include "module/serial_port_dm.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -14,7 +15,16 @@ const kel::TClassInfo& TSerialPortDM::StaticClass() {
   return info;
 }
 
-TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(owner) {
+TSerialPortDM::TSerialPortDM(TaPlugin* owner)
+    : kel::TComponent(owner),
+      Owner(owner),
+      Foreign(TForeignRegistration::TEvents{
+          [this](const bacnet::TDeviceConnInfo& manager, bacnet::TBacBytes frame) {
+            return Stack.SendBvll(manager, frame);
+          },
+          [this](const std::string& manager, int32_t kind, uint32_t retrySeconds) {
+            LogRegistration(manager, kind, retrySeconds);
+          }}) {
   Timer = new kel::TkelTimerEx(this);
   Timer->SetEnabled(false);
   Timer->SetInterval(kTickIntervalMs);
@@ -31,10 +41,33 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner) : kel::TComponent(owner), Owner(ow
     if (Owner) Owner->AddLog(kel::kLogError, message);
   };
   Stack.OnDeviceWanted = [this](bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo& conn) {
+    NoteIAm(conn);
     TRequestListRead r(RequestList);
     return RequestList.Wanted(conn);
   };
   Stack.OnTableFull = [this](bacnet::TBACnetStack&) { LogTableFull(); };
+}
+
+void TSerialPortDM::LogRegistration(const std::string& manager, int32_t kind, uint32_t retrySeconds) {
+  if (!Owner || !Owner->TextResources) return;
+  const kel::TTextResources& r = *Owner->TextResources;
+  if (kind == -2) {
+    Owner->AddLog(kel::kLogInfo, kel::FormatText(Owner->Text(r.TextFdRegistered), manager));
+  } else if (kind == -1) {
+    Owner->AddLog(kel::kLogWarning, kel::FormatTexts(Owner->Text(r.TextFdSilent), {manager, std::to_string(retrySeconds)}));
+  } else {
+    static const char kHex[] = "0123456789abcdef";
+    std::string code = "0x";
+    for (int shift = 12; shift >= 0; shift -= 4) code += kHex[(kind >> shift) & 15];
+    Owner->AddLog(kel::kLogWarning,
+                  kel::FormatTexts(Owner->Text(r.TextFdRefused), {manager, code, std::to_string(retrySeconds)}));
+  }
+}
+
+void TSerialPortDM::SetForeignManager(const std::string& address, double port, double ttlSeconds) {
+  const uint16_t p = port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : bacnet::kBacnetIpPort;
+  const uint16_t ttl = ttlSeconds >= 1 ? static_cast<uint16_t>(std::min(ttlSeconds, 65535.0)) : 0;
+  Foreign.Configure(address, p, ttl, DataSourceFullName);
 }
 
 void TSerialPortDM::LogTableFull() {
@@ -55,6 +88,10 @@ TSerialPortDM::~TSerialPortDM() {
   }
   delete Timer;  // waits for a tick running on another thread
   Timer = nullptr;
+  try {
+    Foreign.Close();  // the manager forgets this data source
+  } catch (...) {
+  }
   {
     TRequestListWrite w(RequestList);
     Current = nullptr;
@@ -103,6 +140,7 @@ void TSerialPortDM::PrepareRebuild() {
   nextDue_ = 0;
   DiscoveryList.Clear();
   Stack.Data.Devices.Clear();
+  Status.ClearDevices();
 }
 
 }  // namespace bacnet_module

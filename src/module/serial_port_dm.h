@@ -10,7 +10,9 @@
 
 #include "bacnet/bacnet_stack.h"
 #include "framework/parsed_data_list.h"
+#include "module/device_status.h"
 #include "module/discovery.h"
+#include "module/foreign_device.h"
 #include "module/request_list.h"
 #include "runtime/component/component.h"
 #include "runtime/thread_object.h"
@@ -108,6 +110,23 @@ class TSerialPortDM : public kel::TComponent {
   std::atomic<int32_t> InFlight{16};
   std::atomic<int32_t> InFlightPerDevice{1};
   std::atomic<int32_t> MinSendSpacingMs{0};
+  // Every time-out warning is followed by a line that explains it.
+  std::atomic<bool> Diagnosis{true};
+  // What is known of the devices asked and of the data source.
+  TDeviceStatusTable Status;
+  // The registration as a foreign device (off unless the options name a
+  // broadcast manager and a time to live).
+  TForeignRegistration Foreign;
+  // The options' broadcast manager, port and time to live (0: off).
+  void SetForeignManager(const std::string& address, double port, double ttlSeconds);
+
+  // The line that follows the time-out warning of item: what was tried,
+  // and what the module knows of its device and of the data source.
+  // Caller holds the request list's lock.
+  std::string DiagnosisText(const TRequestItem& item);
+  // The "DEVICE-STATUS" lines of this data source's devices, each ended
+  // with CR LF.
+  std::string DeviceStatusText();
 
  private:
   // Re-arms the timer (UpdateTimer) when the scope ends, unless the module
@@ -133,8 +152,15 @@ class TSerialPortDM : public kel::TComponent {
   // given up, or, when the device has no Device object of the configured
   // instance, all of them with a warning; the item's own read follows.
   void EndDeviceProperty(TRequestItem& item, const bacnet::TProperty& answer);
-  // The time-out warning for item.
+  // The time-out warning for item, and the diagnosis line after it.
   void LogTimeout(const TRequestItem& item);
+  // An I-Am of conn's device: remembered for the diagnosis, and the
+  // discoveries it answers are answered.
+  void NoteIAm(const bacnet::TDeviceConnInfo& conn);
+  // The line logged once per endpoint when a Who-Is got no I-Am.
+  void LogNoIAm(const bacnet::TIpEndPoint& endPoint);
+  // The warnings of a failed registration and the notice of a recovery.
+  void LogRegistration(const std::string& manager, int32_t kind, uint32_t retrySeconds);
   // The warning that the device table is full and refuses new devices.
   void LogTableFull();
   // ---- The tick at the designed pace (under the request list's write lock)

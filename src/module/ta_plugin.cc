@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "framework/call_rec.h"
 #include "framework/instance_registry.h"
 #include "framework/module_settings.h"
 #include "module/request_config.h"
@@ -22,7 +23,7 @@ TaPlugin::TaPlugin(TPluginCallRec* rec, uint32_t moduleHandle) : kel::TkelPlugin
   Properties = new kel::TkelStrHolder(this);
   Properties->SetName("Properties");
   Properties->SetTag(kel::kTagSkipTree);  // the map is no text to translate
-  Properties->Strings.SetCapacity(12);
+  Properties->Strings.SetCapacity(16);
   for (const char* line : kOptionsPersistenceMap) Properties->Strings.Add(line);
 }
 
@@ -53,6 +54,9 @@ void TaPlugin::Create() {
     result = kelPluginProcessData(rec);
   };
   OnBeforeGetParserItems = [this](kel::TkelPlugin&) { kelPluginBeforeGetParserItems(); };
+  OnCustomCommand = [this](kel::TkelPlugin&, const std::string& command, TPluginCallRec* rec, int32_t& result) {
+    if (command == "DEVICE-STATUS") result = DeviceStatusCommand(rec);
+  };
 
   // The message texts translate themselves when the translator reaches them
   // in the data module's tree.
@@ -235,6 +239,17 @@ void TaPlugin::kelPluginLoadSettingsNow() {
 
 void TaPlugin::kelPluginSaveSettingsNow() {
   if (Config) SaveConfiguration();
+}
+
+int32_t TaPlugin::DeviceStatusCommand(TPluginCallRec* rec) {
+  std::string text;
+  {
+    kel::ReadGuard g(SettingsLock);
+    for (TSerialPortDM* m : PortModules()) text += m->DeviceStatusText();
+  }
+  kel::ParamsRef params = kel::CallRecParams(rec);
+  if (params) params.SetValue("RESULT", kel::Variant(std::move(text)), false);
+  return 0;
 }
 
 void TaPlugin::kelPluginBeforeGetParserItems() {

@@ -70,6 +70,8 @@ class TaPlugin : public kel::TkelPlugin {
   void kelPluginBeforeGetParserItems();
   int32_t kelPluginProcessData(TPluginCallRec* rec);
   int32_t kelPluginEvent(const std::string& event, TPluginCallRec* rec);
+  // "DEVICE-STATUS": RESULT := one line per device asked, of every data source.
+  int32_t DeviceStatusCommand(TPluginCallRec* rec);
 
  private:
   // One warning per response item of xml that is not polled (at most 100).

@@ -70,9 +70,9 @@ object frmOption: TfrmOption
   end
   object pan1: TPanel
     Left = 2
-    Top = 206
+    Top = 189
     Width = 461
-    Height = 114
+    Height = 131
     Align = alBottom
     BevelOuter = bvNone
     BorderWidth = 2
@@ -97,18 +97,29 @@ object frmOption: TfrmOption
       Caption = 'Deliver only fresh values'
       TabOrder = 1
     end
-    object chkFastPace: TTntCheckBox
+    object chkDiagnosis: TTntCheckBox
       Left = 2
       Top = 36
       Width = 457
       Height = 17
       Align = alTop
-      Caption = 'Fast pace (the next request as soon as an answer frees a slot)'
+      Caption = 'Explain every request time-out in a second line'
+      Checked = True
+      State = cbChecked
       TabOrder = 2
+    end
+    object chkFastPace: TTntCheckBox
+      Left = 2
+      Top = 53
+      Width = 457
+      Height = 17
+      Align = alTop
+      Caption = 'Fast pace (the next request as soon as an answer frees a slot)'
+      TabOrder = 3
     end
     object lblInFlight: TTntLabel
       Left = 2
-      Top = 58
+      Top = 75
       Width = 229
       Height = 24
       AutoSize = False
@@ -117,18 +128,18 @@ object frmOption: TfrmOption
     end
     object spInFlight: TJvSpinEdit
       Left = 232
-      Top = 60
+      Top = 77
       Width = 85
       Height = 21
       ButtonKind = bkStandard
       MaxValue = 255.0
       MinValue = 1.0
       Value = 16.0
-      TabOrder = 3
+      TabOrder = 4
     end
     object lblInFlightDev: TTntLabel
       Left = 2
-      Top = 84
+      Top = 101
       Width = 229
       Height = 24
       AutoSize = False
@@ -137,14 +148,70 @@ object frmOption: TfrmOption
     end
     object spInFlightDev: TJvSpinEdit
       Left = 232
-      Top = 86
+      Top = 103
       Width = 85
       Height = 21
       ButtonKind = bkStandard
       MaxValue = 255.0
       MinValue = 1.0
       Value = 1.0
-      TabOrder = 4
+      TabOrder = 5
+    end
+  end
+  object pan3: TPanel
+    Left = 2
+    Top = 160
+    Width = 461
+    Height = 29
+    Align = alBottom
+    BevelOuter = bvNone
+    TabOrder = 4
+    object lblBbmd: TTntLabel
+      Left = 0
+      Top = 0
+      Width = 150
+      Height = 26
+      AutoSize = False
+      Caption = 'Broadcast manager (foreign device)'
+      Layout = tlCenter
+      WordWrap = True
+    end
+    object edtBbmd: TTntEdit
+      Left = 152
+      Top = 4
+      Width = 120
+      Height = 21
+      TabOrder = 0
+    end
+    object spBbmdPort: TJvSpinEdit
+      Left = 276
+      Top = 4
+      Width = 70
+      Height = 21
+      Hint = 'Port'
+      ButtonKind = bkStandard
+      MaxValue = 65535.0
+      Value = 47808.0
+      TabOrder = 1
+    end
+    object lblBbmdTtl: TTntLabel
+      Left = 350
+      Top = 0
+      Width = 40
+      Height = 26
+      AutoSize = False
+      Caption = 'TTL (s)'
+      Layout = tlCenter
+    end
+    object spBbmdTtl: TJvSpinEdit
+      Left = 392
+      Top = 4
+      Width = 65
+      Height = 21
+      Hint = 'Time to live (s), 0: off'
+      ButtonKind = bkStandard
+      MaxValue = 65535.0
+      TabOrder = 2
     end
   end
   object pan0: TPanel

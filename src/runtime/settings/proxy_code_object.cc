@@ -17,6 +17,10 @@ const TPropInfo kProps[] = {
     BoolProp<&TProxyCodeObject::chkFastPace_Checked>("chkFastPace_Checked"),
     FloatProp<&TProxyCodeObject::spInFlight_Value>("spInFlight_Value"),
     FloatProp<&TProxyCodeObject::spInFlightDev_Value>("spInFlightDev_Value"),
+    BoolProp<&TProxyCodeObject::chkDiagnosis_Checked>("chkDiagnosis_Checked"),
+    TextProp<&TProxyCodeObject::edtBbmd_Text>("edtBbmd_Text"),
+    FloatProp<&TProxyCodeObject::spBbmdPort_Value>("spBbmdPort_Value"),
+    FloatProp<&TProxyCodeObject::spBbmdTtl_Value>("spBbmdTtl_Value"),
 };
 }  // namespace
 

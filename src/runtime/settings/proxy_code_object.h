@@ -29,6 +29,12 @@ class TProxyCodeObject : public TProxyCodeCustomObject {
   bool chkFastPace_Checked = false;
   double spInFlight_Value = 16;      // requests in flight per data source, 1..255
   double spInFlightDev_Value = 1;    // of them to one device, 1..255
+  bool chkDiagnosis_Checked = true;   // a line explaining every request time-out
+  // Registration as a foreign device with a broadcast manager (time to
+  // live 0: not registered).
+  std::string edtBbmd_Text;
+  double spBbmdPort_Value = 47808;
+  double spBbmdTtl_Value = 0;
 };
 
 }  // namespace kel

@@ -46,6 +46,19 @@ const TClassInfo& TTextResources::StaticClass() {
       TextProp<&TTextResources::TextInstanceOutOfRange>("TextInstanceOutOfRange"),
       TextProp<&TTextResources::TextNamelessItem>("TextNamelessItem"),
       TextProp<&TTextResources::TextDeviceTableFull>("TextDeviceTableFull"),
+      TextProp<&TTextResources::TextDiagTries>("TextDiagTries"),
+      TextProp<&TTextResources::TextDiagRoute>("TextDiagRoute"),
+      TextProp<&TTextResources::TextDiagLastAnswer>("TextDiagLastAnswer"),
+      TextProp<&TTextResources::TextDiagNeverHeard>("TextDiagNeverHeard"),
+      TextProp<&TTextResources::TextDiagIAmNamed>("TextDiagIAmNamed"),
+      TextProp<&TTextResources::TextDiagLastError>("TextDiagLastError"),
+      TextProp<&TTextResources::TextDiagPathUp>("TextDiagPathUp"),
+      TextProp<&TTextResources::TextDiagFramesArrived>("TextDiagFramesArrived"),
+      TextProp<&TTextResources::TextDiagNothing>("TextDiagNothing"),
+      TextProp<&TTextResources::TextNoIAm>("TextNoIAm"),
+      TextProp<&TTextResources::TextFdRefused>("TextFdRefused"),
+      TextProp<&TTextResources::TextFdSilent>("TextFdSilent"),
+      TextProp<&TTextResources::TextFdRegistered>("TextFdRegistered"),
   };
   static const TClassInfo cls{"TTextResources", &TCustomTextResources::StaticClass(), props, std::size(props)};
   return cls;
@@ -62,6 +75,19 @@ TTextResources::TTextResources(TComponent* owner) : TCustomTextResources(owner) 
   AddText(&TextInstanceOutOfRange);
   AddText(&TextNamelessItem);
   AddText(&TextDeviceTableFull);
+  AddText(&TextDiagTries);
+  AddText(&TextDiagRoute);
+  AddText(&TextDiagLastAnswer);
+  AddText(&TextDiagNeverHeard);
+  AddText(&TextDiagIAmNamed);
+  AddText(&TextDiagLastError);
+  AddText(&TextDiagPathUp);
+  AddText(&TextDiagFramesArrived);
+  AddText(&TextDiagNothing);
+  AddText(&TextNoIAm);
+  AddText(&TextFdRefused);
+  AddText(&TextFdSilent);
+  AddText(&TextFdRegistered);
 }
 
 }  // namespace kel

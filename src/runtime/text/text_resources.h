@@ -62,6 +62,32 @@ class TTextResources : public TCustomTextResources {
   std::string TextInstanceOutOfRange = "object instance outside 0..4194303";
   std::string TextNamelessItem = "the item has no name";
   std::string TextDeviceTableFull = "Device table full (at most %s devices): further devices are not registered";
+  // The line after a request time-out: what was tried and what is known
+  // of the device and the data source; the parts are joined with "; ".
+  std::string TextDiagTries = "%s tries, %s ms apart, no answer from device %s at %s";
+  std::string TextDiagRoute = "via router, network %s, station %s";
+  std::string TextDiagLastAnswer = "last answer %s ago";
+  std::string TextDiagNeverHeard =
+      "no answer since the configuration was loaded; the address may be wrong, or the device instance";
+  std::string TextDiagIAmNamed = "an I-Am from this address named instance %s";
+  std::string TextDiagLastError = "its last answer was an error, %s ago: %s";
+  std::string TextDiagPathUp =
+      "other devices on this data source answered in the last minute, so the network path is up: the device or its "
+      "router is not answering";
+  std::string TextDiagFramesArrived =
+      "frames arrived on this data source %s ago, but no other device answered in the last minute";
+  std::string TextDiagNothing =
+      "nothing has answered on this data source for %s: check the logger's bind address, firewall, and that the "
+      "devices are on this subnet or reachable through a broadcast manager";
+  // A Who-Is that no I-Am answered (the endpoint).
+  std::string TextNoIAm =
+      "no device answered Who-Is at %s: the devices may be on another subnet (register as a foreign device with a "
+      "broadcast manager), a firewall may drop the frames, or the broadcast address may be wrong";
+  // Foreign-device registration with a broadcast manager (its endpoint, the
+  // result code).
+  std::string TextFdRefused = "Broadcast manager %s refused the foreign-device registration (result %s); next try in %s s";
+  std::string TextFdSilent = "Broadcast manager %s did not answer the foreign-device registration; next try in %s s";
+  std::string TextFdRegistered = "Registered as a foreign device with broadcast manager %s again";
 };
 
 }  // namespace kel

@@ -98,6 +98,28 @@ std::string FormatText(std::string_view pattern, std::string_view arg) {
   return out;
 }
 
+std::string FormatTexts(std::string_view pattern, std::initializer_list<std::string_view> args) {
+  std::string out;
+  out.reserve(pattern.size() + 16 * args.size());
+  const std::string_view* next = args.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size()) {
+      if (pattern[i + 1] == '%') {
+        out.push_back('%');
+        ++i;
+        continue;
+      }
+      if (pattern[i + 1] == 's' && next != args.end()) {
+        out.append(*next++);
+        ++i;
+        continue;
+      }
+    }
+    out.push_back(pattern[i]);
+  }
+  return out;
+}
+
 bool ParseDouble(std::string_view s, double* value) {
   std::string t(s);
   for (char& c : t)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -41,5 +42,9 @@ std::string FormatDouble(double value);
 // "%" stays as it is.  Patterns come from language files, so nothing in them
 // is ever taken as a format directive.
 std::string FormatText(std::string_view pattern, std::string_view arg);
+// As FormatText with one argument per "%s", in order, in one pass: an
+// argument that holds "%s" itself is not filled again.  A "%s" beyond the
+// arguments stays as it is.
+std::string FormatTexts(std::string_view pattern, std::initializer_list<std::string_view> args);
 
 }  // namespace kel
