@@ -85,7 +85,12 @@ bool ParseSent(const std::string& message, SentFrame& out) {
   out.port = static_cast<uint16_t>(std::atoi(target.c_str() + colon + 1));
   out.octets.assign(message.begin() + static_cast<std::ptrdiff_t>(close + 2), message.end());
   const std::vector<uint8_t>& f = out.octets;
-  if (f.size() < 8 || f[0] != 0x81 || (f[1] != 0x0A && f[1] != 0x0B) || f[4] != 0x01) return false;
+  // A foreign device's management frames: registration and its delete.
+  if (f.size() >= 4 && f[0] == 0x81 && (f[1] == 0x05 || f[1] == 0x08)) {
+    out.function = f[1];
+    return (size_t{f[2]} << 8 | f[3]) == f.size() && f.size() == (f[1] == 0x05 ? 6u : 10u);
+  }
+  if (f.size() < 8 || f[0] != 0x81 || (f[1] != 0x0A && f[1] != 0x0B && f[1] != 0x09) || f[4] != 0x01) return false;
   out.function = f[1];
   if ((size_t{f[2]} << 8 | f[3]) != f.size()) return false;
   size_t pos = 6;
@@ -245,6 +250,14 @@ void PollHost::Start(const std::string& xml, bool readDeviceProperties, bool fre
 }
 
 void PollHost::SaveOptions() {
+  host::HostValue ini;
+  ini.vt = KEL_VT_BSTR;
+  ini.text = host::Utf8To16(ini_);
+  Command("SAVE-SETTINGS-NOW", {{"INI-FILE", ini}});
+}
+
+void PollHost::SetOptions(const std::function<void(kel::TProxyCodeObject&)>& change) {
+  change(*Plugin()->Config);
   host::HostValue ini;
   ini.vt = KEL_VT_BSTR;
   ini.text = host::Utf8To16(ini_);

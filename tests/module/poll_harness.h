@@ -21,6 +21,10 @@
 #include "host_params.h"
 #include "parsed_records.h"
 
+namespace kel {
+class TProxyCodeObject;
+}  // namespace kel
+
 namespace bacnet_module {
 class TaPlugin;
 class TSerialPortDM;
@@ -91,6 +95,8 @@ class PollHost {
   // Stores the options as they are now (changed by the test after Start),
   // for the next reload to read back.
   void SaveOptions();
+  // Changes the stored options (before SET-STATE, which reads them).
+  void SetOptions(const std::function<void(kel::TProxyCodeObject&)>& change);
   // SET-STATE with the given data sources ("id;name;full name" lines).
   int32_t SetState(const std::string& sources, int32_t result = 1, uint8_t callTypes = 0b11);
   int32_t Command(const std::string& command, const std::vector<std::pair<std::string, host::HostValue>>& params = {});
