@@ -266,6 +266,37 @@ const OptionSpec kOptions[] = {
        s.o.inFlightPerDevice = static_cast<uint32_t>(n);
        return true;
      }},
+    {"--no-diagnosis", "", false, false, [](ParseState& s, const std::string&, std::string*) {
+       s.o.diagnosis = false;
+       return true;
+     }},
+    {"--bbmd", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       std::string reason;
+       if (!ParseEndpoint(value, 47808, &s.o.bbmdAddress, &s.o.bbmdPort, &reason) || s.o.bbmdPort == 0)
+         return Fail(error, "--bbmd: " + (reason.empty() ? std::string("port 0 cannot be reached") : reason));
+       return true;
+     }},
+    {"--ttl", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       uint64_t n = 0;
+       if (!ParseCount(value, &n) || n > 65535) return Fail(error, "--ttl takes seconds (1..65535)");
+       s.o.ttlSeconds = static_cast<uint32_t>(n);
+       return true;
+     }},
+    {"--status", "", false, false, [](ParseState& s, const std::string&, std::string*) {
+       s.o.status = true;
+       return true;
+     }},
+    {"--discover", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       std::string reason;
+       if (!ParseEndpoint(value, 47808, &s.o.discoverAddress, &s.o.discoverPort, &reason) || s.o.discoverPort == 0)
+         return Fail(error, "--discover: " + (reason.empty() ? std::string("port 0 cannot be reached") : reason));
+       return true;
+     }},
+    {"--write-config", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value.empty()) return Fail(error, "--write-config needs a file name");
+       s.o.writeConfig = value;
+       return true;
+     }},
     {"--format", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
        if (value == "csv") s.o.format = RecordFormat::Csv;
        else if (value == "jsonl") s.o.format = RecordFormat::Jsonl;
@@ -303,6 +334,27 @@ bool FinishOptions(ParseState& s, HostOptions* options, std::string* error) {
   if (!o.configFile.empty() && !s.polls.empty()) return Fail(error, "--config and --poll cannot be used together");
   if (!o.configFile.empty() && s.perPollGiven)
     return Fail(error, "--instance, --items, --interval, --timeout, --once and --caption belong to --poll requests");
+  if (o.ttlSeconds != 0 && o.bbmdAddress.empty()) return Fail(error, "--ttl belongs to --bbmd");
+  if (!o.bbmdAddress.empty() && o.ttlSeconds == 0) o.ttlSeconds = 300;
+  if (!o.writeConfig.empty() && o.discoverAddress.empty()) return Fail(error, "--write-config belongs to --discover");
+  if (!o.discoverAddress.empty()) {
+    if (!o.configFile.empty() || !s.polls.empty() || s.perPollGiven)
+      return Fail(error, "--discover makes its own request: no --config, --poll or request options");
+    if (!o.durationSeconds) o.durationSeconds = 10;
+    o.deviceProperties = true;
+    // One request for every device at the endpoint; its item is read once,
+    // after the device's properties.
+    PollSpec p;
+    p.caption = "Discover";
+    p.address = o.discoverAddress;
+    p.port = o.discoverPort;
+    p.instances = "*";
+    p.items = {ItemSpec{0, 0, "AI_0"}};
+    p.once = true;
+    o.polls.push_back(p);
+    s.polls.clear();
+    o.configFile.clear();
+  }
   if (o.sources.empty()) o.sources.push_back(SourceSpec{1, "UDP1", "0.0.0.0", 47808});
   std::set<int32_t> ids;
   std::set<std::string> binds;
@@ -311,7 +363,7 @@ bool FinishOptions(ParseState& s, HostOptions* options, std::string* error) {
     const std::string bound = EndpointText(src.bindAddress, src.bindPort);
     if (src.bindPort != 0 && !binds.insert(bound).second) return Fail(error, bound + " is bound twice");
   }
-  if (o.configFile.empty()) {
+  if (o.configFile.empty() && o.discoverAddress.empty()) {
     const PollSpec builtin = DefaultPoll();
     if (s.polls.empty()) {
       PollDraft d;
@@ -435,6 +487,25 @@ Request configuration (one of):
                          (default 16)
   --per-device N         "Requests in flight per device" of the fast pace,
                          1..255 (default 1)
+  --no-diagnosis         no explaining line after each "Request timeout"
+                         ("Timeout diagnosis"; default on)
+  --bbmd ADDR[:PORT]     register as a foreign device with the broadcast
+                         manager at ADDR:PORT ("BBMD address", "BBMD port");
+                         a broadcast Who-Is then goes through it
+  --ttl S                the registration's time to live in seconds
+                         ("BBMD TTL"; 1..65535, default 300 with --bbmd)
+
+Finding devices:
+  --discover ADDR[:PORT] find every device at that broadcast (or unicast)
+                         address for --duration seconds (default 10), reading
+                         their properties, and print a table of them at exit:
+                         instance, address, route, vendor, model, object name,
+                         firmware, round-trip time (no records are written)
+  --write-config FILE    with --discover: a request configuration with one
+                         request per device found (its address, instance and
+                         object name as caption; no items yet) for --config
+  --status               print the plug-in's DEVICE-STATUS at exit: one
+                         "bachost: status ..." line per device asked
 
 Records:
   --format csv|jsonl     record format (default jsonl)

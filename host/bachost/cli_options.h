@@ -36,6 +36,17 @@ struct HostOptions {
   std::optional<bool> fastPace;
   std::optional<uint32_t> inFlight;
   std::optional<uint32_t> inFlightPerDevice;
+  bool diagnosis = true;   // --no-diagnosis turns the line after each time-out off
+  // --bbmd/--ttl: registration as a foreign device (ttl 0: off).
+  std::string bbmdAddress;
+  uint16_t bbmdPort = 47808;
+  uint32_t ttlSeconds = 0;
+  bool status = false;  // --status: the plug-in's DEVICE-STATUS at exit
+  // --discover: find the devices at this endpoint and print them at exit;
+  // --write-config: a request configuration with one request per device.
+  std::string discoverAddress;
+  uint16_t discoverPort = 47808;
+  std::string writeConfig;
   RecordFormat format = RecordFormat::Jsonl;
   std::string outFile;  // empty: standard output
   bool quiet = false;

@@ -2,6 +2,7 @@
 // reads and the INI file it stores the module's options in.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -14,6 +14,7 @@
 #include "address_text.h"
 #include "config_files.h"
 #include "ini_settings.h"
+#include "device_table.h"
 #include "host_entry_points.h"
 #include "host_session.h"
 #include "log_lines.h"
@@ -130,6 +131,9 @@ class LoggerRun {
   void ReceiveOn(Source& s);
   void WriteQueued();
   void WriteRecord(const Record& r);
+  // DEVICE-STATUS: its lines (--status), the table of a discovery and the
+  // configuration it writes.
+  void ReportDevices(int* code);
   bool LimitReached() const { return o_.records && summary_.records >= *o_.records; }
 
   const HostOptions& o_;
@@ -162,12 +166,19 @@ bool LoggerRun::StoreSettings(const std::string& xml, int* code) {
   ini_ = o_.ini.empty() ? DefaultIniPath() : o_.ini;
   if (o_.ini.empty()) temporaryIni_.path = ini_;
   // The pace's options are written when given (a file that has them keeps
-  // them otherwise).
-  std::vector<OptInValue> pace;
-  if (o_.fastPace) pace.push_back({kFastPaceKey, *o_.fastPace ? "True" : "False", true});
-  if (o_.inFlight) pace.push_back({kInFlightKey, std::to_string(*o_.inFlight), true});
-  if (o_.inFlightPerDevice) pace.push_back({kInFlightPerDeviceKey, std::to_string(*o_.inFlightPerDevice), true});
-  if (!StoreModuleSettings(ini_, xml, o_.deviceProperties, &error, o_.freshOnly, pace)) {
+  // them otherwise); the diagnosis when turned off, the registration when
+  // a broadcast manager is named (each also to set it back where the file
+  // has it).
+  std::vector<OptInValue> more;
+  if (o_.fastPace) more.push_back({kFastPaceKey, *o_.fastPace ? "True" : "False", true});
+  if (o_.inFlight) more.push_back({kInFlightKey, std::to_string(*o_.inFlight), true});
+  if (o_.inFlightPerDevice) more.push_back({kInFlightPerDeviceKey, std::to_string(*o_.inFlightPerDevice), true});
+  more.push_back({kDiagnosisKey, o_.diagnosis ? "True" : "False", !o_.diagnosis});
+  const bool bbmd = o_.ttlSeconds != 0 && !o_.bbmdAddress.empty();
+  more.push_back({kBbmdAddressKey, PercentEncode(bbmd ? o_.bbmdAddress : std::string()), bbmd});
+  more.push_back({kBbmdPortKey, std::to_string(o_.bbmdPort), bbmd});
+  more.push_back({kBbmdTtlKey, std::to_string(bbmd ? o_.ttlSeconds : 0), bbmd});
+  if (!StoreModuleSettings(ini_, xml, o_.deviceProperties, &error, o_.freshOnly, more)) {
     *code = Fail(2, error);
     return false;
   }
@@ -200,6 +211,7 @@ void LoggerRun::DrainLog() {
 }
 
 void LoggerRun::WriteRecord(const Record& r) {
+  if (!o_.discoverAddress.empty()) return;  // a discovery prints its table instead
   if (writeFailed_ || LimitReached()) {
     ++summary_.dropped;
     return;
@@ -295,6 +307,30 @@ void LoggerRun::Loop() {
   }
 }
 
+void LoggerRun::ReportDevices(int* code) {
+  const CommandResult r = session_->Command("DEVICE-STATUS", {{"RESULT", Text("")}}, kModuleIndex);
+  const std::string text = r.result.vt == KEL_VT_BSTR ? Utf16To8(r.result.text) : std::string();
+  if (o_.status) {
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find("\r\n", start);
+      if (end == std::string::npos) end = text.size();
+      if (end > start) Say("status " + OneLine(text.substr(start, end - start)));
+      start = end + 2;
+    }
+  }
+  if (o_.discoverAddress.empty()) return;
+  const std::vector<FoundDevice> devices = ParseDeviceStatus(text);
+  const std::string table = DeviceTable(devices);
+  std::fwrite(table.data(), 1, table.size(), records_);
+  std::fflush(records_);
+  Say("discovered " + std::to_string(devices.size()) + " device(s) at " +
+      EndpointText(o_.discoverAddress, o_.discoverPort));
+  if (o_.writeConfig.empty()) return;
+  const std::string xml = DiscoveredConfigXml(devices);
+  if (!port::WriteFileAtomic(o_.writeConfig, xml)) *code = Fail(1, "cannot write '" + o_.writeConfig + "'");
+}
+
 int LoggerRun::Run() {
   int code = 0;
   std::string xml, error;
@@ -364,6 +400,7 @@ int LoggerRun::Run() {
     }
   }
 
+  if (loaded && (o_.status || !o_.discoverAddress.empty())) ReportDevices(&code);
   // Shutting down as a host does (UNLOAD also after a failed LOAD, which
   // may have counted).
   session_->Command("UNLOAD", {{"INI-FILE", Text(ini_)}}, kModuleIndex);

@@ -19,6 +19,10 @@ inline constexpr const char* kFreshOnlyKey = "Fresh values only";
 inline constexpr const char* kFastPaceKey = "Fast pace";
 inline constexpr const char* kInFlightKey = "Requests in flight";
 inline constexpr const char* kInFlightPerDeviceKey = "Requests in flight per device";
+inline constexpr const char* kDiagnosisKey = "Timeout diagnosis";
+inline constexpr const char* kBbmdAddressKey = "BBMD address";
+inline constexpr const char* kBbmdPortKey = "BBMD port";
+inline constexpr const char* kBbmdTtlKey = "BBMD TTL";
 
 // Percent encoding of a UTF-8 text: bytes 0x21..0x7F other than "%" and "+"
 // stand for themselves, "%" is "%%", a space is itself unless it starts the

@@ -3,6 +3,7 @@
 // Also the "DEVICE-STATUS" lines and the warning of an unanswered Who-Is.
 #include <string>
 
+#include "bacnet/bacnet_enums.h"
 #include "module/serial_port_dm.h"
 #include "module/ta_plugin.h"
 #include "runtime/text/text_utils.h"
@@ -64,10 +65,45 @@ std::string TSerialPortDM::DiagnosisText(const TRequestItem& item) {
   return line;
 }
 
+namespace {
+
+// A property's text in quotes, with quotes and backslashes escaped and
+// control characters made "?": one line whatever the device named itself.
+std::string Quoted(const std::string& text) {
+  std::string q = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') q += '\\';
+    q += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+  }
+  return q + "\"";
+}
+
+}  // namespace
+
 std::string TSerialPortDM::DeviceStatusText() {
+  static constexpr struct {
+    uint16_t property;
+    const char* key;
+  } kShown[] = {{bacnet::kPropObjectName, "name"},
+                {bacnet::kPropVendorName, "vendor"},
+                {bacnet::kPropModelName, "model"},
+                {bacnet::kPropFirmwareRevision, "firmware"}};
   const uint64_t now = Status.Now();
   std::string text;
-  for (const TDeviceStatus& d : Status.Devices()) text += DeviceStatusLine(DataSourceId, d, now) + "\r\n";
+  for (const TDeviceStatus& d : Status.Devices()) {
+    text += DeviceStatusLine(DataSourceId, d, now);
+    // The basic properties read so far.
+    bacnet::TDeviceConnInfo conn;
+    conn.EndPoint = bacnet::TIpEndPoint{d.Address, d.Port, false};
+    bacnet::TDeviceReadLock devices(Stack.Data.Devices);
+    if (const bacnet::TDevice* device = Stack.FindDevice(conn, d.Instance)) {
+      for (const auto& shown : kShown)
+        for (const bacnet::TDeviceBasicProperty& slot : device->BasicProperties)
+          if (slot.PropertyId == shown.property && slot.HasValue)
+            text += std::string(" ") + shown.key + "=" + Quoted(slot.Value.ToAnsi());
+    }
+    text += "\r\n";
+  }
   return text;
 }
 
