@@ -161,6 +161,50 @@ std::vector<std::string> Instances(const std::vector<Answer>& answers) {
   return out;
 }
 
+TEST(SimResponder, TheBbmdKeepsAForeignDeviceTableAndDistributesForItsEntries) {
+  using V = std::vector<std::string>;
+  const char* fd = "127.0.1.9:47808";  // a logger on another subnet
+  const std::string whoIs = "81 09 00 08 01 00 10 08";
+  auto ask = [&](Responder& r, const std::string& hex, double at) { return Ask(r, "127.0.0.20", hex, at, nullptr, fd); };
+  Responder r(TestBuilding());
+  // Unregistered: the BBMD reaches only the devices it relays.
+  EXPECT_EQ(Instances(ask(r, whoIs, 0)), (V{"3001 127.0.0.20:47808 origin=127.0.1.5:47808"}));
+  // Registered for 60 s: the distributed Who-Is reaches what a local
+  // broadcast reaches, and the I-Ams go to the foreign device.
+  ASSERT_EQ(ask(r, "81 05 00 06 00 3C", 0).at(0).hex, "81 00 00 06 00 00");
+  const std::vector<Answer> found = ask(r, whoIs, 10);
+  EXPECT_EQ(Instances(found),
+            (V{"1001 127.0.0.2:47808", "1002 127.0.0.3:47808", "3001 127.0.0.20:47808 origin=127.0.1.5:47808"}));
+  for (const Answer& a : found) EXPECT_EQ(a.to, fd);
+  // Read-FDT lists the entry: the address, 60 s, and 80 s left at 10 s.
+  EXPECT_EQ(ask(r, "81 06 00 04", 10).at(0).hex, "81 07 00 0E 7F 00 01 09 BA C0 00 3C 00 50");
+  // The entry outlives its time to live by 30 s, then expires.
+  EXPECT_EQ(ask(r, whoIs, 89.9).size(), 3u);
+  EXPECT_EQ(ask(r, whoIs, 90.1).size(), 1u);
+  // Deleted on request (a second delete finds nothing).
+  ask(r, "81 05 00 06 00 3C", 100);
+  EXPECT_EQ(ask(r, "81 08 00 0A 7F 00 01 09 BA C0", 101).at(0).hex, "81 00 00 06 00 00");
+  EXPECT_EQ(ask(r, "81 08 00 0A 7F 00 01 09 BA C0", 102).at(0).hex, "81 00 00 06 00 50");
+  EXPECT_EQ(ask(r, whoIs, 103).size(), 1u);
+
+  // Broadcast I-Ams of the subnet are forwarded to each registered foreign device.
+  ResponderOptions broadcastIAm;
+  broadcastIAm.iamBroadcast = true;
+  Responder b(TestBuilding(), broadcastIAm);
+  ask(b, "81 05 00 06 00 3C", 0);
+  const std::vector<Answer> heard = Ask(b, "127.0.0.2", F("01 00 10 08"), 1);
+  ASSERT_EQ(heard.size(), 2u);
+  EXPECT_EQ(heard[1].from, "127.0.0.20:47808");
+  EXPECT_EQ(heard[1].to, fd);
+  EXPECT_EQ(heard[1].hex.substr(0, 30), "81 04 00 1F 7F 00 00 02 BA C0 ");
+
+  // The knob refuses every registration.
+  ResponderOptions nak;
+  nak.bbmdNak = true;
+  Responder n(TestBuilding(), nak);
+  EXPECT_EQ(ask(n, "81 05 00 06 00 3C", 0).at(0).hex, "81 00 00 06 00 30");
+}
+
 TEST(SimResponder, WhoIsReachesTheDevicesItsDestinationCovers) {
   Responder r(TestBuilding());
   using V = std::vector<std::string>;

@@ -28,6 +28,7 @@ const char kUsage[] =
     "  --iam-to sender|broadcast  where I-Am goes (default: the Who-Is sender)\n"
     "  --iam-spread MS        spread the I-Ams answering one Who-Is over MS milliseconds\n"
     "  --lenient-broadcast    also answer an Original-Unicast-NPDU sent to the broadcast address\n"
+    "  --bbmd-nak             the BBMDs refuse every foreign-device registration (result 0x0030)\n"
     "                         (dropped by default, as real devices do)\n"
     "  --static               present values stay those at start\n"
     "  --max-seconds S        stop after S seconds\n"
@@ -145,6 +146,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     } else if (arg == "--iam-spread") {
       if (!number(600000, n)) return false;
       o.responder.iamSpreadMs = static_cast<uint32_t>(n);
+    } else if (arg == "--bbmd-nak") {
+      o.responder.bbmdNak = true;
     } else if (arg == "--lenient-broadcast") {
       o.responder.lenientBroadcast = true;
     } else if (arg == "--static") {

@@ -39,7 +39,7 @@ Responder::Responder(Building b, ResponderOptions options) : building_(std::move
     } else if (d.attachment == Attachment::kRelayed) {
       auto m = std::find_if(bbmds_.begin(), bbmds_.end(), [&](const Bbmd& x) { return x.endpoint == d.via; });
       if (m == bbmds_.end()) {
-        bbmds_.push_back({d.via, 0, {}});
+        bbmds_.push_back({d.via, 0, {}, {}});
         m = bbmds_.end() - 1;
       }
       m->devices.push_back(i);
@@ -75,6 +75,7 @@ void Responder::Ignored(const Incoming& in, const char* why, std::vector<std::st
 }
 void Responder::Handle(const Incoming& in, double seconds, std::vector<Outgoing>& out, std::vector<std::string>& log) {
   if (in.socket >= sockets_.size()) return;
+  now_ = seconds;
   const SocketSpec& s = sockets_[in.socket];
   Bvll bvll;
   if (!ParseBvll(in.data, in.size, bvll)) return Ignored(in, "not-bvll", log);
@@ -96,15 +97,16 @@ void Responder::Handle(const Incoming& in, double seconds, std::vector<Outgoing>
       rq.bvllBroadcast = true;
       break;
     case bvlc::kDistributeBroadcast:
-      if (s.role != Role::kBbmd) return HandleBvllManagement(in, s, bvll.function, out, log);
+      if (s.role != Role::kBbmd) return HandleBvllManagement(in, s, bvll, out, log);
       rq.bvllBroadcast = true;
+      rq.fromForeignDevice = bbmds_[s.index].Registered(in.from, seconds);
       break;
     case bvlc::kWriteBdt:
     case bvlc::kReadBdt:
     case bvlc::kRegisterForeignDevice:
     case bvlc::kReadFdt:
     case bvlc::kDeleteFdtEntry:
-      return HandleBvllManagement(in, s, bvll.function, out, log);
+      return HandleBvllManagement(in, s, bvll, out, log);
     default:
       return Ignored(in, "bvll-function", log);
   }

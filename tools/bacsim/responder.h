@@ -53,6 +53,8 @@ struct ResponderOptions {
   // Answer an Original-Unicast-NPDU that arrives at the broadcast address;
   // real stacks drop it (a broadcast must come as a broadcast).
   bool lenientBroadcast = false;
+  // The broadcast managers refuse every foreign-device registration (NAK).
+  bool bbmdNak = false;
 };
 
 class Responder {
@@ -78,6 +80,17 @@ class Responder {
     Endpoint endpoint;
     size_t socket = 0;
     std::vector<size_t> devices;
+    // The foreign-device table: each registered foreign device with its time
+    // to live and when its entry expires (the time to live plus 30 s).
+    struct Entry {
+      uint16_t ttl = 0;
+      double expires = 0;
+    };
+    std::map<Endpoint, Entry> foreign;
+    bool Registered(const Endpoint& e, double now) const {
+      auto it = foreign.find(e);
+      return it != foreign.end() && it->second.expires > now;
+    }
   };
   // One datagram with an NPDU on its way to the devices it reaches.
   struct Request {
@@ -87,6 +100,7 @@ class Responder {
     Endpoint sender;             // where answers go
     bool bvllBroadcast = false;  // sent as a broadcast on the B/IP link
     bool broadcast = false;      // reached its devices as a broadcast
+    bool fromForeignDevice = false;  // distributed for a foreign device registered with the BBMD
     const uint8_t* apdu = nullptr;
     size_t apduSize = 0;
   };
@@ -97,8 +111,11 @@ class Responder {
   };
 
   // ---- routing (routing.cc): links, networks, who hears what ----
-  void HandleBvllManagement(const Incoming& in, const SocketSpec& s, uint8_t function, std::vector<Outgoing>& out,
+  void HandleBvllManagement(const Incoming& in, const SocketSpec& s, const Bvll& bvll, std::vector<Outgoing>& out,
                             std::vector<std::string>& log);
+  // A broadcast that reached the devices: relayed by every BBMD, as a
+  // Forwarded-NPDU, to each foreign device registered with it.
+  void ForwardToForeignDevices(Outgoing broadcast, size_t device, std::vector<Outgoing>& out);
   void HandleNetworkMessage(const Request& rq, std::vector<Outgoing>& out, std::vector<std::string>& log);
   // Nothing when the request is for none of the devices (a reject to the
   // sender may have gone out).
@@ -134,6 +151,7 @@ class Responder {
   // Per device with a concurrency limit: when the answers of the requests
   // in service leave.
   std::map<size_t, std::vector<double>> inService_;
+  double now_ = 0;                    // the time of the datagram being handled (s)
 };
 
 }  // namespace bacsim

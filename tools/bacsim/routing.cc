@@ -94,6 +94,19 @@ std::optional<Responder::Reach> Responder::Targets(const Request& rq, std::vecto
       all([&](size_t i) { return deviceRouter_[i] == s.index; });
       return reach;
     case Role::kBbmd: {
+      if (rq.fromForeignDevice) {
+        // For a registered foreign device the BBMD broadcasts on its subnet
+        // and has its peers do the same: it reaches what a broadcast at the
+        // broadcast address reaches.
+        reach.broadcast = true;
+        if (n.hasDest && !n.IsGlobalBroadcast()) {
+          std::optional<Reach> remote = ThroughRouter(rq, nullptr, out, log);
+          if (remote) remote->broadcast = true;
+          return remote;
+        }
+        all([&](size_t i) { return n.hasDest || building_.devices[i].attachment != Attachment::kRouted; });
+        return reach;
+      }
       // A BBMD distributes broadcasts (and a Who-Is sent to it directly) to
       // its subnet; it is not a device itself.
       const bool isWhoIs = rq.apduSize > 1 && rq.apdu[0] == 0x10 && rq.apdu[1] == service::kWhoIs;
@@ -148,12 +161,15 @@ std::optional<Responder::Reach> Responder::ThroughRouter(const Request& rq, cons
   return reach;
 }
 
-void Responder::HandleBvllManagement(const Incoming& in, const SocketSpec& s, uint8_t function,
+void Responder::HandleBvllManagement(const Incoming& in, const SocketSpec& s, const Bvll& bvll,
                                      std::vector<Outgoing>& out, std::vector<std::string>& log) {
   if (s.role == Role::kBroadcast) return Ignored(in, "bvll-broadcast", log);
+  const uint8_t function = bvll.function;
   Bytes reply;
   std::string result;
   const bool bbmd = s.role == Role::kBbmd;
+  const uint8_t* body = in.data + bvll.payload;
+  const size_t bodySize = in.size - bvll.payload;
   switch (function) {
     case bvlc::kWriteBdt: reply = BuildBvlcResult(bvlc::kWriteBdtNak); break;
     case bvlc::kReadBdt:
@@ -169,17 +185,49 @@ void Responder::HandleBvllManagement(const Incoming& in, const SocketSpec& s, ui
       }
       break;
     case bvlc::kRegisterForeignDevice:
-      reply = BuildBvlcResult(bbmd ? bvlc::kSuccess : bvlc::kRegisterFdNak);
+      if (!bbmd || bodySize != 2 || options_.bbmdNak) {
+        reply = BuildBvlcResult(bvlc::kRegisterFdNak);
+      } else {
+        const uint16_t ttl = static_cast<uint16_t>((body[0] << 8) | body[1]);
+        bbmds_[s.index].foreign[in.from] = {ttl, now_ + ttl + 30.0};
+        reply = BuildBvlcResult(bvlc::kSuccess);
+        result = "result 0x0000 ttl=" + std::to_string(ttl);
+      }
       break;
     case bvlc::kReadFdt:
       if (bbmd) {
+        // Each entry: B/IP address, time to live, seconds remaining.
         reply = {bvlc::kType, bvlc::kReadFdtAck, 0, 4};
-        result = "read-fdt-ack 0";
+        size_t n = 0;
+        for (const auto& [e, entry] : bbmds_[s.index].foreign) {
+          if (entry.expires <= now_) continue;
+          const auto left = static_cast<uint16_t>(std::min(65535.0, entry.expires - now_));
+          for (uint8_t o : {static_cast<uint8_t>(e.ip >> 24), static_cast<uint8_t>(e.ip >> 16),
+                            static_cast<uint8_t>(e.ip >> 8), static_cast<uint8_t>(e.ip),
+                            static_cast<uint8_t>(e.port >> 8), static_cast<uint8_t>(e.port),
+                            static_cast<uint8_t>(entry.ttl >> 8), static_cast<uint8_t>(entry.ttl),
+                            static_cast<uint8_t>(left >> 8), static_cast<uint8_t>(left)})
+            reply.push_back(o);
+          ++n;
+        }
+        reply[2] = static_cast<uint8_t>(reply.size() >> 8);
+        reply[3] = static_cast<uint8_t>(reply.size());
+        result = "read-fdt-ack " + std::to_string(n);
       } else {
         reply = BuildBvlcResult(bvlc::kReadFdtNak);
       }
       break;
-    case bvlc::kDeleteFdtEntry: reply = BuildBvlcResult(bvlc::kDeleteFdtNak); break;
+    case bvlc::kDeleteFdtEntry: {
+      bool deleted = false;
+      if (bbmd && bodySize == 6) {
+        Endpoint e;
+        e.ip = (uint32_t{body[0]} << 24) | (uint32_t{body[1]} << 16) | (uint32_t{body[2]} << 8) | body[3];
+        e.port = static_cast<uint16_t>((body[4] << 8) | body[5]);
+        deleted = bbmds_[s.index].foreign.erase(e) > 0;
+      }
+      reply = BuildBvlcResult(deleted ? bvlc::kSuccess : bvlc::kDeleteFdtNak);
+      break;
+    }
     case bvlc::kDistributeBroadcast: reply = BuildBvlcResult(bvlc::kDistributeNak); break;
     default: return;
   }
@@ -235,6 +283,21 @@ void Responder::HandleNetworkMessage(const Request& rq, std::vector<Outgoing>& o
                   " -> i-am-router-to-network " + list);
   }
 }
+void Responder::ForwardToForeignDevices(Outgoing broadcast, size_t device, std::vector<Outgoing>& out) {
+  Bvll header;
+  if (!ParseBvll(broadcast.data.data(), broadcast.data.size(), header)) return;
+  const Bytes npdu(broadcast.data.begin() + static_cast<std::ptrdiff_t>(header.payload), broadcast.data.end());
+  const Endpoint& origin = building_.devices[device].attachment == Attachment::kRouted
+                               ? routers_[deviceRouter_[device]].endpoint
+                               : sockets_[deviceSocket_[device]].endpoint;
+  for (const Bbmd& b : bbmds_) {
+    for (const auto& [fd, entry] : b.foreign) {
+      if (entry.expires <= now_) continue;
+      out.push_back({b.socket, fd, BuildBvll(bvlc::kForwardedNpdu, npdu, &origin), broadcast.delayMs});
+    }
+  }
+}
+
 Outgoing Responder::Reply(size_t device, const Request& rq, const Bytes& apdu, bool broadcast) const {
   const SimDevice& d = building_.devices[device];
   Npdu n;

@@ -98,7 +98,9 @@ void Responder::WhoIs(const std::vector<size_t>& devices, const Request& rq, std
       o.delayMs += static_cast<uint32_t>(uint64_t{options_.iamSpreadMs} * k / matched.size());
     }
     log.push_back("iam " + DeviceLabel(d) + " dev=" + std::to_string(d.instance) + " to=" + o.to.ToString());
+    const bool broadcast = options_.iamBroadcast || d.knobs.iamBroadcast;
     out.push_back(std::move(o));
+    if (broadcast) ForwardToForeignDevices(out.back(), matched[k], out);
   }
 }
 
