@@ -383,9 +383,12 @@ int LoggerRun::Run() {
   if (!loaded) code = Fail(1, "LOAD failed with " + std::to_string(load.code));
   if (loaded) {
     std::string sources;
+    // Registered with a broadcast manager, the module names its endpoint in
+    // the delete that ends the registration: the port really bound.
     for (const auto& s : shared_->sources)
       sources += std::to_string(s->spec.id) + ";" + s->spec.name + ";BACnet/IP " +
-                 EndpointText(s->spec.bindAddress, s->spec.bindPort) + "\r\n";
+                 EndpointText(s->spec.bindAddress, o_.bbmdAddress.empty() ? s->spec.bindPort : s->socket.LocalPort()) +
+                 "\r\n";
     auto state = session_->Command("SET-STATE", {{"DATA-SOURCES-IN-CFG", Text(sources)}, {"RESULT", Int(1)}},
                                    kModuleIndex, kSourceCallTypes);
     if (state.code != 0) {

@@ -15,6 +15,9 @@ bool IsPatternConnection(const bacnet::TDeviceConnInfo& c) {
 
 int32_t TSerialPortDM::StartDiscovery(const TRequestItem& item) {
   if (!IsPatternConnection(item.Connection)) return kDiscoveryNotNeeded;
+  // A broadcast goes through the broadcast manager once it has answered
+  // (or locally once it has failed), not locally before it could.
+  if (item.Connection.EndPoint.IsBroadcast && Foreign.AwaitingFirstResult()) return kDiscoveryRecent;
   TDiscoverRequest* found = nullptr;
   {
     const kel::TReadLocked<TDiscoveryList> running(DiscoveryList);

@@ -59,6 +59,11 @@ bool TForeignRegistration::Registered() const {
   return ttl_ > 0 && registered_;
 }
 
+bool TForeignRegistration::AwaitingFirstResult() const {
+  port::Guard g(lock_);
+  return ttl_ > 0 && !registered_ && !failing_;
+}
+
 bacnet::TDeviceConnInfo TForeignRegistration::Manager() const {
   port::Guard g(lock_);
   return manager_;

@@ -55,6 +55,9 @@ class TForeignRegistration {
   bool Enabled() const;
   // Registered, and the manager answered the last registration.
   bool Registered() const;
+  // On, and the first registration has had neither a result nor its
+  // time-out yet: a broadcast waits for it rather than go out locally.
+  bool AwaitingFirstResult() const;
   bacnet::TDeviceConnInfo Manager() const;
 
  private:

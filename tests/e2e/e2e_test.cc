@@ -218,13 +218,76 @@ TEST_F(EndToEnd, ASilentDeviceGivesOneWarningPerGiveUpAndNoRecord) {
   EXPECT_TRUE(r.records.empty());
   const long warnings = Count(r.log, "Request timeout: Request #1 (127.0.0.99:" + kPort + ")");
   EXPECT_GE(warnings, 3);
-  EXPECT_EQ(warnings, static_cast<long>(r.log.size())) << "nothing else is logged";
+  // Each with its diagnosis: nothing else is logged.
+  EXPECT_EQ(Count(r.log, "3 tries, 150 ms apart, no answer from device 9 at 127.0.0.99:" + kPort +
+                             "; no answer since the configuration was loaded"),
+            warnings);
+  EXPECT_EQ(2 * warnings, static_cast<long>(r.log.size()));
   EXPECT_EQ(r.summary["timeouts"], warnings);
   // The lines were fetched because message 1809 reached the host's target.
   EXPECT_GE(r.summary["log-messages"], 1);
   // Three sends per give-up; the last round may be cut short by the end.
   EXPECT_GE(r.summary["frames-sent"], 3 * warnings);
   EXPECT_LE(r.summary["frames-sent"], 3 * warnings + 3);
+  }
+}
+
+// A logger on another subnet (127.0.1.x) registers with the building's
+// broadcast manager, finds every device through it and polls them; the
+// registration is renewed, survives a restart of the manager, and is
+// deleted at the end.
+TEST_F(EndToEnd, ALoggerOnAnotherSubnetFindsAndPollsEveryDeviceThroughTheBroadcastManager) {
+  if (HostCommand().front() != BACHOST_EXE) GTEST_SKIP() << "needs the logger's outputs while it runs";
+  StartBuilding();
+  StartLiveHost({"--bind", "127.0.1.9:0", "--bbmd", "127.0.0.20:" + kPort, "--ttl", "2", "--device-properties",
+                 "off", "--poll", "127.0.255.255:" + kPort, "--instance", "*", "--items", "AI:1", "--interval", "200ms",
+                 "--status"});
+  const std::set<long> all = {1001, 1002, 2001, 2002, 2003, 3001};
+  auto devices = [&](const std::string& out) {
+    std::set<long> seen;
+    for (const Record& rec : ParseRecords(out)) seen.insert(static_cast<long>(rec.Number("DEV_ID")));
+    return seen;
+  };
+  auto registrations = [&] { return Count(Lines(sim_->Out()), "register-foreign-device from=127.0.1.9:" + livePort_ + " -> result 0x0000 ttl=2"); };
+  ASSERT_TRUE(live_->WaitFor([&](const std::string& out, const std::string&) { return devices(out) == all; }, 30s))
+      << live_->Err() << sim_->Out();
+  // The Who-Is went to the manager (one pattern covers both subnets), never
+  // to a broadcast address itself.
+  EXPECT_GE(Count(Lines(sim_->Out()), "whois 127.0.0.20:" + kPort + " from=127.0.1.9:" + livePort_), 1) << sim_->Out();
+  EXPECT_EQ(Count(Lines(sim_->Out()), "whois 127.0.0.255:" + kPort), 0) << sim_->Out();
+  // Renewed at half the time to live.
+  ASSERT_TRUE(live_->WaitFor([&](const std::string&, const std::string&) { return registrations() >= 3; }, 20s))
+      << sim_->Out();
+  // The manager restarts with an empty table: the next renewal registers again.
+  sim_->Stop(SIGTERM, 10s);
+  StartBuilding();
+  ASSERT_TRUE(live_->WaitFor([&](const std::string&, const std::string&) { return registrations() >= 1; }, 20s))
+      << live_->Err() << sim_->Out();
+  const size_t before = LiveRecords();
+  ASSERT_TRUE(live_->WaitFor([&](const std::string& out, const std::string&) {
+    return ParseRecords(out).size() >= before + all.size(); }, 20s)) << live_->Err();
+  HostRun r = StopLiveHost();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(Lines(sim_->Out()), "delete-fdt-entry from=127.0.1.9:" + livePort_ + " -> result 0x0000"), 1)
+      << sim_->Out();
+  // --status: one line per device asked, with its figures.
+  EXPECT_EQ(Count(Lines(r.err), "bachost: status source=1 device="), 6) << r.err;
+}
+
+TEST_F(EndToEnd, ARefusingOrSilentBroadcastManagerIsNamedInAWarning) {
+  StartBuilding({"--bbmd-nak"});
+  struct Case {
+    std::string manager;
+    std::string warning;
+  };
+  for (const Case& c : {Case{"127.0.0.20:" + kPort, "refused the foreign-device registration (result 0x0030); next try in 30 s"},
+                        Case{"127.0.0.77:" + kPort, "did not answer the foreign-device registration; next try in 30 s"}}) {
+    HostRun r = Host({"--bind", "127.0.1.9:0", "--bbmd", c.manager, "--device-properties", "off", "--poll",
+                      "127.0.0.2:" + kPort, "--instance", "1001", "--items", "AI:1", "--interval", "200ms",
+                      "--duration", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Count(r.log, "log[1] Bacnet/IP. Broadcast manager " + c.manager + " " + c.warning), 1) << r.err;
+    EXPECT_GE(r.records.size(), 3u) << "unicast polling goes on";
   }
 }
 
