@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -90,6 +91,54 @@ TEST(Tshark, ReadsOurRequestsAsMeant) {
   EXPECT_EQ(rows[2][6], "9");
   EXPECT_EQ(rows[2][7], "6");
   EXPECT_EQ(rows[3][10], "8");  // Who-Is
+  std::remove(path.c_str());
+}
+
+// A foreign device's frames: registration, the Who-Is distributed by the
+// manager, the delete of its entry; and the manager's result, which we read
+// as tshark does.
+TEST(Tshark, ReadsOurForeignDeviceFramesAsMeant) {
+  if (!HaveTshark()) GTEST_SKIP() << "tshark not installed";
+  const std::string path = TempPath("foreign.pcap");
+  std::vector<TBacByteArray> frames;
+  TBACnetStack stack;
+  stack.OnSend = [&](TBACnetStack&, TBacBytes f, const TDeviceConnInfo&, int32_t len) {
+    frames.emplace_back(f.begin(), f.begin() + len);
+    return 0;
+  };
+  const TDeviceConnInfo manager{TIpEndPoint{"10.0.0.1", 47808, false}};
+  std::array<uint8_t, 10> out{};
+  stack.SendBvll(manager, TBacBytes(out.data(), static_cast<size_t>(BuildRegisterForeignDevice(out, 300))));
+  stack.SendDistributedWhoIs(manager, 47808, 1201);
+  stack.SendBvll(manager, TBacBytes(out.data(), static_cast<size_t>(BuildDeleteFdtEntry(out, {192, 168, 1, 5}, 47809))));
+  const TBacByteArray nak = Hex("81 00 00 06 00 30");
+  frames.push_back(nak);
+  ASSERT_EQ(frames.size(), 4u);
+  {
+    bacnet_test::PcapWriter w(path);
+    ASSERT_TRUE(w.ok());
+    for (const auto& f : frames) w.Udp(1, 47808, 2, 47808, f);
+  }
+  const auto rows = Fields(path, {"_ws.malformed", "_ws.expert.severity", "bvlc.function", "bvlc.reg_ttl",
+                                  "bacapp.unconfirmed_service", "bacapp.who_is.low_limit",
+                                  "bvlc.fdt_ip", "bvlc.fdt_port", "bvlc.result"});
+  ASSERT_EQ(rows.size(), 4u);
+  for (const auto& r : rows) {
+    EXPECT_EQ(r[0], "") << "malformed";
+    EXPECT_EQ(r[1], "") << "expert info";
+  }
+  EXPECT_EQ(rows[0][2], "0x05");
+  EXPECT_EQ(rows[0][3], "300");
+  EXPECT_EQ(rows[1][2], "0x09");
+  EXPECT_EQ(rows[1][4], "8");  // Who-Is
+  EXPECT_EQ(rows[1][5], "1201");
+  EXPECT_EQ(rows[2][2], "0x08");
+  EXPECT_EQ(rows[2][6], "192.168.1.5");
+  EXPECT_EQ(rows[2][7], "47809");
+  uint16_t code = 0;
+  ASSERT_TRUE(DecodeBvlcResult(nak, code));
+  EXPECT_EQ(rows[3][8], "0x0030");
+  EXPECT_EQ(code, 0x0030);
   std::remove(path.c_str());
 }
 
