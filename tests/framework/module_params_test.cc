@@ -174,6 +174,11 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
     p->Config->chkFastPace_Checked = true;
     p->Config->spInFlight_Value = 40;
     p->Config->spInFlightDev_Value = 3;
+    EXPECT_TRUE(p->Config->chkDiagnosis_Checked) << "on unless turned off";
+    p->Config->chkDiagnosis_Checked = false;
+    p->Config->edtBbmd_Text = "10.0.0.1";
+    p->Config->spBbmdPort_Value = 47809;
+    p->Config->spBbmdTtl_Value = 600;
     EXPECT_EQ(s.Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}}).code, -2);
     EXPECT_EQ(s.Command("UNLOAD", {{"INI-FILE", Text(ini_)}}).code, 0);
     EXPECT_EQ(p->Config, nullptr);
@@ -197,6 +202,10 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
   EXPECT_TRUE(p->Config->chkFastPace_Checked);
   EXPECT_EQ(p->Config->spInFlight_Value, 40);
   EXPECT_EQ(p->Config->spInFlightDev_Value, 3);
+  EXPECT_FALSE(p->Config->chkDiagnosis_Checked);
+  EXPECT_EQ(p->Config->edtBbmd_Text, "10.0.0.1");
+  EXPECT_EQ(p->Config->spBbmdPort_Value, 47809);
+  EXPECT_EQ(p->Config->spBbmdTtl_Value, 600);
   // LOAD-SETTINGS-NOW reads the file again.
   p->Config->spMinInt_Value = 1;
   EXPECT_EQ(s.Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}, {"NO-SAVE", Int(1)}}).code, -2);
@@ -216,7 +225,7 @@ TEST_F(ModuleSettings, WithoutIniFileTheRegistryIsUsed) {
   p->Config->Width = 1;
   s.Command("LOAD-SETTINGS-NOW", {{"NO-SAVE", Int(1)}});
   EXPECT_EQ(p->Config->Width, 800);
-  EXPECT_EQ(p->Properties->Strings.Count(), 14u);
+  EXPECT_EQ(p->Properties->Strings.Count(), 18u);
   EXPECT_EQ(p->Properties->Tag(), 9999);
 }
 

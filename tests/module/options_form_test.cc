@@ -108,9 +108,9 @@ TEST_F(OptionsForm, TheFormStreamHoldsTheFormsDefaults) {
   // Controls in creation order, every panel without bevel.
   std::vector<std::string> order;
   for (const auto& c : form.children) order.push_back(c.name + ":" + c.className);
-  EXPECT_EQ(order, (std::vector<std::string>{"__pBot:TPanel", "pan2:TPanel", "pan1:TPanel", "pan0:TPanel",
-                                             "pmStringItems:TTntPopupMenu"}));
-  for (const char* panel : {"__pBot", "pan2", "pan1", "pan0"}) EXPECT_EQ(Word(form.Find(panel), "BevelOuter"), "bvNone");
+  EXPECT_EQ(order, (std::vector<std::string>{"__pBot:TPanel", "pan2:TPanel", "pan1:TPanel", "pan3:TPanel",
+                                             "pan0:TPanel", "pmStringItems:TTntPopupMenu"}));
+  for (const char* panel : {"__pBot", "pan2", "pan1", "pan3", "pan0"}) EXPECT_EQ(Word(form.Find(panel), "BevelOuter"), "bvNone");
   const host::FormObject* bot = form.Find("__pBot");
   EXPECT_EQ(Word(bot, "Align"), "alBottom");
   EXPECT_EQ(Int(bot, "Height"), 45);
@@ -121,7 +121,7 @@ TEST_F(OptionsForm, TheFormStreamHoldsTheFormsDefaults) {
   EXPECT_EQ(Int(form.Find("pan1"), "BorderWidth"), 2);
   EXPECT_EQ(Word(form.Find("pan0"), "Align"), "alClient");
   EXPECT_EQ(Int(form.Find("pan0"), "Width"), 461);
-  EXPECT_EQ(Int(form.Find("pan0"), "Height"), 290);
+  EXPECT_EQ(Int(form.Find("pan0"), "Height"), 244);
 
   const host::FormObject* params = form.Find("lblParams");
   EXPECT_EQ(params->className, "TTntLabel");
@@ -157,6 +157,18 @@ TEST_F(OptionsForm, TheFormStreamHoldsTheFormsDefaults) {
     EXPECT_EQ(s->Property("MaxValue")->d, 255.0);
     EXPECT_EQ(Word(form.Find(std::string(spin) == "spInFlight" ? "lblInFlight" : "lblInFlightDev"), "Caption"), label);
   }
+  // The diagnosis is on by default; the broadcast manager's fields are empty,
+  // port 47808 and time to live 0 (not registered).
+  const host::FormObject* diagnosis = form.Find("chkDiagnosis");
+  ASSERT_NE(diagnosis, nullptr);
+  EXPECT_EQ(Word(diagnosis, "Caption"), "Explain every request time-out in a second line");
+  EXPECT_EQ(Word(diagnosis, "Checked"), "True");
+  EXPECT_EQ(Word(form.Find("lblBbmd"), "Caption"), "Broadcast manager (foreign device)");
+  EXPECT_EQ(form.Find("edtBbmd")->className, "TTntEdit");
+  ASSERT_NE(form.Find("spBbmdPort")->Property("Value"), nullptr);
+  EXPECT_EQ(form.Find("spBbmdPort")->Property("Value")->d, 47808.0);
+  EXPECT_EQ(form.Find("spBbmdTtl")->Property("Value"), nullptr) << "0 by default";
+  EXPECT_EQ(Word(form.Find("lblBbmdTtl"), "Caption"), "TTL (s)");
 }
 
 TEST_F(OptionsForm, StringItemsCaptionsInOrder) {

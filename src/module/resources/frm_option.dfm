@@ -218,7 +218,7 @@ object frmOption: TfrmOption
     Left = 2
     Top = 2
     Width = 461
-    Height = 290
+    Height = 244
     Align = alClient
     BevelOuter = bvNone
     TabOrder = 0
