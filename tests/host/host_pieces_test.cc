@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli_options.h"
+#include "device_table.h"
 #include "ini_settings.h"
 #include "log_lines.h"
 #include "record_writer.h"
@@ -410,6 +411,13 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
       {"--in-flight", "0"},
       {"--in-flight", "256"},
       {"--per-device", "x"},
+      {"--ttl", "60"},                       // without --bbmd
+      {"--bbmd", "10.0.0.1", "--ttl", "0"},
+      {"--bbmd", "10.0.0.1", "--ttl", "65536"},
+      {"--bbmd", "10.0.0.1:0"},
+      {"--write-config", "x.xml"},           // without --discover
+      {"--discover", "10.0.0.255", "--poll", "10.0.0.1"},
+      {"--discover", "10.0.0.255", "--config", "x.xml"},
   };
   for (const auto& args : bad) {
     host::HostOptions o;
@@ -427,6 +435,29 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
   EXPECT_EQ(pace.fastPace, true);
   EXPECT_EQ(pace.inFlight, 255u);
   EXPECT_EQ(pace.inFlightPerDevice, 4u);
+}
+
+TEST(DeviceTable, StatusLinesBecomeATableAndAConfiguration) {
+  const std::string status =
+      "source=1 device=1201 address=10.0.0.1:47808 network=5 station=12 answers=3 timeouts=0 rtt-avg-ms=14 "
+      "rtt-max-ms=20 last-answer-s-ago=1 name=\"AHU \\\"roof\\\"\" vendor=\"acme\" model=\"m 1\" firmware=\"7.0\"\r\n"
+      "source=1 device=7 address=10.0.0.9:47809 answers=0 timeouts=2\r\n"
+      "source=1 address=10.0.0.8:47808\r\n";  // no device: not a device line
+  const std::vector<host::FoundDevice> devices = host::ParseDeviceStatus(status);
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].name, "AHU \"roof\"");
+  EXPECT_EQ(devices[0].model, "m 1");
+  EXPECT_EQ(devices[0].network, "5");
+  EXPECT_EQ(devices[1].port, 47809);
+  EXPECT_EQ(host::DeviceTable(devices),
+            "instance  address         route                 vendor  model  object name  firmware  rtt ms\n"
+            "1201      10.0.0.1:47808  network 5 station 12  acme    m 1    AHU \"roof\"   7.0       14\n"
+            "7         10.0.0.9:47809  -\n");
+  // The configuration names each device with its object name, or its number.
+  const std::string xml = host::DiscoveredConfigXml(devices);
+  EXPECT_NE(xml.find("caption=\"AHU &quot;roof&quot;\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<EP>10.0.0.9:47809</EP>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("caption=\"Device 7\""), std::string::npos) << xml;
 }
 
 }  // namespace
