@@ -274,6 +274,34 @@ TEST_F(EndToEnd, ALoggerOnAnotherSubnetFindsAndPollsEveryDeviceThroughTheBroadca
   EXPECT_EQ(Count(Lines(r.err), "bachost: status source=1 device="), 6) << r.err;
 }
 
+// A technician's first run on a site: the devices at a broadcast address
+// as a table, and a configuration of them that --config takes.
+TEST_F(EndToEnd, DiscoveryPrintsTheDevicesFoundAndWritesTheirConfiguration) {
+  if (HostCommand().front() != BACHOST_EXE) GTEST_SKIP() << "reads the table from the logger's output";
+  StartBuilding();
+  const std::string xml = std::string(TEMP_DIR) + "/e2e-discovered-" + std::to_string(getpid()) + ".xml";
+  ChildProcess host({BACHOST_EXE, "--bind", "127.0.0.1:0", "--discover", "127.0.0.255:" + kPort, "--duration", "8",
+                     "--write-config", xml});
+  ASSERT_EQ(host.Wait(30s), 0) << host.Err();
+  const std::vector<std::string> table = Lines(host.Out());
+  ASSERT_FALSE(table.empty());
+  EXPECT_EQ(table[0].rfind("instance  address", 0), 0u) << host.Out();
+  auto row = [&](const std::string& start) {
+    for (const std::string& l : table)
+      if (l.rfind(start, 0) == 0) return l;
+    return std::string();
+  };
+  EXPECT_NE(row("1001 ").find("AHU-1"), std::string::npos) << host.Out();
+  EXPECT_NE(row("1001 ").find("AHU controller"), std::string::npos) << host.Out();
+  EXPECT_NE(row("2002 ").find("network 5 station 00:2a"), std::string::npos) << host.Out();
+  EXPECT_NE(row("1002 ").find("127.0.0.3:" + kPort), std::string::npos) << host.Out();
+  // The written configuration loads; its requests have no items yet.
+  HostRun r = Host({"--bind", "127.0.0.1:0", "--config", xml, "--duration", "0.5"});
+  std::remove(xml.c_str());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.records.empty());
+}
+
 TEST_F(EndToEnd, ARefusingOrSilentBroadcastManagerIsNamedInAWarning) {
   StartBuilding({"--bbmd-nak"});
   struct Case {
