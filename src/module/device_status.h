@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -68,11 +67,17 @@ class TDeviceStatusTable {
 
  private:
   using Key = std::tuple<std::string, uint16_t, uint32_t>;
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return bacnet::ConnectionHash(std::get<0>(k), std::get<1>(k), std::get<2>(k));
+    }
+  };
   TDeviceStatus* Entry(const bacnet::TDeviceConnInfo& conn);  // under lock_; null when full
 
   mutable port::CriticalSection lock_;  // innermost: the table alone
   kel::TkelTimeout clock_;
-  std::map<Key, size_t> index_;
+  // One look-up per answer, whatever the number of devices.
+  std::unordered_map<Key, size_t, KeyHash> index_;
   std::vector<TDeviceStatus> devices_;
   std::unordered_map<std::string, uint32_t> iAmAt_;
   uint64_t lastArrival_ = 0;
