@@ -258,10 +258,7 @@ void PollHost::SaveOptions() {
 
 void PollHost::SetOptions(const std::function<void(kel::TProxyCodeObject&)>& change) {
   change(*Plugin()->Config);
-  host::HostValue ini;
-  ini.vt = KEL_VT_BSTR;
-  ini.text = host::Utf8To16(ini_);
-  Command("SAVE-SETTINGS-NOW", {{"INI-FILE", ini}});
+  SaveOptions();
 }
 
 int32_t PollHost::SetState(const std::string& sources, int32_t result, uint8_t callTypes) {
