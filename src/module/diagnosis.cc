@@ -31,9 +31,12 @@ std::string TSerialPortDM::DiagnosisText(const TRequestItem& item) {
   }
   const TDiagnosisFacts f = Status.Facts(conn);
   const std::string endPoint = conn.EndPoint.Address + ":" + std::to_string(conn.EndPoint.Port);
-  std::string line = kel::FormatTexts(text(r.TextDiagTries), {std::to_string(item.Retries + 1),
-                                                              std::to_string(item.Timeout),
-                                                              std::to_string(conn.Instance), endPoint});
+  // One try: the host gave the first send up, no spacing to speak of.
+  std::string line = item.Retries == 0
+                         ? kel::FormatTexts(text(r.TextDiagOneTry), {std::to_string(conn.Instance), endPoint})
+                         : kel::FormatTexts(text(r.TextDiagTries), {std::to_string(item.Retries + 1),
+                                                                    std::to_string(item.Timeout),
+                                                                    std::to_string(conn.Instance), endPoint});
   if (conn.AddressLength > 0) {
     const std::vector<uint8_t> station(conn.StationAddress.begin(),
                                        conn.StationAddress.begin() + std::min<size_t>(conn.AddressLength, 6));

@@ -140,15 +140,14 @@ TSerialPortDM::TServed TSerialPortDM::Serve(TRequestItem& item) {
     return TServed::Sent;
   }
   if (resend) LeaveInFlight(&item);
+  // Logged while the item still counts its tries.
+  if (code == kSendTimedOut) LogTimeout(item);
   item.Stopwatch.Clear();
   item.Pending = false;
   item.Retries = 0;
   item.SentRound = round_;
   if (code == kSendDiscovering) return TServed::Discovering;
-  if (code == kSendTimedOut) {
-    LogTimeout(item);
-    return TServed::GaveUp;
-  }
+  if (code == kSendTimedOut) return TServed::GaveUp;
   if (IsSendFailure(code)) Pause.StartWith(kSendFailurePauseMs);
   return TServed::Failed;
 }

@@ -158,8 +158,10 @@ TSerialPortDM::TTickOutcome TSerialPortDM::AfterSend(TRequestItem& item, int32_t
     return TTickOutcome::Sent;
   }
   if (code == kSendTimedOut) LogTimeout(item);
+  // Not out: its next send is a first try again, as at the fast pace.
   item.Stopwatch.Clear();
   item.Pending = false;
+  item.Retries = 0;
   if (IsSendFailure(code)) Pause.StartWith(kSendFailurePauseMs);
   return code == kSendDiscovering ? TTickOutcome::Discovering : TTickOutcome::NotSent;
 }

@@ -138,6 +138,61 @@ TEST_F(Knowledge, DeviceStatusListsEveryDeviceAskedWithItsFigures) {
   EXPECT_EQ(host.Command("DEVICE-STATUS"), 0);
 }
 
+const auto kFast = [](kel::TProxyCodeObject& o) { o.chkFastPace_Checked = true; };
+
+TEST_F(Knowledge, AtTheFastPaceAnswersAreCountedAndATimeOutIsExplained) {
+  Start({Device("192.168.1.30:47808", "7", "A"), Device("192.168.1.31:47808", "8", "B")}, kFast);
+  host.Tick();
+  const std::vector<SentFrame> out = host.TakeSent();
+  ASSERT_EQ(out.size(), 2u) << "both in flight";
+  Advance(25);
+  for (const SentFrame& f : out)
+    if (f.address == "192.168.1.30") host.Receive(RealAck(f, 1.0f), "192.168.1.30:47808");
+  EXPECT_EQ(Silence(),
+            "Bacnet/IP. 3 tries, 1500 ms apart, no answer from device 8 at 192.168.1.31:47808; no answer since the configuration "
+            "was loaded; the address may be wrong, or the device instance; other devices on this data source answered "
+            "in the last minute, so the network path is up: the device or its router is not answering\r\n");
+  const std::string status = host.Plugin()->PortModules()[0]->DeviceStatusText();
+  EXPECT_NE(status.find("device=7 address=192.168.1.30:47808 answers=1 timeouts=0 rtt-avg-ms=25 rtt-max-ms=25"),
+            std::string::npos)
+      << status;
+  EXPECT_NE(status.find("device=8 address=192.168.1.31:47808 answers=0 timeouts=1"), std::string::npos) << status;
+}
+
+TEST_F(Knowledge, ASendTheHostGivesUpIsExplainedWithTheTriesItHadAtBothPaces) {
+  // The host gives the send up (-102) at the first try or at the third.
+  for (const bool fast : {false, true})
+    for (const int failingTry : {1, 3}) {
+      SCOPED_TRACE(std::string(fast ? "fast" : "designed") + " pace, try " + std::to_string(failingTry));
+      PollHost h;
+      h.Start(ConfigXml({Device("192.168.1.30:47808", "7", "A")}));
+      h.SetOptions([&](kel::TProxyCodeObject& o) { o.chkFastPace_Checked = fast; });
+      ASSERT_EQ(h.SetState(kSource), 0);
+      for (int attempt = 1; attempt <= failingTry; ++attempt) {
+        if (attempt == failingTry) h.SendResult = bacnet_module::kSendTimedOut;
+        if (attempt > 1) Advance(1500);
+        h.Tick();
+      }
+      const std::string log = h.TakeLog();
+      EXPECT_NE(log.find("Request timeout: A (192.168.1.30:47808)\r\n"), std::string::npos) << log;
+      EXPECT_NE(log.find(failingTry == 1 ? "\x02" "Bacnet/IP. 1 try, no answer from device 7 at 192.168.1.30:47808; "
+                                         : "\x02" "Bacnet/IP. 3 tries, 1500 ms apart, no answer from device 7 at "),
+                std::string::npos)
+          << log;
+      // The next send has its full tries again: the first silence is a resend.
+      h.TakeSent();
+      h.SendResult = 0;
+      Advance(1000);
+      h.Tick();
+      ASSERT_EQ(h.TakeSent().size(), 1u);
+      Advance(1500);
+      h.Tick();
+      EXPECT_EQ(h.TakeSent().size(), 1u);
+      EXPECT_EQ(h.TakeLog(), "") << "no time-out after one silence";
+      h.Free();
+    }
+}
+
 // ---- foreign-device registration ----------------------------------------
 
 std::vector<uint8_t> BvlcResult(uint16_t code) {

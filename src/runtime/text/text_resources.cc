@@ -47,6 +47,7 @@ const TClassInfo& TTextResources::StaticClass() {
       TextProp<&TTextResources::TextNamelessItem>("TextNamelessItem"),
       TextProp<&TTextResources::TextDeviceTableFull>("TextDeviceTableFull"),
       TextProp<&TTextResources::TextDiagTries>("TextDiagTries"),
+      TextProp<&TTextResources::TextDiagOneTry>("TextDiagOneTry"),
       TextProp<&TTextResources::TextDiagRoute>("TextDiagRoute"),
       TextProp<&TTextResources::TextDiagLastAnswer>("TextDiagLastAnswer"),
       TextProp<&TTextResources::TextDiagNeverHeard>("TextDiagNeverHeard"),
@@ -76,6 +77,7 @@ TTextResources::TTextResources(TComponent* owner) : TCustomTextResources(owner) 
   AddText(&TextNamelessItem);
   AddText(&TextDeviceTableFull);
   AddText(&TextDiagTries);
+  AddText(&TextDiagOneTry);
   AddText(&TextDiagRoute);
   AddText(&TextDiagLastAnswer);
   AddText(&TextDiagNeverHeard);

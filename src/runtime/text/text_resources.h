@@ -65,6 +65,7 @@ class TTextResources : public TCustomTextResources {
   // The line after a request time-out: what was tried and what is known
   // of the device and the data source; the parts are joined with "; ".
   std::string TextDiagTries = "%s tries, %s ms apart, no answer from device %s at %s";
+  std::string TextDiagOneTry = "1 try, no answer from device %s at %s";  // a send the host gave up at once
   std::string TextDiagRoute = "via router, network %s, station %s";
   std::string TextDiagLastAnswer = "last answer %s ago";
   std::string TextDiagNeverHeard =
