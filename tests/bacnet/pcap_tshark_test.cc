@@ -115,7 +115,7 @@ TEST(Tshark, ReadsOurForeignDeviceFramesAsMeant) {
   frames.push_back(nak);
   ASSERT_EQ(frames.size(), 4u);
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const auto& f : frames) w.Udp(1, 47808, 2, 47808, f);
   }

@@ -62,7 +62,7 @@ const auto kValue = [](const SentFrame& f) { return RealAck(f, 1.5f); };
 TEST_F(Knowledge, EachTimeOutIsExplainedByWhatTheDataSourceKnows) {
   // Device 7 answers; device 8 never did, and an I-Am from its address named 4001.
   Start({Device("192.168.1.30:47808", "7", "A"), Device("192.168.1.31:47808", "8", "B")});
-  host.Receive(IAm(4001), "192.168.1.31:47808");
+  host.Receive(IAmFrame(4001), "192.168.1.31:47808");
   Tick(kValue);  // 7 answers
   Tick();        // 8 is asked
   std::string line = Silence();
@@ -97,7 +97,7 @@ TEST_F(Knowledge, ARoutedDeviceIsNamedWithItsRouteAndTheLineCanBeTurnedOff) {
     h.SetOptions([&](kel::TProxyCodeObject& o) { o.chkDiagnosis_Checked = on; });
     ASSERT_EQ(h.SetState(kSource), 0);
     Tick();  // the Who-Is
-    h.Receive(Routed(IAm(1201), 5, {12}), "192.168.1.1:47808");
+    h.Receive(Routed(IAmFrame(1201), 5, {12}), "192.168.1.1:47808");
     Tick();
     const std::string log = [&] {
       for (int i = 0; i < 3; ++i) {
