@@ -160,7 +160,10 @@ TEST_F(Polling, EachGiveUpInARowGivesARecordOfItsOwnByKind9) {
     }
     Advance(1500);
     host.Tick();
-    EXPECT_EQ(host.TakeLog(), "\x02" "Bacnet/IP. Request timeout: Request #1 (192.168.1.30:47808)\r\n");
+    // The documented line, then its diagnosis.
+    const std::string log = host.TakeLog();
+    EXPECT_EQ(log.substr(0, log.find("\r\n") + 2), "\x02" "Bacnet/IP. Request timeout: Request #1 (192.168.1.30:47808)\r\n");
+    EXPECT_NE(log.find("3 tries, 1500 ms apart, no answer from device 7"), std::string::npos) << log;
     // The value kept from the answer, once, without the previous record's.
     auto records = host.TakeKind9();
     ASSERT_EQ(records.size(), 1u);
