@@ -35,6 +35,17 @@ bool ReadInteger(std::string_view s, int64_t& out) {
 
 }  // namespace
 
+uint8_t StationOctets(const TDeviceConnInfo& conn, std::array<uint8_t, kMaxStationAddress>& out) {
+  const uint8_t n = conn.AddressLength;
+  if (n == 0 || n > kMaxStationAddress) return 0;
+  if (n == 1 || n == 2 || n == 4) {
+    for (uint8_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(conn.Station >> (8 * (n - 1 - i)));
+  } else {
+    std::copy(conn.StationAddress.begin(), conn.StationAddress.begin() + n, out.begin());
+  }
+  return n;
+}
+
 void TDeviceConnInfo::SetStationAddress(const uint8_t* octets, uint8_t length) {
   AddressLength = length;
   StationAddress.fill(0);

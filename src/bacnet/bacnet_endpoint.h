@@ -34,9 +34,20 @@ struct TDeviceConnInfo {
   // with these.
   std::array<uint8_t, kMaxStationAddress> StationAddress{};
 
+  // The device's maximum APDU length accepted, from its I-Am; 0 when no
+  // I-Am was seen.
+  uint16_t MaxApdu = 0;
+
   // Sets AddressLength, StationAddress and Station from address octets.
   void SetStationAddress(const uint8_t* octets, uint8_t length);
 };
+
+// The octets that address conn's device on its network.  A 1-, 2- or 4-octet
+// address is Station written big-endian (the low octet for an MS/TP station),
+// which also serves connections an owner fills in by hand; other lengths use
+// the learned address octets.  0 when the address is longer than the octets
+// kept: such a device cannot be addressed without reaching another station.
+uint8_t StationOctets(const TDeviceConnInfo& conn, std::array<uint8_t, kMaxStationAddress>& out);
 
 // "addr" or "addr:port" as the configuration holds it.
 TIpEndPoint ParseEndPoint(std::string_view text);

@@ -22,6 +22,7 @@ enum ServiceChoice : uint8_t {
   kServiceIAm = 0x00,       // unconfirmed
   kServiceWhoIs = 0x08,     // unconfirmed
   kServiceReadProperty = 0x0C,  // confirmed
+  kServiceReadPropertyMultiple = 0x0E,  // confirmed
 };
 
 enum ObjectType : uint16_t {

@@ -79,12 +79,24 @@ int32_t TNPDU::Decode(TBacBytes frame, int32_t pos) {
 
 int32_t TAPDU::DecodeIAm(TBacBytes frame, int32_t pos) {
   DeviceInstance = 0;
+  MaxApduAccepted = 0;
   PduType = Has(frame, pos, 1) ? frame[static_cast<size_t>(pos)] : 0;
   if (!Has(frame, pos, 7)) return 0;
   const uint8_t* p = frame.data() + pos;
   if (p[0] != kPduUnconfirmedRequest || p[1] != kServiceIAm || TBACnetTag::GetTagNumber(p[2]) != 12)
     return 0;
   DeviceInstance = (uint32_t{p[4] & 0x3Fu} << 16) | (uint32_t{p[5]} << 8) | p[6];
+  // Unsigned of one to four octets; larger numbers than 16 bits hold are
+  // kept as the most a frame can carry.
+  MaxApduAccepted = 0;
+  if (Has(frame, pos, 8) && TBACnetTag::GetTagNumber(p[7]) == kTagUnsigned) {
+    const uint32_t width = p[7] & 0x07u;
+    if (width >= 1 && width <= 4 && Has(frame, pos + 8, static_cast<int32_t>(width))) {
+      int32_t at = pos + 8;
+      const uint32_t v = DecodeUnsigned(frame, at, width);
+      MaxApduAccepted = static_cast<uint16_t>(v > 0xFFFF ? 0xFFFF : v);
+    }
+  }
   return 5;
 }
 

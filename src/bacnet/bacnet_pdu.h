@@ -57,13 +57,16 @@ enum class TLocateResult {
 class TAPDU {
  public:
   // Returns 5 and sets DeviceInstance when the APDU at pos is an I-Am (the
-  // fixed octets up to the instance must be present), else 0.
+  // fixed octets up to the instance must be present), else 0.  The maximum
+  // APDU length accepted that follows is read into MaxApduAccepted when it
+  // is there as an Unsigned (else 0).
   int32_t DecodeIAm(TBacBytes frame, int32_t pos);
   // Finds the first value octet of a ReadProperty-ACK at pos.
   static TLocateResult LocateReadPropertyValue(TBacBytes frame, int32_t pos, int32_t& valuePos);
 
   uint8_t PduType = 0;
   uint32_t DeviceInstance = 0;
+  uint16_t MaxApduAccepted = 0;
 };
 
 }  // namespace bacnet

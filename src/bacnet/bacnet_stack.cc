@@ -9,22 +9,6 @@
 namespace bacnet {
 namespace {
 
-// The octets that address conn's device on its network.  A 1-, 2- or 4-octet
-// address is Station written big-endian (the low octet for an MS/TP station),
-// which also serves connections an owner fills in by hand; other lengths use
-// the learned address octets.  0 when the address is longer than the octets
-// kept: such a device cannot be addressed without reaching another station.
-uint8_t StationOctets(const TDeviceConnInfo& conn, std::array<uint8_t, kMaxStationAddress>& out) {
-  const uint8_t n = conn.AddressLength;
-  if (n == 0 || n > kMaxStationAddress) return 0;
-  if (n == 1 || n == 2 || n == 4) {
-    for (uint8_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(conn.Station >> (8 * (n - 1 - i)));
-  } else {
-    std::copy(conn.StationAddress.begin(), conn.StationAddress.begin() + n, out.begin());
-  }
-  return n;
-}
-
 // Whether a reply with this source and network header comes from the device
 // the request went to.  Ports are not compared.
 bool FromExpectedDevice(std::string_view source, const TNPDU& npdu, const TDeviceConnInfo& expected) {
@@ -198,6 +182,15 @@ int32_t TBACnetStack::ReadProperty(const TDeviceConnInfo& conn, uint32_t instanc
   return sent < 0 ? sent : conn.InvokeId;
 }
 
+int32_t TBACnetStack::ReadPropertyMultiple(const TDeviceConnInfo& conn, std::span<const TRpmItem> items) {
+  if (!OnSend || items.size() > RpmItemsPerRequest(conn.MaxApdu)) return -1;
+  std::array<uint8_t, kMaxRpmRequestLength> frame;
+  const int32_t length = BuildReadPropertyMultipleFrame(frame, conn, items);
+  if (length == 0) return -1;
+  const int32_t sent = OnSend(*this, TBacBytes(frame.data(), static_cast<size_t>(length)), conn, length);
+  return sent < 0 ? sent : conn.InvokeId;
+}
+
 void TBACnetStack::SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance) {
   if (!OnSend) return;
   std::array<uint8_t, kMaxWhoIsLength> frame;
@@ -259,6 +252,7 @@ int32_t TBACnetStack::HandleIAm(TBacBytes frame, int32_t apdu, TBacDataItem& ite
   TDeviceConnInfo source;
   source.EndPoint = item.EndPoint();
   source.Instance = iam.DeviceInstance;
+  source.MaxApdu = iam.MaxApduAccepted;
   const TDeviceWanted wanted = OnDeviceWanted ? OnDeviceWanted(*this, source) : TDeviceWanted::ByPattern;
   // A device nothing can poll is not kept: any host on the network may
   // announce ever new ones.
@@ -267,6 +261,15 @@ int32_t TBACnetStack::HandleIAm(TBacBytes frame, int32_t apdu, TBacDataItem& ite
   if (RegisterDevice(source, iam.DeviceInstance, &npdu, &added, wanted == TDeviceWanted::ByName) && OnDeviceFound)
     OnDeviceFound(*this, added);
   return kPduUnconfirmedRequest;
+}
+
+// The awaited Complex-ACK, when it is a ReadPropertyMultiple-ACK, to the
+// owner's handler; the holder then reads it as any other Complex-ACK.
+void TBACnetStack::HandOverMultipleAck(TBacBytes frame, int32_t apdu) {
+  const auto at = static_cast<size_t>(apdu);
+  if (OnReadPropertyMultipleAck && frame.size() - at >= 3 && frame[at] == kPduComplexAck &&
+      frame[at + 2] == kServiceReadPropertyMultiple)
+    OnReadPropertyMultipleAck(*this, TRpmAck{frame, apdu});
 }
 
 int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
@@ -284,6 +287,7 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
   const uint8_t type = frame[static_cast<size_t>(apdu)] & 0xF0;
   if (type == kPduUnconfirmedRequest) return HandleIAm(frame, apdu, item, npdu);
   if (!IsAwaitedAnswer(frame, apdu, type, item, npdu, expectedInvokeId, expected, match)) return -1;
+  if (type == kPduComplexAck) HandOverMultipleAck(frame, apdu);
   if (!DecodeAnswer(frame, apdu, type, result)) return -1;
   result.PduType = type;
   return type;
@@ -309,6 +313,7 @@ TDevice* TBACnetStack::RegisterDevice(const TDeviceConnInfo& conn, uint32_t inst
     auto device = std::make_unique<TDevice>();
     device->ConnInfo.EndPoint = conn.EndPoint;
     device->ConnInfo.Instance = instance;
+    device->ConnInfo.MaxApdu = conn.MaxApdu;
     if (npdu) {
       device->ConnInfo.SetStationAddress(npdu->SAdr.data(), npdu->SLen);
       device->ConnInfo.Network = npdu->SNet;

@@ -16,6 +16,7 @@
 #include "bacnet/bacnet_endpoint.h"
 #include "bacnet/bacnet_pdu.h"
 #include "bacnet/bacnet_property.h"
+#include "bacnet/bacnet_rpm.h"
 #include "bacnet/bacnet_utils.h"
 #include "runtime/thread_queue.h"
 
@@ -76,6 +77,18 @@ struct TReplySource {
 // request the caller has out (and remembers which).
 using TReplyMatcher = std::function<bool(uint8_t invokeId, const TReplySource& source)>;
 
+// A ReadPropertyMultiple-ACK that answers the request expected, as the
+// stack hands it to its owner: the received frame (valid during the call)
+// and where its APDU starts.
+struct TRpmAck {
+  TBacBytes Frame;
+  int32_t ApduPos = 0;
+  // The ACK's results (DecodeReadPropertyMultipleAck).
+  TRpmStatus Read(size_t maxResults, TRpmResultSink sink, size_t* count = nullptr) const {
+    return DecodeReadPropertyMultipleAck(Frame, ApduPos, maxResults, sink, count);
+  }
+};
+
 class TBACnetStack {
  public:
   // Sends length octets of frame to conn; 0 or more means sent.
@@ -93,6 +106,11 @@ class TBACnetStack {
   // Told the first time a device is refused because the table holds
   // kMaxDevices, and again only after the table was cleared.
   using TTableFullHandler = std::function<void(TBACnetStack& sender)>;
+  // Told of a ReadPropertyMultiple-ACK once it was matched to the request
+  // expected, before ProcessReceived returns 0x30 for it (the holder then
+  // stays as for any Complex-ACK that is no ReadProperty-ACK).  The owner
+  // reads the results from ack; unset, such ACKs are handled as before.
+  using TRpmAckHandler = std::function<void(TBACnetStack& sender, const TRpmAck& ack)>;
 
   TBACnetStack() = default;
   TBACnetStack(const TBACnetStack&) = delete;
@@ -104,6 +122,10 @@ class TBACnetStack {
   // connection's own instance is asked for.
   int32_t ReadProperty(const TDeviceConnInfo& conn, uint32_t instance, uint16_t objectType,
                        uint16_t propertyId);
+  // Sends a ReadPropertyMultiple for the present values of items; returns
+  // as ReadProperty does.  -1 also for no items or more than one request
+  // may carry for conn's device (RpmItemsPerRequest of conn.MaxApdu).
+  int32_t ReadPropertyMultiple(const TDeviceConnInfo& conn, std::span<const TRpmItem> items);
   // Sends a global Who-Is to conn's endpoint (as a broadcast when the
   // endpoint is one; for one device when instance is below AnyInstance) and
   // remembers its port.
@@ -143,6 +165,7 @@ class TBACnetStack {
   TErrorHandler OnError;
   TDeviceWantedHandler OnDeviceWanted;
   TTableFullHandler OnTableFull;
+  TRpmAckHandler OnReadPropertyMultipleAck;
   // Written where Who-Is goes out (the scheduler's thread), read where I-Am
   // is handled (the host's data thread).
   std::atomic<uint16_t> LastWhoIsPort{kBacnetIpPort};
@@ -155,6 +178,7 @@ class TBACnetStack {
   int32_t HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
                       const TDeviceConnInfo& expected, const TReplyMatcher* match, TProperty& result);
   int32_t HandleIAm(TBacBytes frame, int32_t apdu, TBacDataItem& item, const TNPDU& npdu);
+  void HandOverMultipleAck(TBacBytes frame, int32_t apdu);
 };
 
 }  // namespace bacnet
