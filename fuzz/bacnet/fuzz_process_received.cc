@@ -1,6 +1,7 @@
 // Arbitrary received frames against a stack with a seeded device table and a
 // request in flight to a routed device, as one request out and through the
-// matcher of many.
+// matcher of many; ReadPropertyMultiple-ACKs are read by the owner's handler,
+// and by the ACK reader wherever the input puts them.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,12 +10,29 @@
 
 namespace {
 
+// Results are reported only for a sound ACK, never more than asked, and
+// each reads as a holder would.
+void ReadAck(bacnet::TBacBytes frame, int32_t pos) {
+  const size_t asked = frame.size() % (bacnet::kMaxRpmItems + 1);
+  size_t reported = 0;
+  auto take = [&](const bacnet::TRpmResult& r) {
+    ++reported;
+    bacnet::TProperty p;
+    r.ToProperty(p);
+    (void)p.ErrorText();
+  };
+  size_t count = 0;
+  const bacnet::TRpmStatus status = bacnet::DecodeReadPropertyMultipleAck(frame, pos, asked, take, &count);
+  if (status == bacnet::TRpmStatus::Ok ? (count != reported || count > asked) : reported != 0) __builtin_trap();
+}
+
 bacnet::TBACnetStack& Stack() {
   static bacnet::TBACnetStack* stack = [] {
     auto* s = new bacnet::TBACnetStack();
     bacnet::TDeviceConnInfo local{bacnet::TIpEndPoint{"192.168.1.20", 47808, false}};
     s->RegisterDevice(local, 1234, nullptr, nullptr);
     s->OnDeviceFound = [](bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo&) {};
+    s->OnReadPropertyMultipleAck = [](bacnet::TBACnetStack&, const bacnet::TRpmAck& ack) { ReadAck(ack.Frame, ack.ApduPos); };
     return s;
   }();
   return *stack;
@@ -34,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return c;
   }();
   const uint8_t invokeId = size > 7 ? data[7] : 0;
+  // As the APDU of a local frame, and as a bare APDU.
+  ReadAck(bacnet::TBacBytes(data, size), 6);
+  ReadAck(bacnet::TBacBytes(data, size), 0);
   stack.Inbound.Push(std::make_unique<bacnet::TBacDataItem>(data, static_cast<int32_t>(size), "192.168.1.20", 47808));
   bacnet::TProperty result;
   std::string raw;

@@ -74,7 +74,7 @@ TEST(SimResponder, RequestAnswerTable) {
        {{"127.0.0.2:47808", "127.0.0.1:40000", F("01 00 50 07 0C 91 02 91 20"), 0}}},
       {"array index on a property that is no array", "127.0.0.2", Rp("00 00 00 01", "19 55 29 01"),
        {{"127.0.0.2:47808", "127.0.0.1:40000", F("01 00 50 07 0C 91 02 91 32"), 0}}},
-      {"ReadPropertyMultiple is not served", "127.0.0.2", F("01 04 00 05 07 0E 0C 00 00 00 01 1E 09 55 1F"),
+      {"WriteProperty is not served", "127.0.0.2", F("01 04 00 05 07 0F 0C 00 00 00 01 19 55 3E 44 41 AC 00 00 3F"),
        {{"127.0.0.2:47808", "127.0.0.1:40000", F("01 00 60 07 09"), 0}}},
       {"property missing", "127.0.0.2", F("01 04 00 05 07 0C 0C 00 00 00 01"),
        {{"127.0.0.2:47808", "127.0.0.1:40000", F("01 00 60 07 05"), 0}}},
@@ -365,12 +365,12 @@ TEST(SimResponder, LogLinesNameDeviceObjectPropertyAndOutcome) {
   std::vector<std::string> log;
   Ask(r, "127.0.0.2", Rp("00 00 00 01", "19 55"), 0, &log);
   Ask(r, "127.0.0.10", F("01 24 00 05 01 0C FF 00 05 07 0C 0C 00 00 00 09 19 55"), 0, &log);
-  Ask(r, "127.0.0.2", F("01 04 00 05 07 0E 0C 00 00 00 01"), 0, &log);
+  Ask(r, "127.0.0.2", F("01 04 00 05 07 0F 0C 00 00 00 01"), 0, &log);
   Ask(r, "127.0.0.255", F("01 00 10 08 09 00 1A 03 E9", bvlc::kOriginalBroadcast), 0, &log);
   EXPECT_EQ(log, (std::vector<std::string>{
                      "rp 127.0.0.2 dev=1001 AI:1 pv -> real 21.5 id=7 from=127.0.0.1:40000",
                      "rp 127.0.0.10/5:0c dev=2001 AI:9 pv -> error object unknown-object id=7 from=127.0.0.1:40000",
-                     "svc 127.0.0.2 dev=1001 service=14 -> reject unrecognized-service id=7 from=127.0.0.1:40000",
+                     "svc 127.0.0.2 dev=1001 service=15 -> reject unrecognized-service id=7 from=127.0.0.1:40000",
                      "whois 127.0.0.255:47808 from=127.0.0.1:40000 range=0-1001 matched=1",
                      "iam 127.0.0.2 dev=1001 to=127.0.0.1:40000",
                  }));

@@ -54,6 +54,12 @@ struct Knobs {
   bool optionalProperties = true;  // false: the Device object has no description (Error unknown-property)
   bool iamBroadcast = false;       // I-Am by broadcast instead of to the Who-Is sender
   bool anyInstance = false;        // the Device object answers for any device instance (a gateway)
+  // The maximum APDU length accepted that the device announces (I-Am, its
+  // Device object): it answers longer APDUs with Abort segmentation-not-
+  // supported and takes no longer request (Abort buffer-overflow).
+  uint32_t maxApdu = kMaxApdu;
+  bool readMultiple = true;       // false: ReadPropertyMultiple is rejected (unrecognized service)
+  uint32_t abortLongerThan = 0;   // answers longer than this are aborted (segmentation-not-supported); 0: none
 };
 
 enum class Attachment {

@@ -7,7 +7,8 @@ namespace bacsim {
 
 const char kUsage[] =
     "usage: bacsim [options]\n"
-    "A BACnet/IP device simulator: devices on loopback addresses answering Who-Is and ReadProperty.\n"
+    "A BACnet/IP device simulator: devices on loopback addresses answering Who-Is, ReadProperty\n"
+    "and ReadPropertyMultiple.\n"
     "\n"
     "  --config FILE          building file (JSON); without one, two devices at 127.0.0.2 and 127.0.0.3\n"
     "  --devices N            generate N devices on consecutive addresses from --first-address\n"
@@ -30,6 +31,10 @@ const char kUsage[] =
     "  --lenient-broadcast    also answer an Original-Unicast-NPDU sent to the broadcast address\n"
     "  --bbmd-nak             the BBMDs refuse every foreign-device registration (result 0x0030)\n"
     "                         (dropped by default, as real devices do)\n"
+    "  --max-apdu N           the maximum APDU length the devices announce and keep to (50..1476,\n"
+    "                         default 1476)\n"
+    "  --no-rpm               the devices reject ReadPropertyMultiple (unrecognized service)\n"
+    "  --abort-longer-than N  answers longer than N octets are aborted (segmentation not supported)\n"
     "  --static               present values stay those at start\n"
     "  --max-seconds S        stop after S seconds\n"
     "  --quiet                no line per request\n"
@@ -117,6 +122,18 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     } else if (arg == "--broadcast") {
       if (!value(t)) return false;
       o.broadcast = t;
+    } else if (arg == "--max-apdu") {
+      if (!number(kMaxApdu, n)) return false;
+      if (n < 50) {
+        error = "--max-apdu must be at least 50";
+        return false;
+      }
+      o.defaults.maxApdu = static_cast<uint32_t>(n);
+    } else if (arg == "--no-rpm") {
+      o.defaults.readMultiple = false;
+    } else if (arg == "--abort-longer-than") {
+      if (!number(1000000, n)) return false;
+      o.defaults.abortLongerThan = static_cast<uint32_t>(n);
     } else if (arg == "--delay") {
       if (!number(600000, n)) return false;
       o.defaults.delayMs = static_cast<uint32_t>(n);
@@ -187,6 +204,7 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
     b = DefaultBuilding();
     for (auto& d : b.devices) {
       d.address.port = cli.defaults.port;
+      ApplyServiceKnobs(cli.defaults, d.knobs);
       if (cli.defaults.delayMs) d.knobs.delayMs = *cli.defaults.delayMs;
       if (cli.defaults.dropEvery) d.knobs.dropEvery = *cli.defaults.dropEvery;
       if (cli.defaults.errorEvery) d.knobs.errorEvery = *cli.defaults.errorEvery;
@@ -206,6 +224,7 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
     if (!Generate(b, g, error)) return false;
     for (size_t i = before; i < b.devices.size(); ++i) {
       Knobs& k = b.devices[i].knobs;
+      ApplyServiceKnobs(cli.defaults, k);
       if (cli.defaults.delayMs) k.delayMs = *cli.defaults.delayMs;
       if (cli.defaults.dropEvery) k.dropEvery = *cli.defaults.dropEvery;
       if (cli.defaults.errorEvery) k.errorEvery = *cli.defaults.errorEvery;

@@ -104,6 +104,11 @@ class FileReader {
   }
 
   bool Knob(const Json& o, const std::string& where, Knobs& k) {
+    if (!Integer(o, "max_apdu", where, k.maxApdu, 50, kMaxApdu) ||
+        !Integer(o, "abort_longer_than", where, k.abortLongerThan, 0, 1e6) ||
+        !Bool(o, "read_property_multiple", where, k.readMultiple)) {
+      return false;
+    }
     if (const Json* to = o.Find("iam_to")) {
       if (to->type != Json::kString || (to->text != "sender" && to->text != "broadcast"))
         return Fail(where, "iam_to must be \"sender\" or \"broadcast\"");
@@ -153,7 +158,8 @@ class FileReader {
     if (!Known(j, where, {"instance", "name", "model", "vendor", "vendor_id", "application_software_version",
                           "firmware_revision", "description", "address", "router", "network", "mac", "bbmd",
                           "delay_ms", "drop_every", "error_every", "error_class", "error_code", "optional_properties",
-                          "iam_to", "any_instance", "max_concurrent", "busy", "objects"})) {
+                          "iam_to", "any_instance", "max_concurrent", "busy", "objects", "max_apdu",
+                          "read_property_multiple", "abort_longer_than"})) {
       return false;
     }
     if (!j.Find("instance")) return Fail(where, "instance missing");
@@ -231,6 +237,12 @@ class FileReader {
 
 }  // namespace
 
+void ApplyServiceKnobs(const ParseDefaults& d, Knobs& k) {
+  if (d.maxApdu) k.maxApdu = *d.maxApdu;
+  if (d.abortLongerThan) k.abortLongerThan = *d.abortLongerThan;
+  if (d.readMultiple) k.readMultiple = *d.readMultiple;
+}
+
 bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Building& b, std::string& error) {
   Json root;
   if (!ParseJson(text, root, error)) return false;
@@ -251,11 +263,13 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   Knobs knobs;
   if (const Json* d = root.Find("defaults")) {
     if (!r.Known(*d, "defaults", {"delay_ms", "drop_every", "error_every", "error_class", "error_code",
-                                  "optional_properties", "iam_to", "any_instance", "max_concurrent", "busy"}) ||
+                                  "optional_properties", "iam_to", "any_instance", "max_concurrent", "busy",
+                                  "max_apdu", "read_property_multiple", "abort_longer_than"}) ||
         !r.Knob(*d, "defaults", knobs)) {
       return false;
     }
   }
+  ApplyServiceKnobs(overrides, knobs);
   if (overrides.delayMs) knobs.delayMs = *overrides.delayMs;
   if (overrides.dropEvery) knobs.dropEvery = *overrides.dropEvery;
   if (overrides.errorEvery) knobs.errorEvery = *overrides.errorEvery;

@@ -15,9 +15,15 @@ namespace bacsim {
 struct ParseDefaults {
   std::optional<uint32_t> delayMs, dropEvery, errorEvery, maxConcurrent;
   std::optional<bool> busyDrop;
+  std::optional<uint32_t> maxApdu, abortLongerThan;
+  std::optional<bool> readMultiple;
   uint16_t port = kDefaultPort;
   bool portGiven = false;  // the command line's port wins over the file's
 };
+
+// The command line's maximum APDU, ReadPropertyMultiple and abort-length
+// knobs, where it gives them.
+void ApplyServiceKnobs(const ParseDefaults& d, Knobs& k);
 
 // Reads a building file into b (replacing its devices). A "generate" entry
 // appends generated devices. Unknown members are errors, so that a typing

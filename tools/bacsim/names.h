@@ -27,7 +27,7 @@ constexpr uint32_t kAppSoftwareVersion = 12, kNotificationClass = 17, kDescripti
 
 namespace service {
 constexpr uint8_t kIAm = 0, kWhoIs = 8;  // unconfirmed
-constexpr uint8_t kReadProperty = 12;    // confirmed
+constexpr uint8_t kReadProperty = 12, kReadPropertyMultiple = 14;  // confirmed
 }  // namespace service
 
 namespace errclass {

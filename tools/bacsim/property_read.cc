@@ -38,7 +38,7 @@ void ReadDeviceProperty(const SimDevice& d, uint32_t property, bool hasIndex, ui
       break;
     case prop::kProtocolVersion: v = Value::Unsigned(1); break;
     case prop::kProtocolRevision: v = Value::Unsigned(14); break;
-    case prop::kMaxApduLengthAccepted: v = Value::Unsigned(kMaxApdu); break;
+    case prop::kMaxApduLengthAccepted: v = Value::Unsigned(d.knobs.maxApdu); break;
     case prop::kSegmentationSupported: v = Value::Enumerated(3); break;  // no-segmentation
     default: return r.Fail(errclass::kProperty, errcode::kUnknownProperty);
   }

@@ -1,10 +1,11 @@
 // The application services of the simulated devices: Who-Is and the
-// confirmed requests (ReadProperty; every other service is rejected), with
-// the answering faults the knobs ask for.
+// confirmed requests (ReadProperty, ReadPropertyMultiple; every other
+// service is rejected), with the answering faults the knobs ask for.
 #include <algorithm>
 
 #include "names.h"
 #include "property_read.h"
+#include "read_multiple.h"
 #include "responder.h"
 
 namespace bacsim {
@@ -12,7 +13,7 @@ namespace bacsim {
 namespace {
 
 constexpr uint32_t kWildcardInstance = 4194303;
-constexpr uint8_t kNoReject = 0xFF;
+constexpr uint8_t kNoReject = kNoRejectReason;
 
 size_t MaxApduOf(uint8_t code) {
   static const size_t sizes[] = {50, 128, 206, 480, 1024, 1476};
@@ -90,7 +91,7 @@ void Responder::WhoIs(const std::vector<size_t>& devices, const Request& rq, std
     const SimDevice& d = building_.devices[matched[k]];
     Bytes apdu = {0x10, service::kIAm};
     EncodeValue(apdu, Value::Oid(obj::kDevice, d.instance));
-    EncodeValue(apdu, Value::Unsigned(kMaxApdu));
+    EncodeValue(apdu, Value::Unsigned(d.knobs.maxApdu));
     EncodeValue(apdu, Value::Enumerated(3));  // no-segmentation
     EncodeValue(apdu, Value::Unsigned(d.vendorId));
     Outgoing o = Reply(matched[k], rq, apdu, options_.iamBroadcast || d.knobs.iamBroadcast);
@@ -128,6 +129,9 @@ class Responder::ConfirmedAnswer {
   bool FaultKnobs();
   // What the device reads for the request, and the object it answers for.
   ReadResult Read(const ReadPropertyArgs& a, double seconds, ObjectId& answered) const;
+  // Sends the answer, or the Abort of an answer longer than the device sends.
+  void Answer(const Bytes& apdu, const std::string& outcome);
+  void ReadMultiple(const std::vector<ReadAccessSpec>& specs, double seconds);
 
   Responder& r_;
   size_t device_;
@@ -137,6 +141,7 @@ class Responder::ConfirmedAnswer {
   const SimDevice& d_;
   uint8_t invoke_ = 0;
   uint8_t choice_ = 0;
+  size_t maxApdu_ = 0;  // the longest answer the request and the device allow
   std::string what_;  // the request as the log names it
   std::string tail_;  // " id=N from=..."
 };
@@ -152,7 +157,7 @@ void Responder::ConfirmedAnswer::Run(double seconds) {
   if (n < 4) return r_.Ignored(*rq_.in, "short-confirmed-request", log_);
   const bool segmented = (a[0] & 0x08) != 0;
   invoke_ = a[2];
-  const size_t maxApdu = std::min(MaxApduOf(a[1] & 0x0F), kMaxApdu);
+  maxApdu_ = std::min({MaxApduOf(a[1] & 0x0F), kMaxApdu, size_t{d_.knobs.maxApdu}});
   tail_ = " id=" + std::to_string(invoke_) + " from=" + rq_.sender.ToString();
   const std::string who = DeviceLabel(d_) + " dev=" + std::to_string(d_.instance);
   if (segmented) {
@@ -164,9 +169,20 @@ void Responder::ConfirmedAnswer::Run(double seconds) {
   choice_ = a[3];
   what_ = "svc " + who + " service=" + std::to_string(choice_);
 
-  // ReadProperty arguments, read first so that the log line can name them.
+  // A request longer than the device takes does not reach its services.
+  if (n > d_.knobs.maxApdu) return Abort(abort_reason::kBufferOverflow);
+
+  // The arguments, read first so that the log line can name them.
   ReadPropertyArgs args;
-  if (choice_ == service::kReadProperty) {
+  std::vector<ReadAccessSpec> specs;
+  if (choice_ == service::kReadPropertyMultiple && d_.knobs.readMultiple) {
+    args.reject = ParseReadPropertyMultiple(a + 4, n - 4, specs);
+    if (args.reject == kNoReject) {
+      size_t properties = 0;
+      for (const ReadAccessSpec& spec : specs) properties += spec.properties.size();
+      what_ = "rpm " + who + " objects=" + std::to_string(specs.size()) + " properties=" + std::to_string(properties);
+    }
+  } else if (choice_ == service::kReadProperty) {
     args = ParseReadProperty(a + 4, n - 4);
     if (args.reject == kNoReject) {
       what_ = "rp " + who + " " + ObjectTypeShort(args.oid.type) + ":" + std::to_string(args.oid.instance) + " " +
@@ -178,13 +194,35 @@ void Responder::ConfirmedAnswer::Run(double seconds) {
   }
   if (FaultKnobs()) return;
   if (args.reject != kNoReject) return Reject(args.reject);
+  if (!specs.empty()) return ReadMultiple(specs, seconds);
 
   ObjectId answered = args.oid;
   const ReadResult result = Read(args, seconds, answered);
   if (result.error) return Error(result.errorClass, result.errorCode);
   const Bytes apdu = ReadPropertyAck(invoke_, answered, args, result);
-  if (apdu.size() > maxApdu) return Abort(abort_reason::kSegmentationNotSupported);
-  Send(apdu, result.values.size() == 1 ? Describe(result.values[0]) : "list " + std::to_string(result.values.size()));
+  Answer(apdu, result.values.size() == 1 ? Describe(result.values[0]) : "list " + std::to_string(result.values.size()));
+}
+
+void Responder::ConfirmedAnswer::Answer(const Bytes& apdu, const std::string& outcome) {
+  if (apdu.size() > maxApdu_ || (d_.knobs.abortLongerThan && apdu.size() > d_.knobs.abortLongerThan))
+    return Abort(abort_reason::kSegmentationNotSupported);
+  Send(apdu, outcome);
+}
+
+void Responder::ConfirmedAnswer::ReadMultiple(const std::vector<ReadAccessSpec>& specs, double seconds) {
+  // Every property is read as ReadProperty reads it; one that fails is a
+  // property error in the ACK.
+  const ReadOne read = [&](const ObjectId& oid, const PropertyRef& ref, ObjectId& answered) {
+    ReadPropertyArgs args;
+    args.oid = oid;
+    args.property = ref.property;
+    args.hasIndex = ref.hasIndex;
+    args.index = ref.index;
+    return Read(args, seconds, answered);
+  };
+  size_t errors = 0;
+  const Bytes apdu = ReadPropertyMultipleAck(invoke_, specs, read, errors);
+  Answer(apdu, "ack len=" + std::to_string(apdu.size()) + " errors=" + std::to_string(errors));
 }
 
 bool Responder::ConfirmedAnswer::FaultKnobs() {
