@@ -7,7 +7,7 @@
 //   node bacnet-interop.js check-bacsim --port P [--address A]
 //       acts as a client against bacsim serving examples/building.json with
 //       --static on port P: ReadProperty of objects and device properties,
-//       errors, routed and relayed devices, Who-Is; prints "ok ..." or
+//       errors, ReadPropertyMultiple, routed and relayed devices, Who-Is; prints "ok ..." or
 //       "FAIL ..." per check and "N passed, M failed"; exit 1 on a failure.
 //   node bacnet-interop.js probe --port P [--address A] [--instance N]
 //       raw datagrams (no stack) to the device mode's device at A:P: a
@@ -188,6 +188,26 @@ async function checkBacsim(opts) {
     isError(ErrorClass.PROPERTY, ErrorCode.UNKNOWN_PROPERTY));
   await read('NC:1 present-value -> Error property/unknown-property', local, ObjectType.NOTIFICATION_CLASS, 1,
     PropertyIdentifier.PRESENT_VALUE, isError(ErrorClass.PROPERTY, ErrorCode.UNKNOWN_PROPERTY));
+
+  // ReadPropertyMultiple: values and a property error in one ACK, in the
+  // request's order.
+  try {
+    const pv = [{ id: PropertyIdentifier.PRESENT_VALUE }];
+    const r = await client.readPropertyMultiple(local, [
+      { objectId: { type: ObjectType.ANALOG_INPUT, instance: 1 }, properties: pv },
+      { objectId: { type: ObjectType.BINARY_INPUT, instance: 1 }, properties: pv },
+      { objectId: { type: ObjectType.ANALOG_INPUT, instance: 99 }, properties: pv },
+    ]);
+    const first = (i) => r.values[i] && r.values[i].values[0] && r.values[i].values[0].value[0];
+    const [ai, bi, unknown] = [first(0), first(1), first(2)];
+    check('ReadPropertyMultiple: AI:1 Real 18, BI:1 Enumerated 1, AI:99 unknown-object',
+      r.values.length === 3 && ai && ai.type === T.REAL && ai.value === 18 && bi && bi.type === T.ENUMERATED &&
+        bi.value === 1 && unknown && unknown.value && unknown.value.errorClass === ErrorClass.OBJECT &&
+        unknown.value.errorCode === ErrorCode.UNKNOWN_OBJECT,
+      JSON.stringify(r.values));
+  } catch (e) {
+    check('ReadPropertyMultiple', false, e.message);
+  }
 
   const router = host('127.0.0.10');
   const routed = [[[0x0c], 2001, 'VAV-5-12'], [[0x00, 0x2a], 2002, 'VAV-5-42'], [[0x7f, 0, 0, 9, 0xba, 0xc0], 2003, 'Meter-5']];
