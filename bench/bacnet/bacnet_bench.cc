@@ -190,4 +190,34 @@ void BM_DeviceTableMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_DeviceTableMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// A ReadPropertyMultiple-ACK of n Real present values (22: what 480 octets
+// carry), checked and read into results.
+void BM_DecodeReadPropertyMultipleAck(benchmark::State& state) {
+  const auto n = static_cast<uint32_t>(state.range(0));
+  std::vector<uint8_t> ack = {0x30, 0x04, 0x0E};
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t result[] = {0x0C, 0x00, 0x00, 0x00, static_cast<uint8_t>(i), 0x1E, 0x29, 0x55,
+                              0x4E, 0x44, 0x42, 0x28, 0x00, 0x00, 0x4F, 0x1F};
+    ack.insert(ack.end(), std::begin(result), std::end(result));
+  }
+  double sum = 0;
+  auto take = [&](const TRpmResult& r) { sum += r.Value.RawDouble(); };
+  for (auto _ : state) {
+    if (DecodeReadPropertyMultipleAck(ack, 0, n, take) != TRpmStatus::Ok) state.SkipWithError("not read");
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_DecodeReadPropertyMultipleAck)->Arg(1)->Arg(22)->Arg(70);
+
+void BM_BuildReadPropertyMultipleFrame(benchmark::State& state) {
+  const TDeviceConnInfo conn{TIpEndPoint{"192.168.1.20", 47808, false}};
+  std::vector<TRpmItem> items(static_cast<size_t>(state.range(0)));
+  for (uint32_t i = 0; i < items.size(); ++i) items[i] = {0, i};
+  std::array<uint8_t, kMaxRpmRequestLength> frame;
+  for (auto _ : state) benchmark::DoNotOptimize(BuildReadPropertyMultipleFrame(frame, conn, items));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_BuildReadPropertyMultipleFrame)->Arg(22)->Arg(70);
+
 }  // namespace
