@@ -266,6 +266,11 @@ const OptionSpec kOptions[] = {
        s.o.inFlightPerDevice = static_cast<uint32_t>(n);
        return true;
      }},
+    {"--rpm", "", true, false, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value != "on" && value != "off") return Fail(error, "--rpm takes on or off");
+       s.o.readMultiple = value == "on";
+       return true;
+     }},
     {"--no-diagnosis", "", false, false, [](ParseState& s, const std::string&, std::string*) {
        s.o.diagnosis = false;
        return true;
@@ -487,6 +492,10 @@ Request configuration (one of):
                          (default 16)
   --per-device N         "Requests in flight per device" of the fast pace,
                          1..255 (default 1)
+  --rpm on|off           "Read a device's items with ReadPropertyMultiple"
+                         ("Read multiple"): a group's items in as few
+                         requests as the device takes (default: as stored,
+                         off in a new INI file)
   --no-diagnosis         no explaining line after each "Request timeout"
                          ("Timeout diagnosis"; default on)
   --bbmd ADDR[:PORT]     register as a foreign device with the broadcast

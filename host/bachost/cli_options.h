@@ -47,6 +47,9 @@ struct HostOptions {
   std::string discoverAddress;
   uint16_t discoverPort = 47808;
   std::string writeConfig;
+  // --rpm on|off: "Read a device's items with ReadPropertyMultiple"; unset,
+  // the stored option stays as it is.
+  std::optional<bool> readMultiple;
   RecordFormat format = RecordFormat::Jsonl;
   std::string outFile;  // empty: standard output
   bool quiet = false;

@@ -173,6 +173,7 @@ bool LoggerRun::StoreSettings(const std::string& xml, int* code) {
   if (o_.fastPace) more.push_back({kFastPaceKey, *o_.fastPace ? "True" : "False", true});
   if (o_.inFlight) more.push_back({kInFlightKey, std::to_string(*o_.inFlight), true});
   if (o_.inFlightPerDevice) more.push_back({kInFlightPerDeviceKey, std::to_string(*o_.inFlightPerDevice), true});
+  if (o_.readMultiple) more.push_back({kReadMultipleKey, *o_.readMultiple ? "True" : "False", true});
   more.push_back({kDiagnosisKey, o_.diagnosis ? "True" : "False", !o_.diagnosis});
   const bool bbmd = o_.ttlSeconds != 0 && !o_.bbmdAddress.empty();
   more.push_back({kBbmdAddressKey, PercentEncode(bbmd ? o_.bbmdAddress : std::string()), bbmd});

@@ -23,6 +23,7 @@ inline constexpr const char* kDiagnosisKey = "Timeout diagnosis";
 inline constexpr const char* kBbmdAddressKey = "BBMD address";
 inline constexpr const char* kBbmdPortKey = "BBMD port";
 inline constexpr const char* kBbmdTtlKey = "BBMD TTL";
+inline constexpr const char* kReadMultipleKey = "Read multiple";
 
 // Percent encoding of a UTF-8 text: bytes 0x21..0x7F other than "%" and "+"
 // stand for themselves, "%" is "%%", a space is itself unless it starts the

@@ -7,7 +7,7 @@ const kel::TClassInfo& TDataSourceCfg::StaticClass() {
   return info;
 }
 
-const char* const kOptionsPersistenceMap[18] = {
+const char* const kOptionsPersistenceMap[19] = {
     "Left,Left",
     "Top,Top",
     "Height,Height",
@@ -26,6 +26,7 @@ const char* const kOptionsPersistenceMap[18] = {
     "edtBbmd.Text,BBMD address",
     "spBbmdPort.Value,BBMD port",
     "spBbmdTtl.Value,BBMD TTL",
+    "chkReadMultiple.Checked,Read multiple",
 };
 
 }  // namespace bacnet_module

@@ -14,6 +14,6 @@ class TDataSourceCfg : public kel::TProxyCodeObject {
 };
 
 // The persistence map of the options (the lines of the Properties holder).
-extern const char* const kOptionsPersistenceMap[18];
+extern const char* const kOptionsPersistenceMap[19];
 
 }  // namespace bacnet_module

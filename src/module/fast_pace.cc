@@ -12,11 +12,6 @@ namespace bacnet_module {
 
 namespace {
 
-bool SameDevice(const TRequestItem& a, const TRequestItem& b) {
-  return a.Connection.Instance == b.Connection.Instance && a.Connection.EndPoint.Port == b.Connection.EndPoint.Port &&
-         a.Connection.EndPoint.Address == b.Connection.EndPoint.Address;
-}
-
 // Whether the item is to be sent now; now is the clock read once for a scan
 // where the clock is 64 bits wide.
 bool IsDue(TRequestItem& item, bool wide, uint64_t now) {
@@ -35,6 +30,7 @@ void TSerialPortDM::SyncPace() {
   // are not taken) and due again at once; groups keep the values they have.
   LeaveAllInFlight();
   if (Current && Current->Pending) {
+    DropCarried(*Current);
     Current->Pending = false;
     Current->Retries = 0;
     Current->Stopwatch.Clear();
@@ -46,6 +42,7 @@ void TSerialPortDM::SyncPace() {
 
 void TSerialPortDM::LeaveAllInFlight() {
   for (TRequestItem* item : inFlight_) {
+    DropCarried(*item);
     item->Pending = false;
     item->Retries = 0;
     item->DevicePropertyPending = false;
@@ -78,6 +75,21 @@ bool TSerialPortDM::SlotBlocked(const TRequestList::List& items, const TRequestI
   int32_t toDevice = 0;
   for (const TRequestItem* out : inFlight_)
     if (SameDevice(*out, item) && ++toDevice >= perDevice) return true;
+  // With ReadPropertyMultiple a group has one request out at a time, and
+  // its first item still to send this round goes first: the request that
+  // carries the group's last item is the one after which the record is
+  // made.
+  if (ReadsMultiple(item) && item.GroupSize > 1) {
+    const int32_t start = RequestList.GroupStart(item.GroupId);
+    for (auto i = static_cast<size_t>(start < 0 ? 0 : start); i < items.size(); ++i) {
+      const TRequestItem& other = *items[i];
+      if (other.GroupId != item.GroupId) break;
+      if (&other == &item) continue;
+      if (other.Pending) return true;
+      if (other.IndexInGroup < item.IndexInGroup && other.SentRound != round_ && IsDue(*items[i], wide, now))
+        return true;
+    }
+  }
   // The item that closes its group waits for the group's other items of
   // the round (their property reads too): the record is made when it is
   // answered.
@@ -203,7 +215,7 @@ void TSerialPortDM::RunFastTick(TRequestList::List& items) {
     item.DevicePropertyPending = false;
     inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
     nextDue_ = 0;
-    if (item.IndexInGroup == static_cast<int32_t>(item.GroupSize)) DeliverGroup(item.GroupId, GroupResults, true);
+    if (EndRequest(item)) DeliverGroup(item.GroupId, GroupResults, true);
   }
   FillWindow(items);
 }

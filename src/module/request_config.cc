@@ -238,6 +238,7 @@ void BuildRequestList(TaPlugin& owner, TDataSourceCfg* cfg, TRequestList& list, 
     module->ReadDeviceProperties = cfg->chkReadDevProp_Checked;
     module->FreshValuesOnly = cfg->chkFreshOnly_Checked;
     module->FastPace = cfg->chkFastPace_Checked;
+    module->ReadMultiple = cfg->chkReadMultiple_Checked;
     module->InFlight = OptionCount(cfg->spInFlight_Value, 1, 255, 16);
     module->InFlightPerDevice = OptionCount(cfg->spInFlightDev_Value, 1, 255, 1);
     module->MinSendSpacingMs = OptionCount(cfg->spMinInt_Value, 0, 65535, 0);

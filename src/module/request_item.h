@@ -43,11 +43,26 @@ class TRequestItem {
   uint8_t EarlierInvokeIds[2] = {0, 0};
   uint8_t PropertySlot = 0;
   uint32_t SentRound = 0;
+  // ReadPropertyMultiple: the number of items the request out of this item
+  // carries (itself and the group's items after it; 0: a ReadProperty),
+  // whether the item rides on the request of an item before it, and
+  // whether its device refused ReadPropertyMultiple (read with
+  // ReadProperty until the list is built again).
+  uint8_t RpmCount = 0;
+  uint8_t RpmLast = 0;  // the items the last request carried once it ended (0: a ReadProperty)
+  bool RpmCarried = false;
+  bool ReadSingle = false;
   std::string Description;
   std::string Name;
   std::string Key;  // Name lower-cased, made with the item: the key of its record item
   kel::Variant Value;
   bacnet::TDeviceConnInfo Connection;
 };
+
+// Whether two items read the same device (instance, address and port).
+inline bool SameDevice(const TRequestItem& a, const TRequestItem& b) {
+  return a.Connection.Instance == b.Connection.Instance && a.Connection.EndPoint.Port == b.Connection.EndPoint.Port &&
+         a.Connection.EndPoint.Address == b.Connection.EndPoint.Address;
+}
 
 }  // namespace bacnet_module

@@ -21,6 +21,7 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
     TRequestListWrite w(RequestList);
     SyncPace();
     bacnet::TProperty holder;
+    rpmAckSound_ = false;
     // The frame's text goes straight into the packet text of a list that
     // has none yet.
     const bool direct = list.FullPacket.empty();
@@ -33,12 +34,14 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
       // Matched by source and invoke identifier among the requests out.
       const bacnet::TReplyMatcher match = [this, &item](uint8_t invokeId, const bacnet::TReplySource& source) {
         item = MatchInFlight(invokeId, source);
+        rpmFor_ = item;  // the request a ReadPropertyMultiple-ACK answers
         return item != nullptr;
       };
       code = Stack.ProcessReceived(match, holder, &text);
     } else {
       const uint8_t expected = Current ? Current->InvokeId : 0;
       const bacnet::TDeviceConnInfo none;
+      rpmFor_ = Current;
       code = Stack.ProcessReceived(expected, Current ? Current->Connection : none, holder, &text);
       item = Current;
     }
@@ -47,6 +50,7 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
       Foreign.OnResult(holder.BvlcSource, holder.BvlcResult);
       code = -1;
     }
+    rpmFor_ = nullptr;
     if (code <= 0 && direct) list.FullPacket.clear();
     if (code > 0) {
       if (!direct) list.AddPacket(raw);
@@ -72,6 +76,7 @@ int32_t TSerialPortDM::TakeAnswer(TRequestItem& item, int32_t code, const bacnet
   const bool refused = code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort;
   const std::string errorText = refused ? holder.ErrorText() : std::string();
   Status.NoteAnswer(item.Connection, item.Stopwatch.StartTime, refused ? &errorText : nullptr);
+  if (item.RpmCount > 0) return TakeMultipleAnswer(item, code, holder, list);
   item.Stopwatch.Start();
   if (code == bacnet::kPduComplexAck) {
     if (item.DevicePropertyPending) {

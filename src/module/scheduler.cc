@@ -74,8 +74,11 @@ void TSerialPortDM::RunTick() {
   if (!HoldsRequest(count) && IdleUntilDue()) return;
   inHand_ = ChooseInHand(items);
   while (HoldsRequest(count)) {
-    if (KeepsInHand(ServeInHand(*items[static_cast<size_t>(inHand_)]))) break;
-    inHand_ = SearchDue(items, inHand_ + 1);
+    TRequestItem& item = *items[static_cast<size_t>(inHand_)];
+    const TTickOutcome outcome = ServeInHand(item);
+    if (KeepsInHand(outcome)) break;
+    // The items a request given up carried were given up with it.
+    inHand_ = SearchDue(items, inHand_ + (outcome == TTickOutcome::GaveUp ? Carried(item) : 1));
   }
   // Nothing in hand: the next tick may return at once until an item is due.
   if (inHand_ < 0 && kel::TkelTimeout::HasWideClock()) nextDue_ = EarliestDue(items);
@@ -89,19 +92,21 @@ int32_t TSerialPortDM::ChooseInHand(const TRequestList::List& items) {
   if (inHand.Pending || inHand.Stopwatch.IsClear()) return inHand_;
   // Answered (or given up): the others come first, even when this one is
   // due again already (an interval shorter than the tick would otherwise
-  // keep it the only request ever sent).
-  const int32_t next = SearchDue(items, inHand_ + 1);
+  // keep it the only request ever sent); the items its request carried
+  // count as answered with it.
+  const int32_t next = SearchDue(items, inHand_ + Carried(inHand));
   return next >= 0 ? next : SearchDue(items, 0, inHand_ + 1);
 }
 
 TSerialPortDM::TTickOutcome TSerialPortDM::ServeInHand(TRequestItem& item) {
+  if (item.RpmCarried) return TTickOutcome::NotDue;  // out with an earlier item's request
   if (item.Pending) {
     if (!item.Stopwatch.Expired(static_cast<uint32_t>(item.Timeout))) return TTickOutcome::Awaited;
     if (item.Retries >= kMaxRetries) {
       LogTimeout(item);
       item.Retries = 0;
       item.Pending = false;
-      if (item.IndexInGroup == static_cast<int32_t>(item.GroupSize)) DeliverGroup(item.GroupId, GroupResults, true);
+      if (EndRequest(item)) DeliverGroup(item.GroupId, GroupResults, true);
       return TTickOutcome::GaveUp;
     }
     // An unanswered property read counts as one of the item's tries: a
@@ -180,6 +185,8 @@ void TSerialPortDM::LogTimeout(const TRequestItem& item) {
 
 int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
   Current = nullptr;
+  DropCarried(item);  // a resend takes its items anew
+  item.RpmLast = 0;
   bool known = false;
   {
     bacnet::TDeviceReadLock devices(Stack.Data.Devices);
@@ -217,6 +224,7 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
     device->NextInvokeId();
   }
   if (!readProperty) {
+    if (ReadsMultiple(item)) return SendMultiple(item, conn);
     const int32_t r = Stack.ReadProperty(conn, item.ObjectInstance, item.ObjectType, bacnet::kPropPresentValue);
     if (r >= 0) {
       Current = &item;

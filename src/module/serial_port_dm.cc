@@ -46,6 +46,9 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner)
     return RequestList.Wanted(conn);
   };
   Stack.OnTableFull = [this](bacnet::TBACnetStack&) { LogTableFull(); };
+  Stack.OnReadPropertyMultipleAck = [this](bacnet::TBACnetStack&, const bacnet::TRpmAck& ack) {
+    KeepMultipleAck(ack);
+  };
 }
 
 void TSerialPortDM::LogRegistration(const std::string& manager, int32_t kind, uint32_t retrySeconds) {
@@ -126,6 +129,8 @@ void TSerialPortDM::ResetRequests(bool withPause) {
   LeaveAllInFlight();
   nextDue_ = 0;
   for (TRequestItem* item : w.Items()) {
+    item->RpmCount = 0;
+    item->RpmCarried = false;
     item->Pending = false;
     item->Stopwatch.Clear();
     item->Retries = 0;

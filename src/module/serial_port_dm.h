@@ -110,6 +110,9 @@ class TSerialPortDM : public kel::TComponent {
   std::atomic<int32_t> InFlight{16};
   std::atomic<int32_t> InFlightPerDevice{1};
   std::atomic<int32_t> MinSendSpacingMs{0};
+  // A group's items read with ReadPropertyMultiple, as few requests as the
+  // device's maximum APDU allows (off: one ReadProperty per item).
+  std::atomic<bool> ReadMultiple{false};
   // Every time-out warning is followed by a line that explains it.
   std::atomic<bool> Diagnosis{true};
   // What is known of the devices asked and of the data source.
@@ -225,6 +228,40 @@ class TSerialPortDM : public kel::TComponent {
   // The answer in item stored (the designed and the fast pace alike); the
   // number of values of the record it closes, added to list.
   int32_t TakeAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder, kel::TParsedDataList& list);
+
+  // ---- ReadPropertyMultiple (read_multiple.cc; under the request list's
+  // write lock) ----
+  // Whether item's next read goes out as a ReadPropertyMultiple.
+  bool ReadsMultiple(const TRequestItem& item) const { return ReadMultiple && !item.ReadSingle; }
+  // The items item's last request carried, itself included (1 for a
+  // ReadProperty).
+  static int32_t Carried(const TRequestItem& item) { return item.RpmLast > 1 ? item.RpmLast : 1; }
+  // Sends one request for item and the group's items after it that are
+  // free to join, as many as fit conn's device; the invoke identifier or
+  // the stack's negative code.
+  int32_t SendMultiple(TRequestItem& item, const bacnet::TDeviceConnInfo& conn);
+  // The request out of item ends (answered or given up): the items riding
+  // on it are no longer out.  Whether it carried the group's last item.
+  bool EndRequest(TRequestItem& item);
+  // The items riding on item's request are let go, due again at once.
+  void DropCarried(TRequestItem& item);
+  // The stack's hand-over of a ReadPropertyMultiple-ACK: its results kept
+  // for the request rpmFor_ (set by the caller of ProcessReceived).
+  void KeepMultipleAck(const bacnet::TRpmAck& ack);
+  // The answer to a ReadPropertyMultiple of item (TakeAnswer's part).
+  int32_t TakeMultipleAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder,
+                             kel::TParsedDataList& list);
+  // The device of item refused ReadPropertyMultiple: said once, and every
+  // item of the device is read with ReadProperty from now on.
+  void FallBackToSingle(const TRequestItem& item, const bacnet::TProperty& answer);
+  // The list position of item (its group's start and its index), -1 when
+  // it is not where its group says.
+  int32_t PositionOf(const TRequestList::List& items, const TRequestItem& item) const;
+  const TRequestItem* rpmFor_ = nullptr;
+  bool rpmAckSound_ = false;
+  std::vector<bacnet::TRpmResult> rpmResults_;
+  std::vector<bacnet::TRpmItem> rpmObjects_;
+  std::vector<uint8_t> rpmUsed_;
 
   // The idle tick: the earliest time an idle item falls due (on the 64-bit
   // clock), worked out by the scan that found nothing to send; until then a

@@ -179,6 +179,8 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
     p->Config->edtBbmd_Text = "10.0.0.1";
     p->Config->spBbmdPort_Value = 47809;
     p->Config->spBbmdTtl_Value = 600;
+    EXPECT_FALSE(p->Config->chkReadMultiple_Checked) << "ReadProperty unless chosen";
+    p->Config->chkReadMultiple_Checked = true;
     EXPECT_EQ(s.Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}}).code, -2);
     EXPECT_EQ(s.Command("UNLOAD", {{"INI-FILE", Text(ini_)}}).code, 0);
     EXPECT_EQ(p->Config, nullptr);
@@ -206,6 +208,8 @@ TEST_F(ModuleSettings, OptionsSurviveAnInstance) {
   EXPECT_EQ(p->Config->edtBbmd_Text, "10.0.0.1");
   EXPECT_EQ(p->Config->spBbmdPort_Value, 47809);
   EXPECT_EQ(p->Config->spBbmdTtl_Value, 600);
+  EXPECT_TRUE(p->Config->chkReadMultiple_Checked);
+  EXPECT_EQ(ini.ReadString("BACnet.Common", "Read multiple", ""), "True");
   // LOAD-SETTINGS-NOW reads the file again.
   p->Config->spMinInt_Value = 1;
   EXPECT_EQ(s.Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Text(ini_)}, {"NO-SAVE", Int(1)}}).code, -2);
@@ -225,7 +229,7 @@ TEST_F(ModuleSettings, WithoutIniFileTheRegistryIsUsed) {
   p->Config->Width = 1;
   s.Command("LOAD-SETTINGS-NOW", {{"NO-SAVE", Int(1)}});
   EXPECT_EQ(p->Config->Width, 800);
-  EXPECT_EQ(p->Properties->Strings.Count(), 18u);
+  EXPECT_EQ(p->Properties->Strings.Count(), 19u);
   EXPECT_EQ(p->Properties->Tag(), 9999);
 }
 

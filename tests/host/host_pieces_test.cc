@@ -418,6 +418,7 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
       {"--write-config", "x.xml"},           // without --discover
       {"--discover", "10.0.0.255", "--poll", "10.0.0.1"},
       {"--discover", "10.0.0.255", "--config", "x.xml"},
+      {"--rpm", "yes"},
   };
   for (const auto& args : bad) {
     host::HostOptions o;
@@ -435,6 +436,9 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
   EXPECT_EQ(pace.fastPace, true);
   EXPECT_EQ(pace.inFlight, 255u);
   EXPECT_EQ(pace.inFlightPerDevice, 4u);
+  EXPECT_FALSE(pace.readMultiple.has_value()) << "the stored option stays unless given";
+  ASSERT_TRUE(host::ParseCommandLine({"--rpm", "on"}, &pace, &error));
+  EXPECT_EQ(pace.readMultiple, true);
 }
 
 TEST(DeviceTable, StatusLinesBecomeATableAndAConfiguration) {

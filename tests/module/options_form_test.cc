@@ -145,8 +145,12 @@ TEST_F(OptionsForm, TheFormStreamHoldsTheFormsDefaults) {
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(Word(fresh, "Caption"), "Deliver only fresh values");
   EXPECT_EQ(Word(fresh, "Checked"), "<not stored>") << "off by default";
-  // The fast pace: off by default, its window's defaults and bounds.
+  // The fast pace and ReadPropertyMultiple: off by default, the window's
+  // defaults and bounds.
   EXPECT_EQ(Word(form.Find("chkFastPace"), "Checked"), "<not stored>");
+  ASSERT_NE(form.Find("chkReadMultiple"), nullptr);
+  EXPECT_EQ(Word(form.Find("chkReadMultiple"), "Caption"), "Read a device's items with ReadPropertyMultiple");
+  EXPECT_EQ(Word(form.Find("chkReadMultiple"), "Checked"), "<not stored>");
   for (const auto& [spin, label, value] : {std::tuple{"spInFlight", "Requests in flight", 16.0},
                                            std::tuple{"spInFlightDev", "Requests in flight per device", 1.0}}) {
     const host::FormObject* s = form.Find(spin);

@@ -108,6 +108,24 @@ bool ParseSent(const std::string& message, SentFrame& out) {
     return true;
   }
   if (f[1] != 0x0A) return false;  // requests go to one device
+  if (pos + 4 <= f.size() && f[pos] == 0x00 && f[pos + 3] == 0x0E) {
+    // ReadPropertyMultiple: object identifier, the present value alone.
+    out.multiple = true;
+    out.invokeId = f[pos + 2];
+    out.propertyId = 85;
+    for (pos += 4; pos < f.size(); pos += 9) {
+      if (pos + 9 > f.size() || f[pos] != 0x0C || f[pos + 5] != 0x1E || f[pos + 6] != 0x09 || f[pos + 7] != 0x55 ||
+          f[pos + 8] != 0x1F)
+        return false;
+      const uint32_t id =
+          uint32_t{f[pos + 1]} << 24 | uint32_t{f[pos + 2]} << 16 | uint32_t{f[pos + 3]} << 8 | f[pos + 4];
+      out.objects.emplace_back(static_cast<uint16_t>(id >> 22), id & 0x3FFFFF);
+    }
+    if (out.objects.empty()) return false;
+    out.objectType = out.objects[0].first;
+    out.objectInstance = out.objects[0].second;
+    return true;
+  }
   if (pos + 9 > f.size() || f[pos] != 0x00 || f[pos + 3] != 0x0C || f[pos + 4] != 0x0C) return false;
   out.invokeId = f[pos + 2];
   const uint32_t id = uint32_t{f[pos + 5]} << 24 | uint32_t{f[pos + 6]} << 16 | uint32_t{f[pos + 7]} << 8 | f[pos + 8];
@@ -148,6 +166,33 @@ std::vector<uint8_t> Refusal(const SentFrame& req, uint8_t pduType, uint8_t reas
   std::vector<uint8_t> f = Header();
   f.insert(f.end(), {pduType, req.invokeId, reason});
   return Finish(f);
+}
+
+std::vector<uint8_t> MultipleAck(const SentFrame& req, const std::vector<MultipleResult>& results) {
+  std::vector<uint8_t> f = Header();
+  f.insert(f.end(), {0x30, req.invokeId, 0x0E});
+  for (const MultipleResult& r : results) {
+    PutObjectId(f, 0x0C, r.objectType, r.objectInstance);
+    f.insert(f.end(), {0x1E, 0x29, 0x55});
+    if (r.error) {
+      f.insert(f.end(), {0x5E, 0x91, r.errorClass, 0x91, r.errorCode, 0x5F});
+    } else {
+      uint32_t bits;
+      std::memcpy(&bits, &r.value, 4);
+      f.insert(f.end(), {0x4E, 0x44});
+      for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(bits >> s));
+      f.push_back(0x4F);
+    }
+    f.push_back(0x1F);
+  }
+  return Finish(f);
+}
+
+std::vector<uint8_t> MultipleAck(const SentFrame& req, float base) {
+  std::vector<MultipleResult> results;
+  for (const auto& [type, instance] : req.objects)
+    results.push_back({type, instance, base + static_cast<float>(instance)});
+  return MultipleAck(req, results);
 }
 
 std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr) {

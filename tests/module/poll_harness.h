@@ -53,6 +53,10 @@ struct SentFrame {
   // Routed requests: the destination network and station address.
   uint16_t dnet = 0;
   std::vector<uint8_t> dadr;
+  // A ReadPropertyMultiple: the objects whose present values it asks for
+  // (objectType and objectInstance are the first's).
+  bool multiple = false;
+  std::vector<std::pair<uint16_t, uint32_t>> objects;
 };
 // Parses the envelope and the frame; false when it is neither request.
 bool ParseSent(const std::string& message, SentFrame& out);
@@ -65,6 +69,20 @@ std::vector<uint8_t> ErrorAnswer(const SentFrame& req, uint8_t errorClass, uint8
 std::vector<uint8_t> Refusal(const SentFrame& req, uint8_t pduType, uint8_t reason);
 // An I-Am from a device: testutil::IAmFrame (common/iam_frame.h).
 using testutil::IAmFrame;
+// One result of a ReadPropertyMultiple-ACK: the present value of an object,
+// or a property error for it.
+struct MultipleResult {
+  uint16_t objectType = 0;
+  uint32_t objectInstance = 0;
+  float value = 0;
+  bool error = false;
+  uint8_t errorClass = 0;
+  uint8_t errorCode = 0;
+};
+// The ACK with these results, in this order.
+std::vector<uint8_t> MultipleAck(const SentFrame& req, const std::vector<MultipleResult>& results);
+// The ACK giving every object of req the value base + its instance.
+std::vector<uint8_t> MultipleAck(const SentFrame& req, float base);
 // An answer from a device behind a router: the NPDU names the source network
 // and station address.
 std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr);

@@ -19,7 +19,8 @@ TEST(TaPlugin, IdentityAndStoredMap) {
   EXPECT_EQ(p.EventsSupported, "PORT-OPEN");
   ASSERT_NE(p.Properties, nullptr);
   EXPECT_EQ(p.Properties->Tag(), 9999);
-  ASSERT_EQ(p.Properties->Strings.Count(), 18u);
+  ASSERT_EQ(p.Properties->Strings.Count(), 19u);
+  EXPECT_EQ(p.Properties->Strings[18], "chkReadMultiple.Checked,Read multiple");
   EXPECT_EQ(p.Properties->Strings[4], ";---short---");
   EXPECT_EQ(p.Properties->Strings[5], "lblParams.Caption,Parser config");
   EXPECT_TRUE(p.Unloaded);

@@ -213,6 +213,14 @@ object frmOption: TfrmOption
       MaxValue = 65535.0
       TabOrder = 2
     end
+    object chkReadMultiple: TTntCheckBox
+      Left = 2
+      Top = 112
+      Width = 457
+      Height = 17
+      Caption = 'Read a device'#39's items with ReadPropertyMultiple'
+      TabOrder = 5
+    end
   end
   object pan0: TPanel
     Left = 2

@@ -21,6 +21,7 @@ const TPropInfo kProps[] = {
     TextProp<&TProxyCodeObject::edtBbmd_Text>("edtBbmd_Text"),
     FloatProp<&TProxyCodeObject::spBbmdPort_Value>("spBbmdPort_Value"),
     FloatProp<&TProxyCodeObject::spBbmdTtl_Value>("spBbmdTtl_Value"),
+    BoolProp<&TProxyCodeObject::chkReadMultiple_Checked>("chkReadMultiple_Checked"),
 };
 }  // namespace
 

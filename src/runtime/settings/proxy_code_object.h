@@ -35,6 +35,9 @@ class TProxyCodeObject : public TProxyCodeCustomObject {
   std::string edtBbmd_Text;
   double spBbmdPort_Value = 47808;
   double spBbmdTtl_Value = 0;
+  // A group's items read with ReadPropertyMultiple instead of one
+  // ReadProperty each.
+  bool chkReadMultiple_Checked = false;
 };
 
 }  // namespace kel

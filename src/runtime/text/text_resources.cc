@@ -60,6 +60,7 @@ const TClassInfo& TTextResources::StaticClass() {
       TextProp<&TTextResources::TextFdRefused>("TextFdRefused"),
       TextProp<&TTextResources::TextFdSilent>("TextFdSilent"),
       TextProp<&TTextResources::TextFdRegistered>("TextFdRegistered"),
+      TextProp<&TTextResources::TextNoReadMultiple>("TextNoReadMultiple"),
   };
   static const TClassInfo cls{"TTextResources", &TCustomTextResources::StaticClass(), props, std::size(props)};
   return cls;
@@ -90,6 +91,7 @@ TTextResources::TTextResources(TComponent* owner) : TCustomTextResources(owner) 
   AddText(&TextFdRefused);
   AddText(&TextFdSilent);
   AddText(&TextFdRegistered);
+  AddText(&TextNoReadMultiple);
 }
 
 }  // namespace kel

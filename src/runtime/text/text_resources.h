@@ -61,6 +61,11 @@ class TTextResources : public TCustomTextResources {
   std::string TextUnreadableType = "the module does not read this object type";
   std::string TextInstanceOutOfRange = "object instance outside 0..4194303";
   std::string TextNamelessItem = "the item has no name";
+  // A device refused ReadPropertyMultiple: its instance, its address and the
+  // answer.
+  std::string TextNoReadMultiple =
+      "Device %s at %s does not serve ReadPropertyMultiple [%s]: its items are read with ReadProperty until the "
+      "configuration is loaded again";
   std::string TextDeviceTableFull = "Device table full (at most %s devices): further devices are not registered";
   // The line after a request time-out: what was tried and what is known
   // of the device and the data source; the parts are joined with "; ".
