@@ -426,6 +426,58 @@ TEST_F(EndToEnd, FastPaceAgainstSlowDevicesThatServeOneRequestAtATime) {
   EXPECT_TRUE(SimLines("abort").empty());
 }
 
+// ReadPropertyMultiple at both paces: a device with a small maximum APDU
+// (learned from its I-Am) gets its group in several requests, one without
+// the service is read with ReadProperty after one line saying so.
+TEST_F(EndToEnd, ReadPropertyMultipleSplitForASmallDeviceBesideADeviceWithoutIt) {
+  std::string small, without;
+  for (int i = 1; i <= 12; ++i) small += std::string(i > 1 ? "," : "") + R"({"type": "AV", "instance": )" + std::to_string(i) + "}";
+  StartOwnBuilding(R"({"devices": [{"instance": 4001, "address": "127.0.0.2", "max_apdu": 128, "objects": [)" + small +
+                   R"(]}, {"instance": 4002, "address": "127.0.0.3", "read_property_multiple": false,
+                   "objects": [{"type": "AV", "instance": 1}, {"type": "AV", "instance": 2}]}]})");
+  std::string items;
+  for (int i = 1; i <= 12; ++i) items += "AV:" + std::to_string(i) + ",";
+  for (const char* pace : {"designed", "fast"}) {
+    SCOPED_TRACE(pace);
+    const size_t before = Lines(sim_->Out()).size();
+    HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--rpm", "on", "--pace", pace,
+                      "--poll", "127.0.0.2:" + kPort, "--instance", "*", "--caption", "Small", "--items", items + "AV:99",
+                      "--poll", "127.0.0.3:" + kPort, "--instance", "4002", "--caption", "Without", "--items",
+                      "AV:1,AV:2", "--interval", "200ms", "--records", "6"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.records.size(), 6u);
+    std::map<double, int> byDevice;
+    for (const Record& rec : r.records) {
+      const double id = rec.Number("DEV_ID");
+      ++byDevice[id];
+      std::vector<std::string> expected = kStandard;
+      for (int i = 1; i <= (id == 4001 ? 12 : 2); ++i) expected.push_back("AV_" + std::to_string(i));
+      EXPECT_EQ(rec.Names(), expected) << "every value, in the group's order, AV:99 unknown";
+    }
+    EXPECT_GE(byDevice[4001], 1);
+    EXPECT_GE(byDevice[4002], 1);
+    EXPECT_EQ(Count(r.log, "Device 4002 at 127.0.0.3:" + kPort + " does not serve ReadPropertyMultiple [Communication, Reject Unrecognized Service]"), 1)
+        << ::testing::PrintToString(r.log);
+    EXPECT_GE(Count(r.log, "Error response [Object, Unknown Object]"), 1);
+    EXPECT_EQ(r.summary["timeouts"], 0);
+    // 13 items at a maximum APDU of 128: requests of 5, 5 and 3.
+    std::map<std::string, int> requests;
+    const std::vector<std::string> lines = Lines(sim_->Out());
+    for (size_t i = before; i < lines.size(); ++i) {
+      const std::string& l = lines[i];
+      if (l.rfind("rpm 127.0.0.2 ", 0) == 0) ++requests[l.substr(l.find("objects="), 10)];
+      if (l.rfind("rpm 127.0.0.3 ", 0) == 0 || (l.rfind("svc 127.0.0.3 ", 0) == 0 && l.find("service=14") != std::string::npos))
+        ++requests["refused"];
+      if (l.rfind("rp 127.0.0.3 ", 0) == 0) ++requests["single"];
+    }
+    EXPECT_GE(requests["objects=5 "], 2);
+    EXPECT_GE(requests["objects=3 "], 1);
+    EXPECT_EQ(requests.size(), 4u) << "no request of other sizes";
+    EXPECT_EQ(requests["refused"], 1) << "asked once";
+    EXPECT_GE(requests["single"], 2);
+  }
+}
+
 TEST_F(EndToEnd, DevicesFoundByWhoIsBehindARouterAndThroughABroadcastManager) {
   StartBuilding();
   const std::string xml = std::string(TEMP_DIR) + "/e2e-discovery-" + std::to_string(getpid()) + ".xml";
