@@ -724,17 +724,31 @@ TEST_F(EndToEnd, PollsADeviceOfAnIndependentStack) {
   ChildProcess device({node, script, "device", "--address", "127.0.0.61", "--port", kInteropPort, "--instance", "4001",
                        "--max-seconds", "60"});
   ASSERT_TRUE(device.WaitForOutLine("ready", 20s)) << device.Out() << device.Err();
-  HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.61:" + kInteropPort, "--instance", "4001", "--items",
-                    "AI:1=ROOM,AV:1=SETPOINT,BI:1=FAN", "--interval", "100ms", "--records", "2"});
+  // With ReadProperty, then with ReadPropertyMultiple (one request for the
+  // three items, AI:9 a property error inside its ACK).
+  for (const char* rpm : {"off", "on"}) {
+    SCOPED_TRACE(rpm);
+    const bool multiple = std::string(rpm) == "on";
+    HostRun r = Host({"--bind", "127.0.0.1:0", "--rpm", rpm, "--poll", "127.0.0.61:" + kInteropPort, "--instance",
+                      "4001", "--items", multiple ? "AI:1=ROOM,AV:1=SETPOINT,BI:1=FAN,AI:9=NONE" : "AI:1=ROOM,AV:1=SETPOINT,BI:1=FAN",
+                      "--interval", "100ms", "--records", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.records.size(), 2u);
+    const Record& rec = r.records.back();
+    EXPECT_NEAR(rec.Number("ROOM"), 21.5, 1.01);
+    EXPECT_NEAR(rec.Number("SETPOINT"), 21.0, 1e-6);
+    EXPECT_NE(rec.Find("FAN"), nullptr);
+    EXPECT_EQ(rec.Find("NONE"), nullptr);
+    EXPECT_EQ(rec.Text("DEV_OBJECT_NAME"), "npm device 4001");
+    EXPECT_EQ(rec.Number("DEV_VENDOR_IDENTIFIER"), 998);
+    EXPECT_EQ(r.summary["error-answers"], multiple ? 2 : 0) << "AI:9's property error, in each ACK";
+    if (multiple) {
+      EXPECT_GE(Count(Lines(device.Out()), "rpm 127.0.0.61 dev=4001 objects=4 -> ack errors=1"), 2) << device.Out();
+      EXPECT_EQ(Count(r.log, "Error response [Object, Unknown Object]"), 2);
+      EXPECT_EQ(Count(r.log, "ReadPropertyMultiple"), 0) << "no way back needed";
+    }
+  }
   device.Stop(SIGTERM, 10s);
-  ASSERT_EQ(r.status, 0) << r.err;
-  ASSERT_EQ(r.records.size(), 2u);
-  const Record& rec = r.records.back();
-  EXPECT_NEAR(rec.Number("ROOM"), 21.5, 1.01);
-  EXPECT_NEAR(rec.Number("SETPOINT"), 21.0, 1e-6);
-  EXPECT_EQ(rec.Text("DEV_OBJECT_NAME"), "npm device 4001");
-  EXPECT_EQ(rec.Number("DEV_VENDOR_IDENTIFIER"), 998);
-  EXPECT_EQ(r.summary["error-answers"], 0);
 }
 
 }  // namespace

@@ -85,30 +85,50 @@ async function device(opts) {
     client.iAmResponse(content.header.sender, instance, Segmentation.NO_SEGMENTATION, 998);
     console.log(`iam ${opts.address} dev=${instance} to=${content.header.sender.address}`);
   });
+  // The value of one property, or the error class and code that answer it.
+  const lookup = (objectId, propertyId) => {
+    if (objectId.type === ObjectType.DEVICE && (objectId.instance === instance || objectId.instance === 4194303)) {
+      const value = deviceProps[propertyId];
+      return value ? { value } : { error: [ErrorClass.PROPERTY, ErrorCode.UNKNOWN_PROPERTY] };
+    }
+    const o = objects.find((x) => x.type === objectId.type && x.instance === objectId.instance);
+    if (!o) return { error: [ErrorClass.OBJECT, ErrorCode.UNKNOWN_OBJECT] };
+    if (propertyId === PropertyIdentifier.PRESENT_VALUE) return { value: o.pv() };
+    if (propertyId === PropertyIdentifier.OBJECT_NAME) return { value: { type: ApplicationTag.CHARACTER_STRING, value: o.name } };
+    if (propertyId === PropertyIdentifier.OBJECT_IDENTIFIER) return { value: { type: ApplicationTag.OBJECTIDENTIFIER, value: { type: o.type, instance: o.instance } } };
+    if (propertyId === PropertyIdentifier.OBJECT_TYPE) return { value: { type: ApplicationTag.ENUMERATED, value: o.type } };
+    return { error: [ErrorClass.PROPERTY, ErrorCode.UNKNOWN_PROPERTY] };
+  };
   client.on('readProperty', (content) => {
     const { objectId, property } = content.payload;
     const sender = content.header.sender;
     const what = `rp ${opts.address} dev=${instance} ${objectId.type}:${objectId.instance} ${property.id}`;
-    const fail = (cls, code) => {
-      client.errorResponse(sender, bacnet.ConfirmedServiceChoice.READ_PROPERTY, content.invokeId, cls, code);
-      console.log(`${what} -> error ${cls} ${code}`);
-    };
-    let value;
-    if (objectId.type === ObjectType.DEVICE && (objectId.instance === instance || objectId.instance === 4194303)) {
-      value = deviceProps[property.id];
-      if (!value) return fail(ErrorClass.PROPERTY, ErrorCode.UNKNOWN_PROPERTY);
-    } else {
-      const o = objects.find((x) => x.type === objectId.type && x.instance === objectId.instance);
-      if (!o) return fail(ErrorClass.OBJECT, ErrorCode.UNKNOWN_OBJECT);
-      if (property.id === PropertyIdentifier.PRESENT_VALUE) value = o.pv();
-      else if (property.id === PropertyIdentifier.OBJECT_NAME) value = { type: ApplicationTag.CHARACTER_STRING, value: o.name };
-      else if (property.id === PropertyIdentifier.OBJECT_IDENTIFIER) value = { type: ApplicationTag.OBJECTIDENTIFIER, value: { type: o.type, instance: o.instance } };
-      else if (property.id === PropertyIdentifier.OBJECT_TYPE) value = { type: ApplicationTag.ENUMERATED, value: o.type };
-      else return fail(ErrorClass.PROPERTY, ErrorCode.UNKNOWN_PROPERTY);
+    const found = lookup(objectId, property.id);
+    if (found.error) {
+      client.errorResponse(sender, bacnet.ConfirmedServiceChoice.READ_PROPERTY, content.invokeId, ...found.error);
+      console.log(`${what} -> error ${found.error[0]} ${found.error[1]}`);
+      return;
     }
     const answered = objectId.type === ObjectType.DEVICE ? { type: ObjectType.DEVICE, instance } : objectId;
-    client.readPropertyResponse(sender, content.invokeId, answered, property, [value]);
-    console.log(`${what} -> ${value.type} ${JSON.stringify(value.value)}`);
+    client.readPropertyResponse(sender, content.invokeId, answered, property, [found.value]);
+    console.log(`${what} -> ${found.value.type} ${JSON.stringify(found.value.value)}`);
+  });
+  // ReadPropertyMultiple: every property asked for, a property error where
+  // the object or property is unknown.
+  client.on('readPropertyMultiple', (content) => {
+    const sender = content.header.sender;
+    let errors = 0;
+    const results = content.payload.properties.map(({ objectId, properties }) => ({
+      objectId,
+      values: properties.map((property) => {
+        const found = lookup(objectId, property.id);
+        if (!found.error) return { property, value: [found.value] };
+        ++errors;
+        return { property, value: [{ value: { type: 'BacnetError', errorClass: found.error[0], errorCode: found.error[1] } }] };
+      }),
+    }));
+    client.readPropertyMultipleResponse(sender, content.invokeId, results);
+    console.log(`rpm ${opts.address} dev=${instance} objects=${results.length} -> ack errors=${errors}`);
   });
   console.log(`ready device=${instance} address=${opts.address}:${port}`);
   const stop = () => {
