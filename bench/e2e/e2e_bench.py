@@ -3,7 +3,7 @@
 
     python3 bench/e2e/e2e_bench.py [BUILD_DIR [CASE...]]   (default build/release, every case;
                                                            CASE: pace cpu-1000 cpu-idle sources-500
-                                                           discovery flood fast fast-discovery)
+                                                           discovery flood fast fast-discovery rpm)
 
   pace        requests per second of one data source polling a device that
               answers at once (the tick allows 20)
@@ -30,6 +30,11 @@
               the other, nothing of the module's code) against the same
               device as the anchor, with the ratios to it
   fast-discovery  the discovery case at the fast pace
+  rpm         100 devices with 20 points each at the fast pace, read with
+              ReadProperty and with ReadPropertyMultiple (--rpm on), without
+              latency and with 20 ms per answer: points per second, frames
+              per point and bachost's CPU per point, as ratios to
+              ReadProperty's
 
 Every figure is bachost's own (CPU from wait4, threads and peak RSS sampled
 from /proc of that process; the flood cases take the peak RSS from wait4,
@@ -309,6 +314,45 @@ def case_fast():
         print(f"fast: {label}: {rate:,.0f} points/s ({rate / anchor:.3f} of the sequential client{load})")
 
 
+def case_rpm():
+    """100 devices with 20 points each at the fast pace (16 in flight, 1 per
+    device), read with ReadProperty and with ReadPropertyMultiple, without
+    latency and with 20 ms per answer: points per second (values in
+    records), frames per point (sent and received) and bachost's CPU per
+    point."""
+    rows = []
+    for delay in (0, 20):
+        building = {"devices": [{"instance": 100000 + d, "address": f"127.0.2.{d + 1}", "delay_ms": delay,
+                                 "objects": [{"type": "AV", "instance": i, "value": i} for i in range(20)]}
+                                for d in range(100)]}
+        args = ["--items", ",".join(f"AV:{i}" for i in range(20)), "--interval", "1ms"]
+        for d in range(100):
+            args += ["--poll", f"127.0.2.{d + 1}:{PORT}", "--instance", str(100000 + d)]
+        with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as f:
+            json.dump(building, f)
+        try:
+            sim = start_sim("--config", f.name, "--broadcast", "none")
+            try:
+                for rpm in ("off", "on"):
+                    s, wall, cpu, _, _ = run_host(["--device-properties", "off", "--pace", "fast", "--in-flight", "16",
+                                                   "--per-device", "1", "--rpm", rpm, *args,
+                                                   "--duration", str(FAST_SECONDS)])
+                    values = max(s["values"], 1)
+                    rows.append((delay, rpm, s["values"] / FAST_SECONDS,
+                                 (s["frames-sent"] + s["frames-received"]) / values, 1e6 * cpu / values))
+            finally:
+                stop(sim)
+        finally:
+            os.unlink(f.name)
+    for delay in (0, 20):
+        rp = next(r for r in rows if r[0] == delay and r[1] == "off")
+        for _, rpm, rate, frames, cpu in (r for r in rows if r[0] == delay):
+            name = "ReadPropertyMultiple" if rpm == "on" else "ReadProperty"
+            print(f"rpm: {delay} ms, {name}: {rate:,.0f} points/s ({rate / rp[2]:.2f} of ReadProperty), "
+                  f"{frames:.3f} frames per point ({frames / rp[3]:.3f}), bachost {cpu:.1f} us CPU per point "
+                  f"({cpu / rp[4]:.2f})")
+
+
 def case_discovery(fast=False):
     seen = {}
 
@@ -339,6 +383,8 @@ def main():
             stop(sim)
     if wanted("fast"):
         case_fast()
+    if wanted("rpm"):
+        case_rpm()
     for name, fast in (("discovery", False), ("fast-discovery", True)):
         if wanted(name):
             sim = start_sim("--config", os.path.join(root, "examples", "flood.json"), "--iam-spread", "200")
