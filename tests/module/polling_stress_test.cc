@@ -95,7 +95,9 @@ class Receivers {
       const float value = static_cast<float>(serial.fetch_add(1) + 1);
       const std::string peer = f.address + ":" + std::to_string(f.port);
       // The answer comes back through the data source the request left by.
-      auto v = ByName(host_.Receive(RealAck(f, value), peer, f.dataSourceId).items);
+      // A ReadPropertyMultiple gets every object the value base + instance.
+      const std::vector<uint8_t> answer = f.multiple ? MultipleAck(f, value) : RealAck(f, value);
+      auto v = ByName(host_.Receive(answer, peer, f.dataSourceId).items);
       if (v.count("LAST")) {
         std::lock_guard<std::mutex> g(rowsLock_);
         lastValues_.insert(v["LAST"].d);
@@ -166,7 +168,8 @@ TEST(PollingStress, EverythingAtOnceThenFreedWhilePolling) {
   answers.ExpectEachRecordOnce();
 }
 
-TEST(PollingStress, FastPaceAnswersOnTwoThreadsThenTheSourceRemovedAndTheInstanceFreed) {
+// With readMultiple each request carries a group's three items.
+void FastPaceAnswersOnTwoThreads(bool readMultiple) {
   Watchdog watchdog(std::chrono::seconds(120));
   kel::SetTimeoutClock(kel::TTickClock{});
   PollHost host(false);
@@ -186,6 +189,7 @@ TEST(PollingStress, FastPaceAnswersOnTwoThreadsThenTheSourceRemovedAndTheInstanc
   host.Plugin()->Config->chkFastPace_Checked = true;
   host.Plugin()->Config->spInFlight_Value = 4;
   host.Plugin()->Config->spInFlightDev_Value = 2;
+  host.Plugin()->Config->chkReadMultiple_Checked = readMultiple;
   host.SaveOptions();
   ASSERT_EQ(host.SetState("1;A;a\r\n"), 0);
   Receivers answers(host, net);
@@ -199,6 +203,14 @@ TEST(PollingStress, FastPaceAnswersOnTwoThreadsThenTheSourceRemovedAndTheInstanc
   r1.join();
   r2.join();
   answers.ExpectEachRecordOnce();
+}
+
+TEST(PollingStress, FastPaceAnswersOnTwoThreadsThenTheSourceRemovedAndTheInstanceFreed) {
+  FastPaceAnswersOnTwoThreads(false);
+}
+
+TEST(PollingStress, ReadPropertyMultipleAtTheFastPaceAnswersOnTwoThreadsThenTheSourceRemoved) {
+  FastPaceAnswersOnTwoThreads(true);
 }
 
 }  // namespace
