@@ -218,7 +218,7 @@ object frmOption: TfrmOption
       Top = 112
       Width = 457
       Height = 17
-      Caption = 'Read a device'#39's items with ReadPropertyMultiple'
+      Caption = 'Read a device''s items with ReadPropertyMultiple'
       TabOrder = 5
     end
   end
