@@ -303,7 +303,7 @@ TEST(Tshark, ReadsReadPropertyMultipleAsMeant) {
                           "0C 04 FF FF FE 1E 29 55 5E 91 01 91 1F 5F 1F");
   frames.push_back(ack);
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const auto& f : frames) w.Udp(1, 47808, 2, 47808, f);
   }

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "bacnet/bacnet_stack.h"
-#include "hex.h"
+#include "common/hex.h"
 
 using namespace bacnet;
-using bacnet_test::Hex;
+using testutil::Hex;
 
 namespace {
 

@@ -13,7 +13,7 @@ using namespace bacsim_test;
 
 namespace {
 
-std::string F(const std::string& payload) { return ToHex(BuildBvll(bvlc::kOriginalUnicast, Hex(payload))); }
+std::string F(const std::string& payload) { return HexText(BuildBvll(bvlc::kOriginalUnicast, Hex(payload))); }
 // A local confirmed request with invoke identifier 7, answers up to 1476 octets.
 std::string Rpm(const std::string& list) { return F("01 04 00 05 07 0E " + list); }
 std::string Single(const std::string& apdu) {
