@@ -14,7 +14,6 @@ namespace bacnet_module {
 
 namespace {
 
-constexpr uint8_t kRejectUnrecognizedService = 9;
 constexpr uint8_t kAbortBufferOverflow = 1;
 constexpr uint8_t kAbortSegmentationNotSupported = 4;
 
