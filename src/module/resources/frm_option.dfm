@@ -70,9 +70,9 @@ object frmOption: TfrmOption
   end
   object pan1: TPanel
     Left = 2
-    Top = 189
+    Top = 172
     Width = 461
-    Height = 131
+    Height = 148
     Align = alBottom
     BevelOuter = bvNone
     BorderWidth = 2
@@ -157,10 +157,18 @@ object frmOption: TfrmOption
       Value = 1.0
       TabOrder = 5
     end
+    object chkReadMultiple: TTntCheckBox
+      Left = 2
+      Top = 129
+      Width = 457
+      Height = 17
+      Caption = 'Read a device''s items with ReadPropertyMultiple'
+      TabOrder = 6
+    end
   end
   object pan3: TPanel
     Left = 2
-    Top = 160
+    Top = 143
     Width = 461
     Height = 29
     Align = alBottom
@@ -212,14 +220,6 @@ object frmOption: TfrmOption
       ButtonKind = bkStandard
       MaxValue = 65535.0
       TabOrder = 2
-    end
-    object chkReadMultiple: TTntCheckBox
-      Left = 2
-      Top = 112
-      Width = 457
-      Height = 17
-      Caption = 'Read a device''s items with ReadPropertyMultiple'
-      TabOrder = 5
     end
   end
   object pan0: TPanel
