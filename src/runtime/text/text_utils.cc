@@ -75,29 +75,6 @@ int32_t StrToIntDef(std::string_view s, int32_t def) {
   return static_cast<int32_t>(v);
 }
 
-std::string FormatText(std::string_view pattern, std::string_view arg) {
-  std::string out;
-  out.reserve(pattern.size() + arg.size());
-  bool filled = false;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size()) {
-      if (pattern[i + 1] == '%') {
-        out.push_back('%');
-        ++i;
-        continue;
-      }
-      if (pattern[i + 1] == 's' && !filled) {
-        out.append(arg);
-        filled = true;
-        ++i;
-        continue;
-      }
-    }
-    out.push_back(pattern[i]);
-  }
-  return out;
-}
-
 std::string FormatTexts(std::string_view pattern, std::initializer_list<std::string_view> args) {
   std::string out;
   out.reserve(pattern.size() + 16 * args.size());
@@ -118,6 +95,10 @@ std::string FormatTexts(std::string_view pattern, std::initializer_list<std::str
     out.push_back(pattern[i]);
   }
   return out;
+}
+
+std::string FormatText(std::string_view pattern, std::string_view arg) {
+  return FormatTexts(pattern, {arg});
 }
 
 bool ParseDouble(std::string_view s, double* value) {
