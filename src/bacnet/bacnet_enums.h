@@ -23,6 +23,9 @@ enum ServiceChoice : uint8_t {
   kServiceWhoIs = 0x08,     // unconfirmed
   kServiceReadProperty = 0x0C,  // confirmed
   kServiceReadPropertyMultiple = 0x0E,  // confirmed
+  kServiceConfirmedCovNotification = 0x01,    // confirmed
+  kServiceUnconfirmedCovNotification = 0x02,  // unconfirmed
+  kServiceSubscribeCov = 0x05,                // confirmed
 };
 
 enum ObjectType : uint16_t {
@@ -47,6 +50,7 @@ enum PropertyId : uint16_t {
   kPropObjectIdentifier = 75,
   kPropObjectName = 77,
   kPropPresentValue = 85,
+  kPropStatusFlags = 111,
   kPropVendorIdentifier = 120,
   kPropVendorName = 121,
 };

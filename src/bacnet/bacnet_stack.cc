@@ -191,6 +191,23 @@ int32_t TBACnetStack::ReadPropertyMultiple(const TDeviceConnInfo& conn, std::spa
   return sent < 0 ? sent : conn.InvokeId;
 }
 
+int32_t TBACnetStack::SubscribeCov(const TDeviceConnInfo& conn, const TCovSubscription& subscription) {
+  if (!OnSend) return -1;
+  std::array<uint8_t, kMaxSubscribeCovLength> frame;
+  const int32_t length = BuildSubscribeCovFrame(frame, conn, subscription);
+  if (length == 0) return -1;
+  const int32_t sent = OnSend(*this, TBacBytes(frame.data(), static_cast<size_t>(length)), conn, length);
+  return sent < 0 ? sent : conn.InvokeId;
+}
+
+int32_t TBACnetStack::SendSimpleAck(const TDeviceConnInfo& conn, uint8_t invokeId, uint8_t serviceChoice) {
+  if (!OnSend) return -1;
+  std::array<uint8_t, kMaxSimpleAckLength> frame;
+  const int32_t length = BuildSimpleAckFrame(frame, conn, invokeId, serviceChoice);
+  if (length == 0) return -1;
+  return OnSend(*this, TBacBytes(frame.data(), static_cast<size_t>(length)), conn, length);
+}
+
 void TBACnetStack::SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance) {
   if (!OnSend) return;
   std::array<uint8_t, kMaxWhoIsLength> frame;
@@ -272,6 +289,17 @@ void TBACnetStack::HandOverMultipleAck(TBacBytes frame, int32_t apdu) {
     OnReadPropertyMultipleAck(*this, TRpmAck{frame, apdu});
 }
 
+// Whether the APDU at apdu goes to the COV notification reader: an
+// unconfirmed COV notification, or any confirmed request (a confirmed
+// notification is the only one taken; the reader refuses the others).
+static bool IsCovNotification(TBacBytes frame, int32_t apdu) {
+  const auto at = static_cast<size_t>(apdu);
+  const uint8_t first = frame[at];
+  if ((first & 0xF0) == kPduConfirmedRequest) return true;
+  return first == kPduUnconfirmedRequest && frame.size() - at >= 2 &&
+         frame[at + 1] == kServiceUnconfirmedCovNotification;
+}
+
 int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
                                   const TDeviceConnInfo& expected, const TReplyMatcher* match,
                                   TProperty& result) {
@@ -285,12 +313,27 @@ int32_t TBACnetStack::HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t e
   const int32_t apdu = DecodeHeader(frame, item, npdu);
   if (apdu < 0) return -1;
   const uint8_t type = frame[static_cast<size_t>(apdu)] & 0xF0;
+  if (IsCovNotification(frame, apdu)) return HandleCovNotification(frame, apdu, item, npdu);
   if (type == kPduUnconfirmedRequest) return HandleIAm(frame, apdu, item, npdu);
   if (!IsAwaitedAnswer(frame, apdu, type, item, npdu, expectedInvokeId, expected, match)) return -1;
   if (type == kPduComplexAck) HandOverMultipleAck(frame, apdu);
   if (!DecodeAnswer(frame, apdu, type, result)) return -1;
   result.PduType = type;
   return type;
+}
+
+int32_t TBACnetStack::HandleCovNotification(TBacBytes frame, int32_t apdu, const TBacDataItem& item,
+                                            const TNPDU& npdu) {
+  TCovNotification n;
+  n.From.EndPoint = item.EndPoint();
+  if ((npdu.Control & 0x08) != 0) {  // behind a router: answers go back through it
+    n.From.Network = npdu.SNet;
+    n.From.SetStationAddress(npdu.SAdr.data(), npdu.SLen);
+  }
+  if (DecodeCovNotification(frame, apdu, n) != TCovStatus::Read) return -1;
+  n.From.Instance = n.DeviceInstance;
+  if (OnCovNotification) OnCovNotification(*this, n);
+  return n.Confirmed ? kPduConfirmedRequest : kPduUnconfirmedRequest;
 }
 
 TDevice* TBACnetStack::FindDevice(const TDeviceConnInfo& conn, uint32_t instance) {

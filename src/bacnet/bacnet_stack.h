@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "bacnet/bacnet_bvlc.h"
+#include "bacnet/bacnet_cov.h"
 #include "bacnet/bacnet_device.h"
 #include "bacnet/bacnet_endpoint.h"
 #include "bacnet/bacnet_pdu.h"
@@ -111,6 +112,12 @@ class TBACnetStack {
   // stays as for any Complex-ACK that is no ReadProperty-ACK).  The owner
   // reads the results from ack; unset, such ACKs are handled as before.
   using TRpmAckHandler = std::function<void(TBACnetStack& sender, const TRpmAck& ack)>;
+  // Told of every well-formed COV notification, confirmed or not, from
+  // whichever sender: the owner checks that it holds the subscription (the
+  // sender in notification.From, the process identifier, the object).  A
+  // confirmed one is the owner's to answer (SendSimpleAck with From and
+  // InvokeId).  Unset, notifications are dropped.
+  using TCovNotificationHandler = std::function<void(TBACnetStack& sender, const TCovNotification& notification)>;
 
   TBACnetStack() = default;
   TBACnetStack(const TBACnetStack&) = delete;
@@ -126,6 +133,14 @@ class TBACnetStack {
   // as ReadProperty does.  -1 also for no items or more than one request
   // may carry for conn's device (RpmItemsPerRequest of conn.MaxApdu).
   int32_t ReadPropertyMultiple(const TDeviceConnInfo& conn, std::span<const TRpmItem> items);
+  // Sends a SubscribeCOV (or its cancel form); returns as ReadProperty.  Its
+  // Simple-ACK, Error, Reject or Abort comes back through ProcessReceived
+  // as for any request.
+  int32_t SubscribeCov(const TDeviceConnInfo& conn, const TCovSubscription& subscription);
+  // Sends the Simple-ACK of a confirmed request of the given service to conn
+  // (for a confirmed COV notification: its From and InvokeId).  Returns the
+  // handler's result, -1 without a handler or when conn cannot be addressed.
+  int32_t SendSimpleAck(const TDeviceConnInfo& conn, uint8_t invokeId, uint8_t serviceChoice);
   // Sends a global Who-Is to conn's endpoint (as a broadcast when the
   // endpoint is one; for one device when instance is below AnyInstance) and
   // remembers its port.
@@ -139,7 +154,8 @@ class TBACnetStack {
   int32_t SendBvll(const TDeviceConnInfo& conn, TBacBytes frame);
   // Takes one frame from Inbound and handles it.  A confirmed reply counts
   // only when it carries expectedInvokeId and comes from expected's device.
-  // Returns the PDU type handled (0x10, 0x20, 0x30, 0x50, 0x60, 0x70),
+  // Returns the PDU type handled (0x10, 0x20, 0x30, 0x50, 0x60, 0x70; 0x00
+  // for a confirmed COV notification handed to OnCovNotification),
   // kReceivedBvlcResult for a BVLC-Result (its code in result.BvlcResult),
   // or -1 when the queue was empty or the frame was dropped.
   int32_t ProcessReceived(uint8_t expectedInvokeId, const TDeviceConnInfo& expected, TProperty& result,
@@ -166,6 +182,7 @@ class TBACnetStack {
   TDeviceWantedHandler OnDeviceWanted;
   TTableFullHandler OnTableFull;
   TRpmAckHandler OnReadPropertyMultipleAck;
+  TCovNotificationHandler OnCovNotification;
   // Written where Who-Is goes out (the scheduler's thread), read where I-Am
   // is handled (the host's data thread).
   std::atomic<uint16_t> LastWhoIsPort{kBacnetIpPort};
@@ -173,12 +190,14 @@ class TBACnetStack {
   kel::TThreadSafeQueue<TBacDataItem> Inbound;
 
  private:
-  // One received frame: the headers, then by the PDU's type an
-  // I-Am to register or the awaited answer to decode.
+  // One received frame: the headers, then by the PDU's type a COV
+  // notification to hand over, an I-Am to register or the awaited answer to
+  // decode.
   int32_t HandleFrame(TBacBytes frame, TBacDataItem& item, uint8_t expectedInvokeId,
                       const TDeviceConnInfo& expected, const TReplyMatcher* match, TProperty& result);
   int32_t HandleIAm(TBacBytes frame, int32_t apdu, TBacDataItem& item, const TNPDU& npdu);
   void HandOverMultipleAck(TBacBytes frame, int32_t apdu);
+  int32_t HandleCovNotification(TBacBytes frame, int32_t apdu, const TBacDataItem& item, const TNPDU& npdu);
 };
 
 }  // namespace bacnet
