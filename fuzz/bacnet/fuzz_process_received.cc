@@ -29,6 +29,13 @@ void ReadAck(bacnet::TBacBytes frame, int32_t pos) {
 bacnet::TBACnetStack& Stack() {
   static bacnet::TBACnetStack* stack = [] {
     auto* s = new bacnet::TBACnetStack();
+    // A COV notification is answered as the owner would: a confirmed one
+    // with a Simple-ACK back to its sender, whatever routing it came with.
+    s->OnSend = [](bacnet::TBACnetStack&, bacnet::TBacBytes, const bacnet::TDeviceConnInfo&, int32_t) { return 0; };
+    s->OnCovNotification = [](bacnet::TBACnetStack& sender, const bacnet::TCovNotification& n) {
+      if (n.HasPresentValue) (void)n.PresentValue.RawString();
+      if (n.Confirmed) (void)sender.SendSimpleAck(n.From, n.InvokeId, bacnet::kServiceConfirmedCovNotification);
+    };
     bacnet::TDeviceConnInfo local{bacnet::TIpEndPoint{"192.168.1.20", 47808, false}};
     s->RegisterDevice(local, 1234, nullptr, nullptr);
     s->OnDeviceFound = [](bacnet::TBACnetStack&, const bacnet::TDeviceConnInfo&) {};
