@@ -34,6 +34,7 @@ struct SimObject {
   double period = 0;
   uint32_t states = 0;
   uint32_t units = 0;  // analog engineering units
+  double covIncrement = 1.0;  // analog: the change that sends a COV notification
   bool fixed = false;
 };
 
@@ -60,6 +61,12 @@ struct Knobs {
   uint32_t maxApdu = kMaxApdu;
   bool readMultiple = true;       // false: ReadPropertyMultiple is rejected (unrecognized service)
   uint32_t abortLongerThan = 0;   // answers longer than this are aborted (segmentation-not-supported); 0: none
+  // Change-of-value reporting.
+  bool covRefuse = false;       // SubscribeCOV answered with Error services, cov-subscription-failed
+  bool covConfirmed = false;    // notifications go out confirmed, whatever the subscriber asked for
+  uint32_t covResendMs = 1000;  // a confirmed notification without Simple-ACK goes again after this
+  uint32_t covRetries = 3;      // ... this many times at most
+  uint32_t covDropEvery = 0;    // every Nth notification of a device is not sent (0: none)
 };
 
 enum class Attachment {

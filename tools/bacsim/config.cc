@@ -124,12 +124,16 @@ class FileReader {
            Integer(o, "drop_every", where, k.dropEvery, 0, 1e9) &&
            Integer(o, "error_every", where, k.errorEvery, 0, 1e9) &&
            Integer(o, "error_class", where, k.errorClass, 0, 255) && Integer(o, "error_code", where, k.errorCode, 0, 255) &&
-           Bool(o, "optional_properties", where, k.optionalProperties) && Bool(o, "any_instance", where, k.anyInstance);
+           Bool(o, "optional_properties", where, k.optionalProperties) && Bool(o, "any_instance", where, k.anyInstance) &&
+           Bool(o, "cov_refuse", where, k.covRefuse) && Bool(o, "cov_confirmed", where, k.covConfirmed) &&
+           Integer(o, "cov_resend_ms", where, k.covResendMs, 1, 600000) &&
+           Integer(o, "cov_retries", where, k.covRetries, 0, 100) &&
+           Integer(o, "cov_drop_every", where, k.covDropEvery, 0, 1e9);
   }
 
   bool Object(const Json& j, const std::string& where, uint32_t deviceInstance, SimObject& o) {
     if (!Known(j, where, {"type", "instance", "name", "description", "value", "amplitude", "period", "states", "units",
-                          "fixed"})) {
+                          "fixed", "cov_increment"})) {
       return false;
     }
     const Json* type = j.Find("type");
@@ -145,11 +149,13 @@ class FileReader {
     if (!Integer(j, "instance", where, o.instance, 0, kMaxInstance) || !Text(j, "name", where, o.name) ||
         !Text(j, "description", where, o.description) || !Number(j, "value", where, o.base) ||
         !Number(j, "amplitude", where, o.amplitude) || !Number(j, "period", where, o.period) ||
+        !Number(j, "cov_increment", where, o.covIncrement) ||
         !Integer(j, "states", where, o.states, 1, 4294967295.0) || !Integer(j, "units", where, o.units, 0, 65535) ||
         !Bool(j, "fixed", where, o.fixed)) {
       return false;
     }
     if (o.period < 0) return Fail(where, "period must not be negative");
+    if (o.covIncrement < 0) return Fail(where, "cov_increment must not be negative");
     ApplyTypeDefaults(o, deviceInstance);
     return true;
   }
@@ -159,7 +165,8 @@ class FileReader {
                           "firmware_revision", "description", "address", "router", "network", "mac", "bbmd",
                           "delay_ms", "drop_every", "error_every", "error_class", "error_code", "optional_properties",
                           "iam_to", "any_instance", "max_concurrent", "busy", "objects", "max_apdu",
-                          "read_property_multiple", "abort_longer_than"})) {
+                          "read_property_multiple", "abort_longer_than", "cov_refuse", "cov_confirmed",
+                          "cov_resend_ms", "cov_retries", "cov_drop_every"})) {
       return false;
     }
     if (!j.Find("instance")) return Fail(where, "instance missing");
@@ -264,7 +271,8 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   if (const Json* d = root.Find("defaults")) {
     if (!r.Known(*d, "defaults", {"delay_ms", "drop_every", "error_every", "error_class", "error_code",
                                   "optional_properties", "iam_to", "any_instance", "max_concurrent", "busy",
-                                  "max_apdu", "read_property_multiple", "abort_longer_than"}) ||
+                                  "max_apdu", "read_property_multiple", "abort_longer_than", "cov_refuse",
+                                  "cov_confirmed", "cov_resend_ms", "cov_retries", "cov_drop_every"}) ||
         !r.Knob(*d, "defaults", knobs)) {
       return false;
     }

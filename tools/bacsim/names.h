@@ -28,6 +28,8 @@ constexpr uint32_t kAppSoftwareVersion = 12, kNotificationClass = 17, kDescripti
 namespace service {
 constexpr uint8_t kIAm = 0, kWhoIs = 8;  // unconfirmed
 constexpr uint8_t kReadProperty = 12, kReadPropertyMultiple = 14;  // confirmed
+constexpr uint8_t kConfirmedCovNotification = 1, kSubscribeCov = 5;  // confirmed
+constexpr uint8_t kUnconfirmedCovNotification = 2;                   // unconfirmed
 }  // namespace service
 
 namespace errclass {
@@ -36,7 +38,7 @@ constexpr uint8_t kDevice = 0, kObject = 1, kProperty = 2, kResources = 3, kSecu
 }
 namespace errcode {
 constexpr uint8_t kOther = 0, kDeviceBusy = 3, kUnknownObject = 31, kUnknownProperty = 32,
-                  kInvalidArrayIndex = 42, kPropertyIsNotAnArray = 50;
+                  kInvalidArrayIndex = 42, kCovSubscriptionFailed = 43, kPropertyIsNotAnArray = 50;
 }
 namespace reject {
 constexpr uint8_t kOther = 0, kBufferOverflow = 1, kInconsistentParameters = 2, kInvalidParameterDataType = 3,

@@ -15,6 +15,8 @@ Responder::Responder(Building b, ResponderOptions options) : building_(std::move
   deviceBbmd_.assign(n, SIZE_MAX);
   deviceRouter_.assign(n, SIZE_MAX);
   requests_.assign(n, 0);
+  notifications_.assign(n, 0);
+  covInvoke_.assign(n, 0);
   if (building_.hasBroadcast) sockets_.push_back({building_.broadcast, Role::kBroadcast, 0});
   for (size_t i = 0; i < n; ++i) {
     const SimDevice& d = building_.devices[i];
@@ -129,6 +131,7 @@ void Responder::Handle(const Incoming& in, double seconds, std::vector<Outgoing>
     for (size_t d : reach->devices) Confirmed(d, rq, seconds, out, log);
     return;
   }
+  if (type == 0x20) return CovAck(rq, reach->devices, log);
   Ignored(in, "apdu-type", log);
 }
 

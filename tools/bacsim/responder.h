@@ -69,6 +69,14 @@ class Responder {
   // Answers one datagram; seconds is the time the present values are taken
   // at. Appends the frames to send and one log line per request answered.
   void Handle(const Incoming& in, double seconds, std::vector<Outgoing>& out, std::vector<std::string>& log);
+  // Change-of-value work due at seconds (cov.cc): expires subscriptions,
+  // notifies the subscribers of objects whose value changed, resends
+  // confirmed notifications that got no Simple-ACK.
+  void Tick(double seconds, std::vector<Outgoing>& out, std::vector<std::string>& log);
+  // Whether Tick has anything to do (a subscription or a notification
+  // waiting for its Simple-ACK).
+  bool HasCovWork() const { return !subscriptions_.empty() || !unacked_.empty(); }
+  size_t Subscriptions() const { return subscriptions_.size(); }
 
  private:
   struct Router {
@@ -135,6 +143,32 @@ class Responder {
 
   class ConfirmedAnswer;  // the steps of answering one confirmed request
 
+  // ---- change of value (cov.cc) ----
+  struct Subscription {
+    size_t device = 0;
+    size_t object = 0;  // index into the device's objects
+    uint64_t processId = 0;
+    Endpoint sender;  // the subscriber, and the route back to it
+    Npdu npdu;
+    bool confirmed = false;
+    double expires = -1;  // seconds; below 0: never
+    Value last;           // the value last notified
+    bool initial = true;  // the first notification is still to go
+  };
+  struct Unacked {
+    size_t device = 0;
+    Endpoint to;
+    uint8_t invoke = 0;
+    Outgoing frame;
+    double due = 0;
+    uint32_t triesLeft = 0;
+  };
+  // SubscribeCOV to a device: the APDU that answers it and the log outcome.
+  Bytes SubscribeCov(size_t device, const Request& rq, double seconds, std::string& outcome);
+  void Notify(Subscription& sub, double seconds, std::vector<Outgoing>& out, std::vector<std::string>& log);
+  // A Simple-ACK from a subscriber for a confirmed notification.
+  void CovAck(const Request& rq, const std::vector<size_t>& devices, std::vector<std::string>& log);
+
   void Ignored(const Incoming& in, const char* why, std::vector<std::string>& log) const;
 
   Building building_;
@@ -152,6 +186,10 @@ class Responder {
   // in service leave.
   std::map<size_t, std::vector<double>> inService_;
   double now_ = 0;                    // the time of the datagram being handled (s)
+  std::vector<Subscription> subscriptions_;
+  std::vector<Unacked> unacked_;
+  std::vector<uint64_t> notifications_;  // notifications made per device (for covDropEvery)
+  std::vector<uint8_t> covInvoke_;       // next invoke identifier of a device's confirmed notifications
 };
 
 }  // namespace bacsim

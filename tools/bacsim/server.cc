@@ -141,8 +141,40 @@ std::string Server::Run() {
     }
   };
 
+  Clock::time_point now = start;
+  // Sends what the responder made now, or later when it is delayed, and
+  // prints its log lines.
+  auto emit = [&] {
+    now = Clock::now();
+    for (auto& o : out) {
+      if (o.delayMs == 0) {
+        transmit(o);
+      } else if (pending.size() < options_.maxPending) {
+        pending.push({now + std::chrono::milliseconds(o.delayMs), seq++, std::move(o)});
+      } else {
+        ++dropped_;
+      }
+    }
+    if (!options_.quiet && !log.empty()) {
+      for (const auto& line : log) std::fprintf(out_, "%s\n", line.c_str());
+      std::fflush(out_);
+    }
+  };
+  // Change-of-value work (notifications, resends, expiry) runs at this pace
+  // while there is any.
+  const auto covTick = std::chrono::milliseconds(100);
+  Clock::time_point nextTick = start;
+
   while (reason.empty()) {
-    Clock::time_point now = Clock::now();
+    now = Clock::now();
+    if (responder_.HasCovWork() && now >= nextTick) {
+      out.clear();
+      log.clear();
+      const double seconds = options_.staticValues ? 0 : std::chrono::duration<double>(now - start).count();
+      responder_.Tick(seconds, out, log);
+      emit();
+      nextTick = now + covTick;
+    }
     while (!pending.empty() && pending.top().due <= now) {
       transmit(pending.top().frame);
       pending.pop();
@@ -159,6 +191,7 @@ std::string Server::Run() {
     };
     if (!pending.empty()) until(pending.top().due);
     if (limited) until(deadline);
+    if (responder_.HasCovWork()) until(nextTick);
     if (poll(pfds.data(), pfds.size(), timeout) < 0) {
       if (errno == EINTR) continue;
       reason = "poll-error";
@@ -183,20 +216,7 @@ std::string Server::Run() {
         out.clear();
         log.clear();
         responder_.Handle(in, seconds, out, log);
-        now = Clock::now();
-        for (auto& o : out) {
-          if (o.delayMs == 0) {
-            transmit(o);
-          } else if (pending.size() < options_.maxPending) {
-            pending.push({now + std::chrono::milliseconds(o.delayMs), seq++, std::move(o)});
-          } else {
-            ++dropped_;
-          }
-        }
-        if (!options_.quiet && !log.empty()) {
-          for (const auto& line : log) std::fprintf(out_, "%s\n", line.c_str());
-          std::fflush(out_);
-        }
+        emit();
       }
     }
   }

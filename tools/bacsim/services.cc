@@ -172,6 +172,13 @@ void Responder::ConfirmedAnswer::Run(double seconds) {
   // A request longer than the device takes does not reach its services.
   if (n > d_.knobs.maxApdu) return Abort(abort_reason::kBufferOverflow);
 
+  if (choice_ == service::kSubscribeCov) {
+    if (FaultKnobs()) return;
+    std::string outcome;
+    const Bytes apdu = r_.SubscribeCov(device_, rq_, seconds, outcome);
+    what_ = "subscribe-cov " + who;
+    return Send(apdu, outcome);
+  }
   // The arguments, read first so that the log line can name them.
   ReadPropertyArgs args;
   std::vector<ReadAccessSpec> specs;
