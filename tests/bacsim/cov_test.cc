@@ -7,6 +7,8 @@
 #include <cmath>
 
 #include "names.h"
+#include "cli.h"
+#include "config.h"
 #include "sim_building.h"
 
 using namespace bacsim;
@@ -140,6 +142,31 @@ TEST(SimCov, KnobsAndRefusals) {
                                                     [](const Answer& a) { return a.from == "127.0.0.10:47808"; })));
   EXPECT_GE(dropped, 1u);
   EXPECT_EQ((sent + dropped) / 3, dropped);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SimCov, KnobsFromFileAndCommandLine) {
+  const char* text = R"({"defaults": {"cov_confirmed": true, "cov_resend_ms": 250},
+    "devices": [{"instance": 5, "address": "127.0.0.2", "cov_drop_every": 3, "cov_retries": 1,
+                 "objects": [{"type": "AI", "instance": 1, "cov_increment": 0.5}]}]})";
+  CliOptions o;
+  std::string error;
+  const char* args[] = {"bacsim", "--cov-refuse", "--cov-drop-every", "7"};
+  ASSERT_TRUE(ParseCommandLine(4, args, o, error)) << error;
+  Building b;
+  ASSERT_TRUE(ParseBuilding(text, o.defaults, b, error)) << error;
+  const Knobs& k = b.devices[0].knobs;
+  EXPECT_TRUE(k.covConfirmed);
+  EXPECT_TRUE(k.covRefuse);
+  EXPECT_EQ(k.covResendMs, 250u);
+  EXPECT_EQ(k.covRetries, 1u);
+  EXPECT_EQ(k.covDropEvery, 3u);  // the device's own setting wins over the command line
+  EXPECT_DOUBLE_EQ(b.devices[0].objects[0].covIncrement, 0.5);
+  EXPECT_FALSE(ParseBuilding(R"({"devices": [{"instance": 5, "address": "127.0.0.2",
+    "objects": [{"type": "AI", "instance": 1, "cov_increment": -1}]}]})", o.defaults, b, error));
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ const char kUsage[] =
     "  --max-concurrent K     a device serves at most K requests at once (with --delay); beyond that\n"
     "                         it answers Abort out-of-resources, or drops them with --busy drop\n"
     "  --busy abort|drop      what --max-concurrent does with a request beyond the limit (default abort)\n"
+    "  --cov-confirmed        COV notifications go out confirmed (resent until their Simple-ACK)\n"
+    "  --cov-refuse           SubscribeCOV is answered with an Error (services, cov-subscription-failed)\n"
+    "  --cov-drop-every N     every Nth COV notification of a device is not sent\n"
     "  --iam-to sender|broadcast  where I-Am goes (default: the Who-Is sender)\n"
     "  --iam-spread MS        spread the I-Ams answering one Who-Is over MS milliseconds\n"
     "  --lenient-broadcast    also answer an Original-Unicast-NPDU sent to the broadcast address\n"
@@ -153,6 +156,13 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
         return false;
       }
       o.defaults.busyDrop = t == "drop";
+    } else if (arg == "--cov-confirmed") {
+      o.defaults.covConfirmed = true;
+    } else if (arg == "--cov-refuse") {
+      o.defaults.covRefuse = true;
+    } else if (arg == "--cov-drop-every") {
+      if (!number(1000000000, n)) return false;
+      o.defaults.covDropEvery = static_cast<uint32_t>(n);
     } else if (arg == "--iam-to") {
       if (!value(t)) return false;
       if (t != "sender" && t != "broadcast") {
@@ -210,6 +220,7 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
       if (cli.defaults.errorEvery) d.knobs.errorEvery = *cli.defaults.errorEvery;
       if (cli.defaults.maxConcurrent) d.knobs.maxConcurrent = *cli.defaults.maxConcurrent;
       if (cli.defaults.busyDrop) d.knobs.busyDrop = *cli.defaults.busyDrop;
+      ApplyCovKnobs(cli.defaults, d.knobs);
     }
     b.broadcast.port = cli.defaults.port;
   } else {
@@ -230,6 +241,7 @@ bool MakeBuilding(const CliOptions& cli, std::string_view fileText, Building& ou
       if (cli.defaults.errorEvery) k.errorEvery = *cli.defaults.errorEvery;
       if (cli.defaults.maxConcurrent) k.maxConcurrent = *cli.defaults.maxConcurrent;
       if (cli.defaults.busyDrop) k.busyDrop = *cli.defaults.busyDrop;
+      ApplyCovKnobs(cli.defaults, k);
     }
   }
   if (cli.broadcast == "none") {

@@ -8,6 +8,12 @@
 
 namespace bacsim {
 
+void ApplyCovKnobs(const ParseDefaults& d, Knobs& k) {
+  if (d.covDropEvery) k.covDropEvery = *d.covDropEvery;
+  if (d.covConfirmed) k.covConfirmed = *d.covConfirmed;
+  if (d.covRefuse) k.covRefuse = *d.covRefuse;
+}
+
 std::optional<Bytes> ParseStationAddress(std::string_view text) {
   Bytes out;
   auto nibble = [](char c) -> int {
@@ -283,6 +289,7 @@ bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Buildi
   if (overrides.errorEvery) knobs.errorEvery = *overrides.errorEvery;
   if (overrides.maxConcurrent) knobs.maxConcurrent = *overrides.maxConcurrent;
   if (overrides.busyDrop) knobs.busyDrop = *overrides.busyDrop;
+  ApplyCovKnobs(overrides, knobs);
   if (const Json* devices = root.Find("devices")) {
     if (devices->type != Json::kArray) return r.Fail("building", "devices must be an array");
     size_t objects = 0;

@@ -17,6 +17,8 @@ struct ParseDefaults {
   std::optional<bool> busyDrop;
   std::optional<uint32_t> maxApdu, abortLongerThan;
   std::optional<bool> readMultiple;
+  std::optional<uint32_t> covDropEvery;
+  std::optional<bool> covConfirmed, covRefuse;
   uint16_t port = kDefaultPort;
   bool portGiven = false;  // the command line's port wins over the file's
 };
@@ -29,6 +31,9 @@ void ApplyServiceKnobs(const ParseDefaults& d, Knobs& k);
 // appends generated devices. Unknown members are errors, so that a typing
 // mistake does not pass unnoticed.
 bool ParseBuilding(std::string_view text, const ParseDefaults& overrides, Building& b, std::string& error);
+
+// The command line's change-of-value knobs, where it gives them.
+void ApplyCovKnobs(const ParseDefaults& d, Knobs& k);
 
 // Station address text: hex octets, separated by ':' or not ("12", "00:12",
 // "0a05000abac0"); 1 to 6 octets.
