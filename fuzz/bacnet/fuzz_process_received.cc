@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "bacnet/bacnet_enums.h"
 #include "bacnet/bacnet_stack.h"
 
 namespace {
