@@ -116,7 +116,7 @@ TEST(SimCov, KnobsAndRefusals) {
   Ask(r, "127.0.0.2", Subscribe("00 00 00 01"));
   Ticks t = TickOver(r, 0, 0.05);
   ASSERT_EQ(t.frames.size(), 1u);
-  EXPECT_EQ(t.frames[0].hex.find("01 00 00 05 00 01 09 12"), 12u) << t.frames[0].hex;  // invoke 0
+  EXPECT_EQ(t.frames[0].hex.find("01 04 00 05 00 01 09 12"), 12u) << t.frames[0].hex;  // expecting reply, invoke 0
   t = TickOver(r, 1.0, 1.05);
   EXPECT_EQ(t.frames.size(), 1u);  // resent, same invoke identifier
   std::vector<std::string> log;

@@ -129,6 +129,10 @@ void Responder::Notify(Subscription& sub, double seconds, std::vector<Outgoing>&
   rq.npdu = sub.npdu;
   Outgoing frame = Reply(sub.device, rq, apdu);
   frame.delayMs = 0;
+  // A confirmed request expects a reply: the NPDU control octet says so
+  // (after the four or, relayed, ten octets of the envelope).
+  const size_t control = (frame.data[1] == bvlc::kForwardedNpdu ? 10 : 4) + 1;
+  if (sub.confirmed && frame.data.size() > control) frame.data[control] |= 0x04;
   const std::string line = std::string(sub.confirmed ? "cov-notify-confirmed " : "cov-notify ") + DeviceLabel(d) +
                            " dev=" + std::to_string(d.instance) + " " + ObjectTypeShort(o.type) + ":" +
                            std::to_string(o.instance) + " " + Describe(now) + " to=" + sub.sender.ToString();
