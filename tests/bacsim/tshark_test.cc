@@ -85,6 +85,8 @@ TEST(SimTshark, AnswersDecodeAsMeant) {
       {"I-Am-Router-To-Network", "127.0.0.255", F("01 80 00", bvlc::kOriginalBroadcast), {{"bacnet.mesgtyp", "0x01"}, {"bacnet.dnet", "5"}}},
       {"Reject-Message-To-Network", "127.0.0.10", RoutedRp("0C", "00 00 00 01", "19 55").replace(21, 2, "09"),
        {{"bacnet.mesgtyp", "0x03"}, {"bacnet.rejectreason", "1"}, {"bacnet.dnet", "9"}}},
+      {"SubscribeCOV Simple-ACK", "127.0.0.2", F("01 04 00 05 10 05 09 12 1C 00 00 00 01 29 00 39 3C"),
+       {{"bacapp.type", "2"}, {"bacapp.invoke_id", "16"}, {"bacapp.confirmed_service", "5"}}},
   };
   const char* dir = std::getenv("TMPDIR");
   const std::string path = std::string(dir && *dir ? dir : "/tmp") + "/bacsim_answers_" +
@@ -124,6 +126,43 @@ TEST(SimTshark, AnswersDecodeAsMeant) {
     }
   }
   if (!std::getenv("BACSIM_KEEP_PCAP")) std::remove(path.c_str());
+}
+
+// COV notifications as the devices send them: unconfirmed from a local
+// device, confirmed (by knob) through the router from a routed one.
+TEST(SimTshark, CovNotificationsDecodeAsMeant) {
+  if (!HaveTshark()) GTEST_SKIP() << "tshark not installed";
+  Building b = TestBuilding();
+  b.devices[2].knobs.covConfirmed = true;
+  Responder r(b);
+  Ask(r, "127.0.0.2", F("01 04 00 05 07 05 09 12 1C 00 00 00 01 29 00 39 3C"));
+  Ask(r, "127.0.0.10", F("01 24 00 05 01 0C FF 00 05 07 05 09 12 1C 00 C0 00 01 29 00 39 00"));
+  std::vector<Outgoing> out;
+  std::vector<std::string> log;
+  r.Tick(0, out, log);
+  ASSERT_EQ(out.size(), 2u);
+  const std::string path = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/bacsim_cov_" +
+                           std::to_string(getpid()) + ".pcap";
+  {
+    bacnet_test::PcapWriter w(path);
+    ASSERT_TRUE(w.ok());
+    for (const auto& o : out) w.Udp(static_cast<uint8_t>(r.Sockets()[o.socket].endpoint.ip), 47808, 1, o.to.port, o.data);
+  }
+  const auto rows = Fields(path, {"_ws.malformed", "_ws.expert.severity", "bacapp.unconfirmed_service",
+                                  "bacapp.confirmed_service", "bacapp.instance_number", "bacnet.snet",
+                                  "bacapp.present_value.real", "bacapp.present_value.enum_index"});
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& row : rows) {
+    EXPECT_EQ(row[0], "");
+    EXPECT_EQ(row[1], "");
+  }
+  EXPECT_EQ(rows[0][2], "2");
+  EXPECT_EQ(rows[0][4], "1001,1");
+  EXPECT_EQ(rows[0][6], "21.5");
+  EXPECT_EQ(rows[1][3], "1");
+  EXPECT_EQ(rows[1][5], "5");
+  EXPECT_EQ(rows[1][7], "1");
+  std::remove(path.c_str());
 }
 
 }  // namespace
