@@ -21,6 +21,7 @@ struct PollDraft {
   std::optional<IntervalSpec> interval;
   std::optional<uint32_t> timeoutMs;
   std::optional<bool> once;
+  std::optional<bool> logOnChange;
   std::optional<std::string> caption;
 };
 
@@ -229,6 +230,11 @@ const OptionSpec kOptions[] = {
        s.Current().interval = iv;
        return true;
      }},
+    {"--cov", "", true, true, [](ParseState& s, const std::string& value, std::string* error) {
+       if (value != "on" && value != "off") return Fail(error, "--cov takes on or off");
+       s.Current().logOnChange = value == "on";
+       return true;
+     }},
     {"--timeout", "", true, true, [](ParseState& s, const std::string& value, std::string* error) {
        uint32_t ms = 0;
        if (!Parsed("--timeout", value, &ms, error, ParseTimeout)) return false;
@@ -338,7 +344,8 @@ bool FinishOptions(ParseState& s, HostOptions* options, std::string* error) {
   HostOptions& o = s.o;
   if (!o.configFile.empty() && !s.polls.empty()) return Fail(error, "--config and --poll cannot be used together");
   if (!o.configFile.empty() && s.perPollGiven)
-    return Fail(error, "--instance, --items, --interval, --timeout, --once and --caption belong to --poll requests");
+    return Fail(error,
+                "--instance, --items, --interval, --timeout, --once, --cov and --caption belong to --poll requests");
   if (o.ttlSeconds != 0 && o.bbmdAddress.empty()) return Fail(error, "--ttl belongs to --bbmd");
   if (!o.bbmdAddress.empty() && o.ttlSeconds == 0) o.ttlSeconds = 300;
   if (!o.writeConfig.empty() && o.discoverAddress.empty()) return Fail(error, "--write-config belongs to --discover");
@@ -386,6 +393,7 @@ bool FinishOptions(ParseState& s, HostOptions* options, std::string* error) {
       p.interval = d.interval.value_or(defaults.interval.value_or(builtin.interval));
       p.timeoutMs = d.timeoutMs.value_or(defaults.timeoutMs.value_or(builtin.timeoutMs));
       p.once = d.once.value_or(defaults.once.value_or(false));
+      p.logOnChange = d.logOnChange.value_or(defaults.logOnChange.value_or(false));
       p.caption = d.caption.value_or(defaults.caption.value_or(""));
       o.polls.push_back(p);
     }
@@ -474,6 +482,12 @@ Request configuration (one of):
     --timeout T          answer time-out: milliseconds, or 2s (1..65535 ms;
                          default 1500)
     --once               read once instead of polling
+    --cov on|off         "Log on change": subscribe to every item's changes
+                         (lifetime 300 s, renewed at half of it) and read them
+                         by a safety-net poll every ten intervals (at least
+                         60 s); a device that refuses is polled (default off).
+                         In a --config file: <LogOnChange>1</LogOnChange> in a
+                         request, with <CovLifetime> and <SafetyNetPoll> (s)
     --caption TEXT       the request's description (default "Request #N")
   Without --config and --poll: --poll 127.0.0.2:47808 --instance 1001
   --items AI:1,AV:1,BI:1 --interval 1s.

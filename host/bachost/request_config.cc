@@ -231,6 +231,7 @@ std::string BuildRequestXml(const std::vector<PollSpec>& polls) {
     // request, and the items have one each.
     element(&xml, 2, "Instance", p.instances);
     element(&xml, 2, "Timeout", std::to_string(p.timeoutMs));
+    if (p.logOnChange) element(&xml, 2, "LogOnChange", "1");
     xml += "    <RequestMethod>\r\n";
     element(&xml, 3, "MethodOnce", p.once ? "1" : "0");
     element(&xml, 3, "MethodPoll", p.once ? "0" : "1");

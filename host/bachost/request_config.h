@@ -31,6 +31,7 @@ struct PollSpec {
   IntervalSpec interval;
   uint32_t timeoutMs = 1500;  // 1..65535
   bool once = false;
+  bool logOnChange = false;  // --cov on: the request's "Log on change"
 };
 
 // Object types by their short names (AI AO AV BI BO BV MSI MSO MSV NC),

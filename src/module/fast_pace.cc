@@ -209,12 +209,16 @@ void TSerialPortDM::RunFastTick(TRequestList::List& items) {
       if (served == TServed::Sent) ++i;
       continue;
     }
-    LogTimeout(item);
+    if (!item.CovOut) LogTimeout(item);
     item.Retries = 0;
     item.Pending = false;
     item.DevicePropertyPending = false;
     inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
     nextDue_ = 0;
+    if (item.CovOut) {
+      CovGaveUp(item);
+      continue;
+    }
     if (EndRequest(item)) DeliverGroup(item.GroupId, GroupResults, true);
   }
   FillWindow(items);

@@ -1,5 +1,6 @@
 #include "module/request_config.h"
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <unordered_set>
@@ -26,6 +27,12 @@ constexpr int32_t kDefaultPollInterval = 1000;
 constexpr int32_t kDefaultTimeout = 1500;
 constexpr uint16_t kMaxObjectType = 19;
 constexpr uint32_t kMaxObjectInstance = 0x3FFFFF;
+// Log on change: the subscription's lifetime in seconds, and the least
+// safety-net interval when the request names none.
+constexpr int32_t kDefaultCovLifetime = 300;
+constexpr int32_t kMinCovLifetime = 10;
+constexpr int32_t kMaxCovLifetime = 86400;
+constexpr int64_t kMinSafetyNetMs = 60000;
 
 // The element itself when its name is name, else its first descendant of
 // that name (depth first, document order).
@@ -160,6 +167,21 @@ void ReadTemplate(const TzovXMLNode* request, int32_t position, TRequestItem& t)
                               kel::XmlReadText(request, "PollUnits", "", true));
   const int32_t timeout = kel::XmlReadInteger(request, "Timeout", kDefaultTimeout, true);
   t.Timeout = timeout < 0 ? 0 : timeout;
+  t.LogOnChange = kel::XmlReadBool(request, "LogOnChange", false, true);
+  if (!t.LogOnChange) return;
+  // A subscribed item stays due for its renewals and safety-net reads, so
+  // it is polled whatever the request method says.
+  t.Poll = true;
+  const int32_t lifetime = kel::XmlReadInteger(request, "CovLifetime", kDefaultCovLifetime, true);
+  t.CovLifetime = static_cast<uint32_t>(lifetime < kMinCovLifetime   ? kMinCovLifetime
+                                        : lifetime > kMaxCovLifetime ? kMaxCovLifetime
+                                                                     : lifetime);
+  // The safety net in seconds; none given (or 0): ten intervals, at least a
+  // minute.
+  const int64_t net = kel::XmlReadInteger(request, "SafetyNetPoll", 0, true);
+  int64_t ms = net > 0 ? net * 1000 : std::max<int64_t>(int64_t{t.PollInterval} * 10, kMinSafetyNetMs);
+  if (ms > std::numeric_limits<int32_t>::max()) ms = std::numeric_limits<int32_t>::max();
+  t.SafetyNetMs = static_cast<int32_t>(ms);
 }
 
 }  // namespace

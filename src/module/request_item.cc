@@ -20,6 +20,9 @@ void TRequestItem::Assign(const TRequestItem& s) {
   ObjectType = s.ObjectType;
   Connection = s.Connection;
   Stopwatch = s.Stopwatch;
+  LogOnChange = s.LogOnChange;
+  CovLifetime = s.CovLifetime;
+  SafetyNetMs = s.SafetyNetMs;
 }
 
 }  // namespace bacnet_module

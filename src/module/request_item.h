@@ -11,6 +11,15 @@
 
 namespace bacnet_module {
 
+// Where an item of a request that logs on change stands with its
+// subscription.
+enum class TCovState : uint8_t {
+  Wanted,      // to be subscribed (the first send of the item subscribes)
+  Subscribed,  // the device answered the subscription; renewed and read by the safety net
+  CancelOwed,  // its group is polled instead: the subscription is cancelled first
+  Polled,      // the device refused or never answered: polled like any request
+};
+
 class TRequestItem {
  public:
   TRequestItem() : Value(kel::Variant::Null()) {}
@@ -52,6 +61,16 @@ class TRequestItem {
   uint8_t RpmLast = 0;  // the items the last request carried once it ended (0: a ReadProperty)
   bool RpmCarried = false;
   bool ReadSingle = false;
+  // Log on change: the subscription's lifetime (seconds), the safety-net
+  // poll's interval while subscribed, where the subscription stands, whether
+  // the request out is a subscription (or its cancel), and when it falls
+  // due to be renewed.
+  bool LogOnChange = false;
+  bool CovOut = false;
+  TCovState Cov = TCovState::Wanted;
+  uint32_t CovLifetime = 0;
+  int32_t SafetyNetMs = 0;
+  kel::TkelTimeout CovRenew;
   std::string Description;
   std::string Name;
   std::string Key;  // Name lower-cased, made with the item: the key of its record item

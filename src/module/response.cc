@@ -76,6 +76,8 @@ int32_t TSerialPortDM::TakeAnswer(TRequestItem& item, int32_t code, const bacnet
   const bool refused = code == bacnet::kPduError || code == bacnet::kPduReject || code == bacnet::kPduAbort;
   const std::string errorText = refused ? holder.ErrorText() : std::string();
   Status.NoteAnswer(item.Connection, item.Stopwatch.StartTime, refused ? &errorText : nullptr);
+  // A subscription's answer (noted above like any other) goes its own way.
+  if (item.CovOut) return TakeCovAnswer(item, code, holder);
   if (item.RpmCount > 0) return TakeMultipleAnswer(item, code, holder, list);
   item.Stopwatch.Start();
   if (code == bacnet::kPduComplexAck) {
@@ -105,6 +107,9 @@ int32_t TSerialPortDM::TakeAnswer(TRequestItem& item, int32_t code, const bacnet
   }
   item.Pending = false;
   item.Retries = 0;
+  // A subscribed item's read is the safety net's: the next one (or the
+  // renewal) follows at its own time.
+  if (item.Cov == TCovState::Subscribed && item.LogOnChange && !item.DevicePropertyPending) ArmSafetyNet(item);
   if (!item.DevicePropertyPending && item.IndexInGroup == static_cast<int32_t>(item.GroupSize))
     return DeliverGroup(item.GroupId, list, false);
   return 0;

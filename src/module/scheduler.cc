@@ -58,6 +58,7 @@ void TSerialPortDM::RunTick() {
   }
   TRequestListWrite w(RequestList);
   TRequestList::List& items = w.Items();
+  FlushOwedRecords();
   SyncPace();
   if (fastActive_) {
     RunFastTick(items);
@@ -103,9 +104,13 @@ TSerialPortDM::TTickOutcome TSerialPortDM::ServeInHand(TRequestItem& item) {
   if (item.Pending) {
     if (!item.Stopwatch.Expired(static_cast<uint32_t>(item.Timeout))) return TTickOutcome::Awaited;
     if (item.Retries >= kMaxRetries) {
-      LogTimeout(item);
+      if (!item.CovOut) LogTimeout(item);
       item.Retries = 0;
       item.Pending = false;
+      if (item.CovOut) {
+        CovGaveUp(item);
+        return TTickOutcome::GaveUp;
+      }
       if (EndRequest(item)) DeliverGroup(item.GroupId, GroupResults, true);
       return TTickOutcome::GaveUp;
     }
@@ -187,6 +192,7 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
   Current = nullptr;
   DropCarried(item);  // a resend takes its items anew
   item.RpmLast = 0;
+  item.CovOut = false;
   bool known = false;
   {
     bacnet::TDeviceReadLock devices(Stack.Data.Devices);
@@ -224,7 +230,11 @@ int32_t TSerialPortDM::SendRequest(TRequestItem& item) {
     device->NextInvokeId();
   }
   if (!readProperty) {
-    if (ReadsMultiple(item)) return SendMultiple(item, conn);
+    int32_t code = 0;
+    if (item.LogOnChange && SendSubscription(item, conn, code)) return code;
+    // A request logged on change reads its items one by one: the group's
+    // other items are subscribed and not due with it.
+    if (!item.LogOnChange && ReadsMultiple(item)) return SendMultiple(item, conn);
     const int32_t r = Stack.ReadProperty(conn, item.ObjectInstance, item.ObjectType, bacnet::kPropPresentValue);
     if (r >= 0) {
       Current = &item;

@@ -24,7 +24,8 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner)
           },
           [this](const std::string& manager, int32_t kind, uint32_t retrySeconds) {
             LogRegistration(manager, kind, retrySeconds);
-          }}) {
+          }}),
+      CovProcessId(NextCovProcessId()) {
   Timer = new kel::TkelTimerEx(this);
   Timer->SetEnabled(false);
   Timer->SetInterval(kTickIntervalMs);
@@ -49,6 +50,9 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner)
   Stack.OnReadPropertyMultipleAck = [this](bacnet::TBACnetStack&, const bacnet::TRpmAck& ack) {
     KeepMultipleAck(ack);
   };
+  // Called inside ProcessReceived, which ProcessResponse calls under the
+  // request list's write lock.
+  Stack.OnCovNotification = [this](bacnet::TBACnetStack&, const bacnet::TCovNotification& n) { TakeNotification(n); };
 }
 
 void TSerialPortDM::LogRegistration(const std::string& manager, int32_t kind, uint32_t retrySeconds) {
@@ -91,6 +95,10 @@ TSerialPortDM::~TSerialPortDM() {
   }
   delete Timer;  // waits for a tick running on another thread
   Timer = nullptr;
+  try {
+    CancelSubscriptions();
+  } catch (...) {
+  }
   try {
     Foreign.Close();  // the manager forgets this data source
   } catch (...) {
@@ -135,11 +143,16 @@ void TSerialPortDM::ResetRequests(bool withPause) {
     item->Stopwatch.Clear();
     item->Retries = 0;
   }
+  ResetCov(w.Items());
 }
 
 void TSerialPortDM::PrepareRebuild() {
   Timer->SetEnabled(false);
   TRequestListWrite w(RequestList);
+  CancelSubscriptions();  // before the devices are forgotten
+  covGroups_.clear();
+  covLogged_.clear();
+  covOwed_ = false;
   Current = nullptr;
   inFlight_.clear();  // the items go with the list
   nextDue_ = 0;

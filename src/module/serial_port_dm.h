@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "bacnet/bacnet_stack.h"
@@ -22,6 +24,9 @@
 namespace bacnet_module {
 
 class TaPlugin;
+
+// A subscriber process identifier not yet given to a data source.
+uint32_t NextCovProcessId();
 
 // Result codes of SendRequest besides the invoke identifier (0..255).
 constexpr int32_t kSendDiscovering = -100;
@@ -130,6 +135,19 @@ class TSerialPortDM : public kel::TComponent {
   // The "DEVICE-STATUS" lines of this data source's devices, each ended
   // with CR LF.
   std::string DeviceStatusText();
+  // The subscriber process identifier of this data source's subscriptions.
+  const uint32_t CovProcessId;
+
+  // ---- Log on change (cov.cc; under the request list's write lock) -------
+  // The notification's value taken by the subscribed item it is for, and
+  // the group's record sent (or owed until the least interval between two
+  // records has passed); anything else is dropped.
+  void TakeNotification(const bacnet::TCovNotification& notification);
+  // Sends the records owed whose interval has passed.
+  void FlushOwedRecords();
+  // Cancels every subscription held or asked for (the answers are not
+  // awaited); the items want a subscription again.
+  void CancelSubscriptions();
 
  private:
   // Re-arms the timer (UpdateTimer) when the scope ends, unless the module
@@ -262,6 +280,34 @@ class TSerialPortDM : public kel::TComponent {
   std::vector<bacnet::TRpmResult> rpmResults_;
   std::vector<bacnet::TRpmItem> rpmObjects_;
   std::vector<uint8_t> rpmUsed_;
+  // ---- Log on change (cov.cc) --------------------------------------------
+  struct TCovGroup {
+    bool FellBack = false;  // polled instead: a subscription was refused or not answered
+    bool Owed = false;      // a notification waits for the interval to pass
+    kel::TkelTimeout LastRecord;
+  };
+  // The SubscribeCOV (or its cancel) item needs now, if any: the stack's
+  // invoke identifier or negative code in code, and true; false when the
+  // item's own read is to be sent.
+  bool SendSubscription(TRequestItem& item, const bacnet::TDeviceConnInfo& conn, int32_t& code);
+  // The answer to a subscription; the values added to a record (none).
+  int32_t TakeCovAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder);
+  // The subscription of item was not answered after its last try.
+  void CovGaveUp(TRequestItem& item);
+  // The group of failed is polled instead, with one log line per device.
+  void CovFallBack(TRequestItem& failed, const std::string& reason);
+  // The next safety-net read or renewal of a subscribed item, whichever
+  // comes first.
+  static void ArmSafetyNet(TRequestItem& item);
+  // The group's record to the host now, or owed when the last one is too
+  // recent.
+  void CovRecord(uint32_t groupId);
+  // Every subscription wanted again (after the list was made or the data
+  // source opened).
+  void ResetCov(TRequestList::List& items);
+  std::unordered_map<uint32_t, TCovGroup> covGroups_;
+  std::unordered_set<std::string> covLogged_;  // the devices whose fallback is logged
+  bool covOwed_ = false;
 
   // The idle tick: the earliest time an idle item falls due (on the 64-bit
   // clock), worked out by the scan that found nothing to send; until then a

@@ -419,6 +419,8 @@ TEST(CommandLine, BadArgumentsGiveAReason) {
       {"--discover", "10.0.0.255", "--poll", "10.0.0.1"},
       {"--discover", "10.0.0.255", "--config", "x.xml"},
       {"--rpm", "yes"},
+      {"--cov", "yes"},
+      {"--config", "x.xml", "--cov", "on"},
   };
   for (const auto& args : bad) {
     host::HostOptions o;
@@ -462,6 +464,27 @@ TEST(DeviceTable, StatusLinesBecomeATableAndAConfiguration) {
   EXPECT_NE(xml.find("caption=\"AHU &quot;roof&quot;\""), std::string::npos) << xml;
   EXPECT_NE(xml.find("<EP>10.0.0.9:47809</EP>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("caption=\"Device 7\""), std::string::npos) << xml;
+}
+
+TEST(CommandLine, CovOnWritesLogOnChangeOnlyIntoItsRequests) {
+  host::HostOptions o;
+  std::string error;
+  ASSERT_TRUE(host::ParseCommandLine({"--poll", "10.0.0.1", "--cov", "on", "--poll", "10.0.0.2"}, &o, &error)) << error;
+  ASSERT_EQ(o.polls.size(), 2u);
+  EXPECT_TRUE(o.polls[0].logOnChange);
+  EXPECT_FALSE(o.polls[1].logOnChange);
+  kel::TzovXMLTree tree;
+  tree.LoadFromText(host::BuildRequestXml(o.polls));
+  const kel::TzovXMLNode* root = tree.FindNode("modbusrtuquery");
+  ASSERT_NE(root, nullptr);
+  ASSERT_EQ(root->ChildCount(), 2u);
+  EXPECT_EQ(ReadText(root->Child(0), "LogOnChange"), "1");
+  // Off, the request is written as before: no element at all.
+  EXPECT_EQ(root->Child(1)->FindNode("LogOnChange"), nullptr);
+  host::HostOptions d;
+  ASSERT_TRUE(host::ParseCommandLine({"--cov", "on"}, &d, &error)) << error;
+  ASSERT_EQ(d.polls.size(), 1u);
+  EXPECT_TRUE(d.polls[0].logOnChange) << "the quick-start request";
 }
 
 }  // namespace

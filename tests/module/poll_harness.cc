@@ -126,6 +126,37 @@ bool ParseSent(const std::string& message, SentFrame& out) {
     out.objectInstance = out.objects[0].second;
     return true;
   }
+  if (pos + 3 == f.size() && f[pos] == 0x20) {
+    out.simpleAck = true;
+    out.invokeId = f[pos + 1];
+    return true;
+  }
+  if (pos + 4 <= f.size() && f[pos] == 0x00 && f[pos + 3] == 0x05) {
+    // SubscribeCOV: [0] process, [1] object, then [2] and [3] unless cancelled.
+    out.subscribe = true;
+    out.invokeId = f[pos + 2];
+    for (size_t at = pos + 4; at < f.size();) {
+      const uint8_t tag = f[at];
+      const size_t len = tag & 0x07;
+      if (at + 1 + len > f.size()) return false;
+      uint32_t v = 0;
+      for (size_t k = 0; k < len; ++k) v = v << 8 | f[at + 1 + k];
+      switch (tag >> 4) {
+        case 0: out.processId = v; break;
+        case 1:
+          out.objectType = static_cast<uint16_t>(v >> 22);
+          out.objectInstance = v & 0x3FFFFF;
+          break;
+        case 3:
+          out.hasLifetime = true;
+          out.lifetime = v;
+          break;
+        default: break;
+      }
+      at += 1 + len;
+    }
+    return true;
+  }
   if (pos + 9 > f.size() || f[pos] != 0x00 || f[pos + 3] != 0x0C || f[pos + 4] != 0x0C) return false;
   out.invokeId = f[pos + 2];
   const uint32_t id = uint32_t{f[pos + 5]} << 24 | uint32_t{f[pos + 6]} << 16 | uint32_t{f[pos + 7]} << 8 | f[pos + 8];
@@ -193,6 +224,30 @@ std::vector<uint8_t> MultipleAck(const SentFrame& req, float base) {
   for (const auto& [type, instance] : req.objects)
     results.push_back({type, instance, base + static_cast<float>(instance)});
   return MultipleAck(req, results);
+}
+
+std::vector<uint8_t> SimpleAck(const SentFrame& req) {
+  std::vector<uint8_t> f = Header();
+  f.insert(f.end(), {0x20, req.invokeId, 0x05});
+  return Finish(f);
+}
+
+std::vector<uint8_t> CovNotice(uint32_t processId, uint32_t device, uint16_t objectType, uint32_t instance,
+                               float value, bool confirmed, uint8_t invokeId) {
+  std::vector<uint8_t> f = Header();
+  if (confirmed) f.insert(f.end(), {0x00, 0x05, invokeId, 0x01});
+  else f.insert(f.end(), {0x10, 0x02});
+  f.push_back(0x0C);
+  for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(processId >> s));
+  PutObjectId(f, 0x1C, 8, device);
+  PutObjectId(f, 0x2C, objectType, instance);
+  f.insert(f.end(), {0x39, 0x78, 0x4E, 0x09, 0x55, 0x2E});
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  f.push_back(0x44);
+  for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(bits >> s));
+  f.insert(f.end(), {0x2F, 0x09, 0x6F, 0x2E, 0x82, 0x04, 0x00, 0x2F, 0x4F});
+  return Finish(f);
 }
 
 std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr) {
@@ -426,7 +481,7 @@ std::string ConfigXml(const std::vector<RequestXml>& requests) {
     x += r.caption.empty() ? "<Request>" : "<Request caption=\"" + r.caption + "\">";
     x += "<Enabled>" + std::string(r.enabled ? "1" : "0") + "</Enabled>";
     x += "<EP>" + r.endpoint + "</EP><Instance>" + r.instances + "</Instance>";
-    x += "<Timeout>" + std::to_string(r.timeout) + "</Timeout>";
+    x += "<Timeout>" + std::to_string(r.timeout) + "</Timeout>" + r.extra;
     x += "<MethodPoll>" + std::string(r.poll ? "1" : "0") + "</MethodPoll>";
     x += "<PollInterval>" + std::to_string(r.interval) + "</PollInterval><PollUnits>" + r.units + "</PollUnits>";
     x += "<Response>";

@@ -57,6 +57,13 @@ struct SentFrame {
   // (objectType and objectInstance are the first's).
   bool multiple = false;
   std::vector<std::pair<uint16_t, uint32_t>> objects;
+  // A SubscribeCOV (objectType/objectInstance: the monitored object; no
+  // lifetime: a cancel), or the Simple-ACK of a confirmed notification.
+  bool subscribe = false;
+  uint32_t processId = 0;
+  bool hasLifetime = false;
+  uint32_t lifetime = 0;
+  bool simpleAck = false;
 };
 // Parses the envelope and the frame; false when it is neither request.
 bool ParseSent(const std::string& message, SentFrame& out);
@@ -83,6 +90,12 @@ struct MultipleResult {
 std::vector<uint8_t> MultipleAck(const SentFrame& req, const std::vector<MultipleResult>& results);
 // The ACK giving every object of req the value base + its instance.
 std::vector<uint8_t> MultipleAck(const SentFrame& req, float base);
+// The Simple-ACK of a request (SubscribeCOV's answer).
+std::vector<uint8_t> SimpleAck(const SentFrame& req);
+// A COV notification from device for one object, with a REAL present value
+// and the status flags; confirmed ones carry invokeId.
+std::vector<uint8_t> CovNotice(uint32_t processId, uint32_t device, uint16_t objectType, uint32_t instance,
+                               float value, bool confirmed = false, uint8_t invokeId = 0);
 // An answer from a device behind a router: the NPDU names the source network
 // and station address.
 std::vector<uint8_t> Routed(const std::vector<uint8_t>& frame, uint16_t snet, const std::vector<uint8_t>& sadr);
@@ -164,6 +177,7 @@ struct RequestXml {
   std::string units = "MS";
   int32_t timeout = 1500;
   bool enabled = true;
+  std::string extra;  // more of the request's elements, as XML
   // "D00:1=NAME" entries.
   std::vector<std::string> items;
 };

@@ -265,6 +265,15 @@ object frmOption: TfrmOption
     object MsgPollUnits: TTntMenuItem
       Caption = 'Interval units'
     end
+    object MsgLogOnChange: TTntMenuItem
+      Caption = 'Log on change (subscribe; polled where the device cannot)'
+    end
+    object MsgCovLifetime: TTntMenuItem
+      Caption = 'Subscription lifetime (s)'
+    end
+    object MsgSafetyNet: TTntMenuItem
+      Caption = 'Safety-net poll interval (s; 0: ten intervals, at least 60)'
+    end
     object MsgName: TTntMenuItem
       Caption = 'Export name'
     end

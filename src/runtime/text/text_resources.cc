@@ -61,6 +61,7 @@ const TClassInfo& TTextResources::StaticClass() {
       TextProp<&TTextResources::TextFdSilent>("TextFdSilent"),
       TextProp<&TTextResources::TextFdRegistered>("TextFdRegistered"),
       TextProp<&TTextResources::TextNoReadMultiple>("TextNoReadMultiple"),
+      TextProp<&TTextResources::TextCovFallback>("TextCovFallback"),
   };
   static const TClassInfo cls{"TTextResources", &TCustomTextResources::StaticClass(), props, std::size(props)};
   return cls;
@@ -92,6 +93,7 @@ TTextResources::TTextResources(TComponent* owner) : TCustomTextResources(owner) 
   AddText(&TextFdSilent);
   AddText(&TextFdRegistered);
   AddText(&TextNoReadMultiple);
+  AddText(&TextCovFallback);
 }
 
 }  // namespace kel

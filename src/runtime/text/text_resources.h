@@ -94,6 +94,9 @@ class TTextResources : public TCustomTextResources {
   std::string TextFdRefused = "Broadcast manager %s refused the foreign-device registration (result %s); next try in %s s";
   std::string TextFdSilent = "Broadcast manager %s did not answer the foreign-device registration; next try in %s s";
   std::string TextFdRegistered = "Registered as a foreign device with broadcast manager %s again";
+  // A request logging on change is polled instead: the device (instance
+  // and address), then why.
+  std::string TextCovFallback = "No log on change with device %s at %s (%s): its requests are polled instead";
 };
 
 }  // namespace kel
