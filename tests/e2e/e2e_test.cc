@@ -592,6 +592,94 @@ TEST_F(EndToEnd, FreshOnlyRecordsAfterAnOutageCarryNoValueFromBeforeIt) {
   }
 }
 
+// Log on change: device 1001 toggles BI:1 every second, device 1002 refuses
+// subscriptions (or, by case, 1001 sends confirmed notifications, or drops
+// every third one while the safety net reads every second).
+std::string CovBuilding(const std::string& knobs) {
+  return R"({"devices": [
+    {"instance": 1001, "address": "127.0.0.2", "name": "AHU-1")" + knobs + R"(,
+     "objects": [{"type": "BI", "instance": 1, "value": 0, "period": 1},
+                 {"type": "AV", "instance": 1, "value": 21.5, "fixed": true}]},
+    {"instance": 1002, "address": "127.0.0.3", "name": "Boiler-1", "cov_refuse": true,
+     "objects": [{"type": "AI", "instance": 1, "value": 60.0, "amplitude": 5.0, "period": 60}]}]})";
+}
+
+std::string CovConfig(const std::string& port, const std::string& safetyNet) {
+  std::string xml = "<MODBUSRTUQUERY>";
+  const char* devices[][2] = {{"127.0.0.2", "1001"}, {"127.0.0.3", "1002"}};
+  for (const auto& d : devices) {
+    xml += std::string("<Request caption=\"") + d[1] + "\"><Enabled>1</Enabled><EP>" + d[0] + ":" + port +
+           "</EP><Instance>" + d[1] + "</Instance><Timeout>300</Timeout><LogOnChange>1</LogOnChange>" +
+           "<SafetyNetPoll>" + safetyNet + "</SafetyNetPoll><RequestMethod><MethodPoll>1</MethodPoll>" +
+           "<PollInterval>1</PollInterval><PollUnits>S</PollUnits></RequestMethod><Response>";
+    xml += std::string(d[1]) == "1001"
+               ? "<Item><Name>BI_1</Name><DataType>D03</DataType><Instance>1</Instance></Item>"
+                 "<Item><Name>AV_1</Name><DataType>D02</DataType><Instance>1</Instance></Item>"
+               : "<Item><Name>AI_1</Name><DataType>D00</DataType><Instance>1</Instance></Item>";
+    xml += "</Response></Request>";
+  }
+  return xml + "</MODBUSRTUQUERY>";
+}
+
+TEST_F(EndToEnd, LogOnChangeCatchesEveryChangeAsARecordAndPollsTheDeviceThatRefuses) {
+  struct Case {
+    const char* what;
+    std::string knobs;
+    std::string safetyNet;  // seconds; 0: the default (60 s here)
+  };
+  const Case cases[] = {{"unconfirmed", "", "0"},
+                        {"confirmed", R"(, "cov_confirmed": true)", "0"},
+                        {"every third notification dropped", R"(, "cov_drop_every": 3)", "1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartOwnBuilding(CovBuilding(c.knobs));
+    const std::string config = TempFile("cov.xml", CovConfig(kPort, c.safetyNet));
+    HostRun r = Host({"--bind", "127.0.0.1:0", "--device-properties", "off", "--config", config, "--records", "12"});
+    std::remove(config.c_str());
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The logger cancels its subscriptions on the way out.
+    EXPECT_TRUE(sim_->WaitFor([](const std::string& out, const std::string&) {
+      return out.find("cancel BI:1") != std::string::npos && out.find("cancel AV:1") != std::string::npos;
+    }, 10s)) << sim_->Out();
+    std::vector<const Record*> changes, polled, net;
+    for (const Record& rec : r.records) {
+      const double dev = rec.Number("DEV_ID");
+      if (dev == 1001 && rec.via == "kind9") changes.push_back(&rec);
+      else if (dev == 1001) net.push_back(&rec);
+      else if (dev == 1002) polled.push_back(&rec);
+      else ADD_FAILURE() << "record of no device: " << dev;
+    }
+    EXPECT_GE(polled.size(), 2u) << "the refusing device is polled";
+    for (const Record* rec : polled) EXPECT_EQ(rec->via, "output");
+    EXPECT_EQ(Count(r.log, "No log on change with device 1002 at 127.0.0.3:" + kPort +
+                               " (Services, Cov Subscription Failed)"), 1);
+    EXPECT_EQ(Count(r.log, "1001"), 0) << "the subscribed device is not named";
+    ASSERT_GE(changes.size() + net.size(), 3u);
+    if (c.safetyNet == "0") {
+      EXPECT_TRUE(net.empty()) << "no read within the safety net's 60 s";
+      // The first notification of each subscription carries its value; from
+      // then on every record of the subscribed device is a change of BI:1,
+      // with the fixed AV:1 beside it.
+      size_t first = 0;
+      while (first < changes.size() && !changes[first]->Find("AV_1")) ++first;
+      ASSERT_LE(first, 1u) << "AV:1 arrives with its subscription";
+      ASSERT_GE(changes.size() - first, 3u);
+      for (size_t i = first + 1; i < changes.size(); ++i)
+        EXPECT_NE(changes[i]->Number("BI_1"), changes[i - 1]->Number("BI_1")) << i;
+      for (size_t i = first; i < changes.size(); ++i) EXPECT_DOUBLE_EQ(changes[i]->Number("AV_1"), 21.5);
+    } else {
+      EXPECT_GE(net.size(), 2u) << "the safety net reads what the lost notifications left out";
+    }
+    EXPECT_NE(sim_->Out().find("subscribed BI:1 process="), std::string::npos);
+    if (c.knobs.find("confirmed") != std::string::npos) {
+      EXPECT_NE(sim_->Out().find("cov-ack dev=1001"), std::string::npos) << "our Simple-ACK reached the device";
+      EXPECT_EQ(sim_->Out().find("cov-unacked"), std::string::npos);
+    }
+    sim_->Stop(SIGTERM, 10s);
+    sim_.reset();
+  }
+}
+
 // The flood of I-Ams comes as fast as the logger takes it in, so that the
 // socket loses none (the sanitized build handles a few thousand a second).
 #if defined(__SANITIZE_ADDRESS__)
