@@ -3,7 +3,7 @@
 
     python3 bench/e2e/e2e_bench.py [BUILD_DIR [CASE...]]   (default build/release, every case;
                                                            CASE: pace cpu-1000 cpu-idle sources-500
-                                                           discovery flood fast fast-discovery rpm)
+                                                           discovery flood fast fast-discovery rpm cov)
 
   pace        requests per second of one data source polling a device that
               answers at once (the tick allows 20)
@@ -35,6 +35,15 @@
               latency and with 20 ms per answer: points per second, frames
               per point and bachost's CPU per point, as ratios to
               ReadProperty's
+
+  cov         log on change against polling, side by side: 1000 binary points
+              on 10 devices, each toggling every 5..15 s (10 s on average),
+              logged for COV_SECONDS (default 60) by polling every 1 s and by
+              log on change (both at the fast pace, 64 in flight, 8 per
+              device): frames on the wire (sent + received by bachost),
+              records, changes caught (a record with the new value within
+              1 s of the change, the simulator's own schedule) and bachost's
+              CPU
 
 Every figure is bachost's own (CPU from wait4, threads and peak RSS sampled
 from /proc of that process; the flood cases take the peak RSS from wait4,
@@ -371,6 +380,83 @@ def case_discovery(fast=False):
           f"(first after {times[0]:.2f} s); bachost peak RSS {rss} kB")
 
 
+COV_SECONDS = float(os.environ.get("COV_SECONDS", "60"))
+COV_DEVICES = 10
+COV_POINTS = 1000
+
+
+def cov_building():
+    per = COV_POINTS // COV_DEVICES
+    return {"devices": [{"instance": 5001 + d, "address": f"127.0.3.{d + 1}",
+                         "objects": [{"type": "BV", "instance": i, "value": 0, "period": 5 + (d * per + i) % 11}
+                                     for i in range(per)]} for d in range(COV_DEVICES)]}
+
+
+def cov_config(log_on_change):
+    """One request of one item per point, polled every second or logged on change."""
+    per = COV_POINTS // COV_DEVICES
+    x = "<MODBUSRTUQUERY>"
+    for d in range(COV_DEVICES):
+        for i in range(per):
+            x += (f"<Request caption=\"P{d}_{i}\"><Enabled>1</Enabled><EP>127.0.3.{d + 1}:{PORT}</EP>"
+                  f"<Instance>{5001 + d}</Instance><Timeout>1500</Timeout>"
+                  f"<LogOnChange>{1 if log_on_change else 0}</LogOnChange><MethodPoll>1</MethodPoll>"
+                  f"<PollInterval>1</PollInterval><PollUnits>S</PollUnits><Response><Item><Name>P{d}_{i}</Name>"
+                  f"<DataType>D05</DataType><Instance>{i}</Instance></Item></Response></Request>")
+    return x + "</MODBUSRTUQUERY>"
+
+
+def case_cov():
+    building = cov_building()
+    # The simulator's schedule: a binary value toggles at every multiple of
+    # its period after the simulator's start.
+    schedule = {}
+    for d, dev in enumerate(building["devices"]):
+        for o in dev["objects"]:
+            schedule[f"P{d}_{o['instance']}"] = o["period"]
+    rows = []
+    with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as f:
+        json.dump(building, f)
+    try:
+        for label, on in (("polling every 1 s", False), ("log on change", True)):
+            sim = start_sim("--config", f.name, "--broadcast", "none")
+            sim_start = time.monotonic()
+            seen = {}  # point -> [(time after the simulator's start, value)]
+
+            def on_line(line, t, probe):
+                try:
+                    rec = json.loads(line)
+                except ValueError:
+                    return
+                at = time.monotonic() - sim_start
+                for name, value in rec.get("items", {}).items():
+                    if name in schedule:
+                        seen.setdefault(name, []).append((at, value))
+            try:
+                s, wall, cpu, _, _ = with_config(cov_config(on), lambda name: run_host(
+                    ["--device-properties", "off", "--pace", "fast", "--in-flight", "64", "--per-device", "8",
+                     "--config", name, "--duration", str(COV_SECONDS)], on_line))
+            finally:
+                stop(sim)
+            changes = caught = 0
+            for name, period in schedule.items():
+                k = 1
+                while k * period < COV_SECONDS - 1:
+                    when, value = k * period, k % 2
+                    changes += 1
+                    caught += any(when <= at <= when + 1.0 and v == value for at, v in seen.get(name, ()))
+                    k += 1
+            frames = s["frames-sent"] + s["frames-received"]
+            rows.append((label, frames, s["records"], caught, changes, cpu))
+    finally:
+        os.unlink(f.name)
+    base = rows[0][1]
+    for label, frames, records, caught, changes, cpu in rows:
+        print(f"cov {label}: {frames} frames ({frames / base:.3f} of polling), {records} records, "
+              f"{caught} of {changes} changes caught within 1 s, bachost {cpu:.2f} s CPU "
+              f"in {COV_SECONDS:.0f} s")
+
+
 def main():
     if wanted("pace") or wanted("cpu-1000") or wanted("cpu-idle") or wanted("sources-500"):
         sim = start_sim()
@@ -392,6 +478,8 @@ def main():
                 case_discovery(fast)
             finally:
                 stop(sim)
+    if wanted("cov"):
+        case_cov()
     if wanted("flood"):
         named = ["--poll", f"127.0.0.2:{PORT}", "--instance", "1001", "--items", "AI:1", "--interval", "1s"]
         pattern = ["--poll", f"127.1.255.255:{PORT}", "--instance", "*", "--items", "AI:1", "--interval", "1h"]
