@@ -772,16 +772,18 @@ TEST_F(EndToEnd, WiresharkFindsNoMalformedFrameInTheConversation) {
   StartBuilding({"--error-every", "4"});
   HostRun r = Host({"--bind", "127.0.0.1:0", "--poll", "127.0.0.255:" + kPort, "--instance", "*", "--items",
                     "AI:1,BI:1,MSV:1,NC:1,AV:99", "--poll", "127.0.1.5:" + kPort, "--instance", "3001",
-                    "--items", "AO:1", "--interval", "200ms", "--timeout", "300ms", "--duration", "3"});
+                    "--items", "AO:1", "--poll", "127.0.0.2:" + kPort, "--instance", "1001", "--items",
+                    "BI:1,MSV:1", "--cov", "on", "--interval", "200ms", "--timeout", "300ms", "--duration", "3"});
   ASSERT_EQ(r.status, 0) << r.err;
   sim_->Stop(SIGTERM, 10s);
   // The capture writes what it has when it is asked to stop.
   capture.Stop(SIGINT, 20s);
   ChildProcess check({tshark, "-r", pcap, "-d", "udp.port==" + kPort + ",bvlc", "-T", "fields", "-e", "frame.number",
-                      "-e", "bvlc.function", "-e", "bacapp.type", "-e", "_ws.malformed", "-e", "_ws.expert.severity"});
+                      "-e", "bvlc.function", "-e", "bacapp.type", "-e", "_ws.malformed", "-e", "_ws.expert.severity",
+                      "-e", "bacapp.confirmed_service", "-e", "bacapp.unconfirmed_service"});
   ASSERT_EQ(check.Wait(60s), 0) << check.Err();
   std::remove(pcap.c_str());
-  long frames = 0, apdus = 0, forwarded = 0;
+  long frames = 0, apdus = 0, forwarded = 0, subscriptions = 0, notifications = 0;
   for (const std::string& line : Lines(check.Out())) {
     if (line.empty()) continue;
     ++frames;
@@ -793,14 +795,18 @@ TEST_F(EndToEnd, WiresharkFindsNoMalformedFrameInTheConversation) {
       if (tab == std::string::npos) break;
       at = tab + 1;
     }
-    f.resize(5);
+    f.resize(7);
     if (!f[2].empty()) ++apdus;
+    if (f[5] == "5") ++subscriptions;  // SubscribeCOV (and its cancel) and the answers
+    if (f[6] == "2") ++notifications;
     if (f[1] == "0x04") ++forwarded;
     EXPECT_TRUE(f[3].empty()) << "malformed: " << line;
   }
   EXPECT_GT(frames, 50);
   EXPECT_EQ(apdus, frames) << "every frame carries an application layer the dissector read";
   EXPECT_GT(forwarded, 0) << "the relayed device's answers were in the capture";
+  EXPECT_GE(subscriptions, 4) << "two subscriptions and their acknowledgements at least";
+  EXPECT_GE(notifications, 2);
 }
 
 TEST_F(EndToEnd, PollsADeviceOfAnIndependentStack) {
