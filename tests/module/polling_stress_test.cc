@@ -213,5 +213,72 @@ TEST(PollingStress, ReadPropertyMultipleAtTheFastPaceAnswersOnTwoThreadsThenTheS
   FastPaceAnswersOnTwoThreads(true);
 }
 
+TEST(PollingStress, LogOnChangeWithNotificationsOnAThirdThreadWhileSourcesComeAndGo) {
+  Watchdog watchdog(std::chrono::seconds(120));
+  kel::SetTimeoutClock(kel::TTickClock{});
+  PollHost host(false);
+  Network net;
+  // The process identifier each data source subscribes with, as sent.
+  std::atomic<uint32_t> process[3] = {0, 0, 0};
+  host.OnSent = [&](const SentFrame& f) {
+    if (f.subscribe && f.dataSourceId >= 1 && f.dataSourceId <= 2) process[f.dataSourceId] = f.processId;
+    net.Put(f);
+  };
+  RequestXml r;
+  r.interval = 50;
+  r.timeout = 200;
+  r.items = {"D00:1=A", "D00:2=B", "D00:3=LAST"};
+  r.extra = "<LogOnChange>1</LogOnChange><SafetyNetPoll>1</SafetyNetPoll><CovLifetime>10</CovLifetime>";
+  RequestXml fast = r;
+  fast.endpoint = "192.168.1.31";
+  fast.instances = "8";
+  host.Start(ConfigXml({r, fast}));
+  host.Plugin()->Config->spMinInt_Value = 5;  // merged records, flushed by the tick
+  host.SaveOptions();
+  ASSERT_EQ(host.SetState("1;A;a\r\n2;B;b\r\n"), 0);
+  std::atomic<bool> stop{false};
+  auto receiver = [&] {
+    SentFrame f;
+    while (net.Take(f)) {
+      if (f.octets.empty() || f.simpleAck) continue;
+      const std::string peer = f.address + ":" + std::to_string(f.port);
+      host.Receive(f.subscribe ? SimpleAck(f) : RealAck(f, 1.0f), peer, f.dataSourceId);
+      f = SentFrame();
+    }
+  };
+  std::thread r1(receiver), r2(receiver);
+  std::thread notifier([&] {
+    for (uint32_t n = 0; !stop; ++n) {
+      const int ds = 1 + static_cast<int>(n % 2);
+      const bool second = n % 4 >= 2;
+      host.Receive(CovNotice(process[ds].load(), second ? 8 : 7, 0, 1 + n % 3, static_cast<float>(n), n % 5 == 0, 1),
+                   second ? "192.168.1.31:47808" : "192.168.1.30:47808", ds);
+      if (n % 64 == 0) std::this_thread::sleep_for(1ms);
+    }
+  });
+  const char* sets[] = {"1;A;a\r\n", "1;A;a\r\n2;B;b\r\n", "2;B;b\r\n", "1;A;a\r\n2;B;b\r\n"};
+  for (int i = 0; i < 16; ++i) {
+    host.SetState(sets[i % 4]);
+    if (i % 6 == 5) {
+      host.Command("UNLOAD");
+      host.Command("LOAD");
+      host.SetState(sets[1]);
+    }
+    std::this_thread::sleep_for(30ms);
+  }
+  size_t records = 0;
+  for (int i = 0; i < 300 && records < 20; ++i) {
+    records += host.TakeKind9().size();
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_GE(records, 20u) << "notifications made records between the changes\n" << host.TakeLog();
+  host.Free();
+  stop = true;
+  notifier.join();
+  net.Close();
+  r1.join();
+  r2.join();
+}
+
 }  // namespace
 }  // namespace polltest
