@@ -201,9 +201,11 @@ void TSerialPortDM::ResetCov(TRequestList::List& items) {
   covLogged_.clear();
   covOwed_ = false;
   for (TRequestItem* item : items) {
-    item->Cov = TCovState::Wanted;
     item->CovOut = false;
-    item->CovRenew.Clear();
+    item->CovRenew.Clear();  // a subscription held is renewed with the item's next send
+    // A subscription the device holds stays ours (its notifications are
+    // taken, it is cancelled at the end); a fallback is tried again.
+    if (item->Cov != TCovState::Subscribed && item->Cov != TCovState::CancelOwed) item->Cov = TCovState::Wanted;
   }
 }
 

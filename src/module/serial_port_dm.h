@@ -302,8 +302,8 @@ class TSerialPortDM : public kel::TComponent {
   // The group's record to the host now, or owed when the last one is too
   // recent.
   void CovRecord(uint32_t groupId);
-  // Every subscription wanted again (after the list was made or the data
-  // source opened).
+  // After the list was made or the data source opened: subscriptions held
+  // are renewed with their next send, the others wanted again.
   void ResetCov(TRequestList::List& items);
   std::unordered_map<uint32_t, TCovGroup> covGroups_;
   std::unordered_set<std::string> covLogged_;  // the devices whose fallback is logged

@@ -111,6 +111,18 @@ TEST_P(Cov, SubscribesRenewsAtHalfTheLifetimeReadsBySafetyNetAndCancelsOnReloadA
   EXPECT_EQ(polled, 3) << "a record per safety-net round";
   EXPECT_EQ(Host().TakeLog(), "");
 
+  // The data source opens again: nothing is sent for 15 s, the subscriptions
+  // held still take notifications, then they are renewed.
+  host::HostValue portOpen;
+  portOpen.vt = KEL_VT_BSTR;
+  portOpen.text = u"PORT-OPEN";
+  ASSERT_EQ(Host().Command("EVENT", {{"EVENT-TYPE", portOpen}}), 0);
+  EXPECT_EQ(Kinds(Run()), "");
+  Notify(2, 5.0f);
+  EXPECT_EQ(Host().TakeKind9().size(), 1u) << "no change lost while the port settles";
+  Advance(15000);
+  EXPECT_EQ(Kinds(Run()), "S1S2");
+
   // A reload cancels (no lifetime) and subscribes again.
   ASSERT_EQ(Host().SetState(kSource), 0);
   EXPECT_EQ(Kinds(Host().TakeSent()), "C1C2");
