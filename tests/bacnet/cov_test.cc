@@ -9,11 +9,11 @@
 #include "bacnet/bacnet_enums.h"
 #include "bacnet/bacnet_stack.h"
 #include "common/tshark_fields.h"
-#include "hex.h"
-#include "pcap_writer.h"
+#include "common/hex.h"
+#include "common/pcap_writer.h"
 
 using namespace bacnet;
-using bacnet_test::Hex;
+using testutil::Hex;
 
 namespace {
 
@@ -24,7 +24,7 @@ const char* const kBody =
 std::string Unconfirmed(const std::string& body = kBody) {
   TBacByteArray f = Hex("81 0A 00 00 01 00 10 02 " + body);
   f[3] = static_cast<uint8_t>(f.size());
-  return bacnet_test::HexText(f);
+  return testutil::HexText(f);
 }
 // Confirmed, invoke identifier 15, from device 1234 behind network 5, station 0x34.
 const char* const kConfirmedRouted =
@@ -177,7 +177,7 @@ TEST(Cov, TsharkReadsTheFramesAsMeant) {
   stack.SubscribeCov(local, TCovSubscription{18, kObjectAnalogInput, 3, false, 0, true});
   stack.SendSimpleAck(local, 15, kServiceConfirmedCovNotification);
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const auto& f : sent.frames) w.Udp(1, 47808, 2, 47808, f);
     w.Udp(2, 47808, 1, 47808, Hex(Unconfirmed()));

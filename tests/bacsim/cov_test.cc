@@ -16,7 +16,7 @@ using namespace bacsim_test;
 
 namespace {
 
-std::string F(const std::string& payload) { return ToHex(BuildBvll(bvlc::kOriginalUnicast, Hex(payload))); }
+std::string F(const std::string& payload) { return HexText(BuildBvll(bvlc::kOriginalUnicast, Hex(payload))); }
 // SubscribeCOV, invoke 7, process 18, of the object (hex of the identifier),
 // with flag and lifetime octets ("" for the cancel form).
 std::string Subscribe(const std::string& oid, const std::string& rest = "29 00 39 3C") {
@@ -34,7 +34,7 @@ Ticks TickOver(Responder& r, double from, double to) {
   for (double s = from; s < to - 1e-9; s += 0.1) {
     out.clear();
     r.Tick(s, out, t.log);
-    for (const auto& o : out) t.frames.push_back({r.Sockets()[o.socket].endpoint.ToString(), o.to.ToString(), ToHex(o.data), 0});
+    for (const auto& o : out) t.frames.push_back({r.Sockets()[o.socket].endpoint.ToString(), o.to.ToString(), HexText(o.data), 0});
   }
   return t;
 }

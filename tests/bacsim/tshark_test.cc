@@ -144,7 +144,7 @@ TEST(SimTshark, CovNotificationsDecodeAsMeant) {
   const std::string path = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/bacsim_cov_" +
                            std::to_string(getpid()) + ".pcap";
   {
-    bacnet_test::PcapWriter w(path);
+    testutil::PcapWriter w(path);
     ASSERT_TRUE(w.ok());
     for (const auto& o : out) w.Udp(static_cast<uint8_t>(r.Sockets()[o.socket].endpoint.ip), 47808, 1, o.to.port, o.data);
   }
