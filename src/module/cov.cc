@@ -127,11 +127,9 @@ void TSerialPortDM::CovFallBack(TRequestItem& failed, const std::string& reason)
   if (!Owner || !Owner->TextResources ||
       !covLogged_.insert(address + "/" + std::to_string(failed.Connection.Instance)).second)
     return;
-  Owner->AddLog(kel::kLogWarning,
-                kel::FormatText(kel::FormatText(kel::FormatText(Owner->Text(Owner->TextResources->TextCovFallback),
-                                                                std::to_string(failed.Connection.Instance)),
-                                                address),
-                                reason));
+  // One pass over the pattern: a reason that holds "%s" stays as it is.
+  Owner->AddLog(kel::kLogWarning, kel::FormatTexts(Owner->Text(Owner->TextResources->TextCovFallback),
+                                                   {std::to_string(failed.Connection.Instance), address, reason}));
 }
 
 void TSerialPortDM::ArmSafetyNet(TRequestItem& item) {
