@@ -8,33 +8,6 @@
 namespace bacnet {
 namespace {
 
-// Writes the envelope and the network header for conn (routed when conn has
-// a station address); returns the APDU position, 0 when out cannot hold
-// `total` octets after the header or the address cannot be written.  The
-// envelope's length is left for the caller.
-int32_t WriteHeader(std::span<uint8_t> out, const TDeviceConnInfo& conn, bool expectingReply, size_t apduLength) {
-  std::array<uint8_t, kMaxStationAddress> station{};
-  const uint8_t n = conn.AddressLength == 0 ? 0 : StationOctets(conn, station);
-  if (conn.AddressLength != 0 && n == 0) return 0;
-  const size_t header = n == 0 ? 6 : 10u + n;
-  if (out.size() < header + apduLength) return 0;
-  uint8_t* f = out.data();
-  f[0] = kBvlcType;
-  f[1] = kBvlcOriginalUnicast;
-  f[2] = 0;
-  f[4] = 0x01;  // NPDU version
-  f[5] = expectingReply ? 0x04 : 0x00;
-  if (n != 0) {
-    f[5] |= 0x20;  // destination present
-    f[6] = static_cast<uint8_t>(conn.Network >> 8);
-    f[7] = static_cast<uint8_t>(conn.Network);
-    f[8] = n;
-    std::copy(station.begin(), station.begin() + n, f + 9);
-    f[9 + n] = 0xFF;  // hop count
-  }
-  return static_cast<int32_t>(header);
-}
-
 // Context tag `tag` with value in as few octets as it needs.
 int32_t EncodeContextUnsigned(uint8_t* f, int32_t pos, uint8_t tag, uint32_t value) {
   const uint8_t n = value > 0xFFFFFF ? 4 : value > 0xFFFF ? 3 : value > 0xFF ? 2 : 1;
@@ -142,14 +115,11 @@ bool ReadPropertyValue(TBacBytes frame, int32_t& pos, TCovNotification& out) {
 }  // namespace
 
 int32_t BuildSubscribeCovFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn, const TCovSubscription& sub) {
-  const int32_t apdu = WriteHeader(out, conn, true, static_cast<size_t>(kMaxSubscribeCovLength - 16));
+  const int32_t apdu = WriteUnicastHeader(out, conn, true, static_cast<size_t>(kMaxSubscribeCovLength - 16));
   if (apdu == 0) return 0;
   uint8_t* f = out.data();
   int32_t pos = apdu;
-  f[pos++] = kPduConfirmedRequest;
-  f[pos++] = 0x05;  // no segments, up to 1476 octets accepted
-  f[pos++] = conn.InvokeId;
-  f[pos++] = kServiceSubscribeCov;
+  pos = WriteConfirmedRequestHead(out, pos, conn.InvokeId, kServiceSubscribeCov);
   pos = EncodeContextUnsigned(f, pos, 0, sub.ProcessId);
   pos = EncodeObjectIdentifier(out, pos, sub.ObjectType, sub.Instance);
   f[pos - 5] = 0x1C;  // the monitored object goes under context tag 1
@@ -164,7 +134,7 @@ int32_t BuildSubscribeCovFrame(std::span<uint8_t> out, const TDeviceConnInfo& co
 
 int32_t BuildSimpleAckFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn, uint8_t invokeId,
                             uint8_t serviceChoice) {
-  const int32_t apdu = WriteHeader(out, conn, false, 3);
+  const int32_t apdu = WriteUnicastHeader(out, conn, false, 3);
   if (apdu == 0) return 0;
   uint8_t* f = out.data();
   int32_t pos = apdu;

@@ -1,5 +1,8 @@
 #include "bacnet/bacnet_pdu.h"
 
+#include <algorithm>
+#include <array>
+
 #include "bacnet/bacnet_enums.h"
 
 namespace bacnet {
@@ -118,6 +121,39 @@ TLocateResult TAPDU::LocateReadPropertyValue(TBacBytes frame, int32_t pos, int32
   if (!Has(frame, p, 1)) return TLocateResult::Truncated;
   valuePos = p + 1;
   return TLocateResult::Located;
+}
+
+int32_t WriteUnicastHeader(std::span<uint8_t> out, const TDeviceConnInfo& conn, bool expectingReply,
+                           size_t apduLength) {
+  std::array<uint8_t, kMaxStationAddress> station{};
+  const uint8_t n = conn.AddressLength == 0 ? 0 : StationOctets(conn, station);
+  if (conn.AddressLength != 0 && n == 0) return 0;
+  const size_t header = n == 0 ? 6 : 10u + n;
+  if (out.size() < header + apduLength) return 0;
+  uint8_t* f = out.data();
+  f[0] = kBvlcType;
+  f[1] = kBvlcOriginalUnicast;
+  f[2] = 0;
+  f[4] = 0x01;  // NPDU version
+  f[5] = expectingReply ? 0x04 : 0x00;
+  if (n != 0) {
+    f[5] |= 0x20;  // destination present
+    f[6] = static_cast<uint8_t>(conn.Network >> 8);
+    f[7] = static_cast<uint8_t>(conn.Network);
+    f[8] = n;
+    std::copy(station.begin(), station.begin() + n, f + 9);
+    f[9 + n] = 0xFF;  // hop count
+  }
+  return static_cast<int32_t>(header);
+}
+
+int32_t WriteConfirmedRequestHead(std::span<uint8_t> out, int32_t pos, uint8_t invokeId, uint8_t service) {
+  uint8_t* f = out.data() + pos;
+  f[0] = kPduConfirmedRequest;
+  f[1] = 0x05;  // no segments, up to 1476 octets accepted
+  f[2] = invokeId;
+  f[3] = service;
+  return pos + 4;
 }
 
 }  // namespace bacnet

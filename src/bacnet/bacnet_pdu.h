@@ -1,10 +1,13 @@
-// Network and application layer headers of received frames, and the
-// BACnet/IP envelope around them.
+// Network and application layer headers of received frames, the BACnet/IP
+// envelope around them, and the headers of a frame sent to one device.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
+#include "bacnet/bacnet_endpoint.h"
 #include "bacnet/bacnet_utils.h"
 
 namespace bacnet {
@@ -27,6 +30,18 @@ struct TBvll {
 // Reads the four-octet envelope; a Forwarded-NPDU carries six more octets
 // with the original source address and port.
 TBvll DecodeBvll(TBacBytes frame);
+
+// Writes the envelope (Original-Unicast-NPDU) and the network header of a
+// frame to conn's device, routed (DNET, DADR, hop count 255) when conn has a
+// station address; returns where the APDU starts.  0 when out cannot hold
+// apduLength octets after the headers or the station cannot be addressed.
+// The envelope's length is the caller's to write.
+int32_t WriteUnicastHeader(std::span<uint8_t> out, const TDeviceConnInfo& conn, bool expectingReply,
+                           size_t apduLength);
+// Writes the fixed octets of a confirmed request (not segmented, up to 1476
+// octets accepted in the answer) at pos, room for them checked by the
+// caller; returns the position after them.
+int32_t WriteConfirmedRequestHead(std::span<uint8_t> out, int32_t pos, uint8_t invokeId, uint8_t service);
 
 class TNPDU {
  public:

@@ -204,33 +204,15 @@ size_t RpmChunkLength(std::span<const TRpmItem> items, uint32_t maxApdu) {
 int32_t BuildReadPropertyMultipleFrame(std::span<uint8_t> out, const TDeviceConnInfo& conn,
                                        std::span<const TRpmItem> items) {
   if (items.empty() || items.size() > kMaxRpmItems) return 0;
-  std::array<uint8_t, kMaxStationAddress> station{};
-  const uint8_t n = conn.AddressLength == 0 ? 0 : StationOctets(conn, station);
-  if (conn.AddressLength != 0 && n == 0) return 0;
-  const size_t header = conn.AddressLength == 0 ? 6 : 10u + n;
-  const size_t length = header + 4 + items.size() * kRpmRequestItemLength;
-  if (out.size() < length) return 0;
+  const size_t apduLength = 4 + items.size() * kRpmRequestItemLength;
+  const int32_t header = WriteUnicastHeader(out, conn, true, apduLength);
+  if (header == 0) return 0;
+  const size_t length = static_cast<size_t>(header) + apduLength;
   uint8_t* f = out.data();
-  f[0] = kBvlcType;
-  f[1] = kBvlcOriginalUnicast;
   f[2] = static_cast<uint8_t>(length >> 8);
   f[3] = static_cast<uint8_t>(length);
-  f[4] = 0x01;  // NPDU version
-  if (n == 0) {
-    f[5] = 0x04;  // expecting reply
-  } else {
-    f[5] = 0x24;  // destination present, expecting reply
-    f[6] = static_cast<uint8_t>(conn.Network >> 8);
-    f[7] = static_cast<uint8_t>(conn.Network);
-    f[8] = n;
-    std::copy(station.begin(), station.begin() + n, f + 9);
-    f[9 + n] = 0xFF;  // hop count
-  }
-  int32_t pos = static_cast<int32_t>(header);
-  f[pos++] = kPduConfirmedRequest;
-  f[pos++] = 0x05;  // no segments, up to 1476 octets accepted
-  f[pos++] = conn.InvokeId;
-  f[pos++] = kServiceReadPropertyMultiple;
+  int32_t pos = header;
+  pos = WriteConfirmedRequestHead(out, pos, conn.InvokeId, kServiceReadPropertyMultiple);
   for (const TRpmItem& item : items) {
     pos = EncodeObjectIdentifier(out, pos, item.ObjectType, item.Instance);
     f[pos++] = 0x1E;  // list of property references

@@ -121,29 +121,10 @@ int32_t BuildReadPropertyFrame(std::span<uint8_t> out, const TDeviceConnInfo& co
                                uint16_t objectType, uint16_t propertyId) {
   if (out.size() < static_cast<size_t>(kMaxRequestLength)) return 0;
   std::fill(out.begin(), out.begin() + kMaxRequestLength, uint8_t{0});
+  int32_t pos = WriteUnicastHeader(out, conn, true, 0);
+  if (pos == 0) return 0;
   uint8_t* f = out.data();
-  f[0] = kBvlcType;
-  f[1] = kBvlcOriginalUnicast;
-  f[4] = 0x01;  // NPDU version
-  int32_t pos = 6;
-  if (conn.AddressLength == 0) {
-    f[5] = 0x04;  // expecting reply
-  } else {
-    std::array<uint8_t, kMaxStationAddress> station{};
-    const uint8_t n = StationOctets(conn, station);
-    if (n == 0) return 0;
-    f[5] = 0x24;  // destination present, expecting reply
-    f[6] = static_cast<uint8_t>(conn.Network >> 8);
-    f[7] = static_cast<uint8_t>(conn.Network);
-    f[8] = n;
-    std::copy(station.begin(), station.begin() + n, f + 9);
-    f[9 + n] = 0xFF;  // hop count
-    pos = 10 + n;
-  }
-  f[pos++] = kPduConfirmedRequest;
-  f[pos++] = 0x05;  // no segments, up to 1476 octets accepted
-  f[pos++] = conn.InvokeId;
-  f[pos++] = kServiceReadProperty;
+  pos = WriteConfirmedRequestHead(out, pos, conn.InvokeId, kServiceReadProperty);
   pos = EncodeObjectIdentifier(out, pos, objectType, instance);
   pos = EncodePropertyIdentifier(out, pos, propertyId);
   f[3] = static_cast<uint8_t>(pos);
