@@ -56,7 +56,7 @@ class TDeviceList : public kel::TThreadObjectList<TDevice> {
 
   // The device with this endpoint and instance, or null.  Caller holds a
   // side of the lock.
-  TDevice* Find(const TIpEndPoint& endPoint, uint32_t instance) const;
+  TDevice* Find(const TIpEndPoint& endPoint, uint32_t instance) const REQUIRES_SHARED(this);
   // Appends a new device (its endpoint and instance not in the list yet)
   // under the write side and takes ownership; when it throws, the caller
   // keeps the device.
@@ -80,7 +80,7 @@ class TDeviceList : public kel::TThreadObjectList<TDevice> {
   struct KeyHash {
     size_t operator()(const Key& k) const;
   };
-  std::unordered_map<Key, TDevice*, KeyHash> index_;
+  std::unordered_map<Key, TDevice*, KeyHash> index_ GUARDED_BY(this);
 };
 
 // The device table.  Every user of a device holds a side of Devices' lock.

@@ -128,30 +128,31 @@ class TBACnetStack {
   // station address is too long to send.  For Device objects the
   // connection's own instance is asked for.
   int32_t ReadProperty(const TDeviceConnInfo& conn, uint32_t instance, uint16_t objectType,
-                       uint16_t propertyId);
+                       uint16_t propertyId) EXCLUDES(Data.Devices);
   // Sends a ReadPropertyMultiple for the present values of items; returns
   // as ReadProperty does.  -1 also for no items or more than one request
   // may carry for conn's device (RpmItemsPerRequest of conn.MaxApdu).
-  int32_t ReadPropertyMultiple(const TDeviceConnInfo& conn, std::span<const TRpmItem> items);
+  int32_t ReadPropertyMultiple(const TDeviceConnInfo& conn, std::span<const TRpmItem> items) EXCLUDES(Data.Devices);
   // Sends a SubscribeCOV (or its cancel form); returns as ReadProperty.  Its
   // Simple-ACK, Error, Reject or Abort comes back through ProcessReceived
   // as for any request.
-  int32_t SubscribeCov(const TDeviceConnInfo& conn, const TCovSubscription& subscription);
+  int32_t SubscribeCov(const TDeviceConnInfo& conn, const TCovSubscription& subscription) EXCLUDES(Data.Devices);
   // Sends the Simple-ACK of a confirmed request of the given service to conn
   // (for a confirmed COV notification: its From and InvokeId).  Returns the
   // handler's result, -1 without a handler or when conn cannot be addressed.
-  int32_t SendSimpleAck(const TDeviceConnInfo& conn, uint8_t invokeId, uint8_t serviceChoice);
+  int32_t SendSimpleAck(const TDeviceConnInfo& conn, uint8_t invokeId, uint8_t serviceChoice) EXCLUDES(Data.Devices);
   // Sends a global Who-Is to conn's endpoint (as a broadcast when the
   // endpoint is one; for one device when instance is below AnyInstance) and
   // remembers its port.
-  void SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance = AnyInstance);
+  void SendWhoIs(const TDeviceConnInfo& conn, uint32_t instance = AnyInstance) EXCLUDES(Data.Devices);
   // Sends the same Who-Is as Distribute-Broadcast-To-Network to a broadcast
   // manager, which broadcasts it on its networks for this foreign device;
   // the I-Ams take devicePort (the port of the broadcast endpoint meant).
-  void SendDistributedWhoIs(const TDeviceConnInfo& manager, uint16_t devicePort, uint32_t instance = AnyInstance);
+  void SendDistributedWhoIs(const TDeviceConnInfo& manager, uint16_t devicePort, uint32_t instance = AnyInstance)
+      EXCLUDES(Data.Devices);
   // Sends a management frame (length octets) to conn; the handler's result,
   // -1 without a handler.
-  int32_t SendBvll(const TDeviceConnInfo& conn, TBacBytes frame);
+  int32_t SendBvll(const TDeviceConnInfo& conn, TBacBytes frame) EXCLUDES(Data.Devices);
   // Takes one frame from Inbound and handles it.  A confirmed reply counts
   // only when it carries expectedInvokeId and comes from expected's device.
   // Returns the PDU type handled (0x10, 0x20, 0x30, 0x50, 0x60, 0x70; 0x00

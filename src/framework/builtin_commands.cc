@@ -34,20 +34,23 @@ constexpr NamedCommand kCommands[] = {
 // INIFile for the length of a settings command; put back on every way out.
 class IniFileOverride {
  public:
-  IniFileOverride(TkelPlugin& p, std::string file) : p_(p), saved_(std::move(p.INIFile)) {
+  IniFileOverride(TkelPlugin& p, std::string file) REQUIRES(p.CommandLock) : p_(p), saved_(std::move(p.INIFile)) {
     p_.INIFile = std::move(file);
   }
   ~IniFileOverride() { Restore(); }
   IniFileOverride(const IniFileOverride&) = delete;
   IniFileOverride& operator=(const IniFileOverride&) = delete;
-  void Restore() { p_.INIFile = saved_; }
+  // Within the scope of the command that made it, which holds CommandLock
+  // (the constructor requires it); the analysis cannot tie p_ to the
+  // command's plug-in.
+  void Restore() NO_THREAD_SAFETY_ANALYSIS { p_.INIFile = saved_; }
 
  private:
   TkelPlugin& p_;
   std::string saved_;
 };
 
-int32_t SettingsCommand(TkelPlugin& p, const CommandParams& params, bool load) {
+int32_t SettingsCommand(TkelPlugin& p, const CommandParams& params, bool load) REQUIRES(p.CommandLock) {
   IniFileOverride ini(p, params.Text("INI-FILE"));
   if (load) {
     if (p.OnLoadSettingsNow) p.OnLoadSettingsNow(p);

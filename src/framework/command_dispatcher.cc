@@ -9,13 +9,13 @@ namespace kel {
 namespace {
 
 // CommandLock and CommandDepth for the length of one command.
-class CommandScope {
+class SCOPED_CAPABILITY CommandScope {
  public:
-  explicit CommandScope(TkelPlugin& p) : p_(p) {
+  explicit CommandScope(TkelPlugin& p) ACQUIRE(p.CommandLock) : p_(p) {
     p_.CommandLock.Enter();
     nested_ = p_.CommandDepth.fetch_add(1) + 1 != 1;
   }
-  ~CommandScope() {
+  ~CommandScope() RELEASE() {
     p_.CommandDepth.fetch_sub(1);
     p_.CommandLock.Leave();
   }

@@ -13,12 +13,12 @@ namespace {
 
 struct Registry {
   TMREWSync lock;
-  std::vector<std::shared_ptr<TkelPlugin>> instances;
+  std::vector<std::shared_ptr<TkelPlugin>> instances GUARDED_BY(lock);
 };
 
 struct ShutdownList {
   port::CriticalSection guard;
-  std::vector<TShutdownProc> procs;
+  std::vector<TShutdownProc> procs GUARDED_BY(guard);
 };
 
 std::atomic<Registry*> g_instances{nullptr};
@@ -29,9 +29,17 @@ port::CriticalSection& FactoryGuard() {
   static port::CriticalSection cs;
   return cs;
 }
-TPluginFactory& Factory() {
+// The class CreatePluginInstance makes.
+TPluginFactory& Factory() REQUIRES(FactoryGuard()) {
   static TPluginFactory f;
   return f;
+}
+
+// The position of the instance with the handle, -1 when there is none.
+std::ptrdiff_t FindInstance(const Registry& reg, uint32_t handle) REQUIRES_SHARED(reg.lock) {
+  for (size_t i = 0; i < reg.instances.size(); ++i)
+    if (reg.instances[i]->ModulePluginHandle == handle) return static_cast<std::ptrdiff_t>(i);
+  return -1;
 }
 
 uint32_t NextHandle() {
@@ -110,18 +118,17 @@ uint32_t CreateAndRegister(TPluginCallRec* rec) {
 std::shared_ptr<TkelPlugin> Unregister(uint32_t handle) {
   Registry* reg = g_instances.load();
   if (!reg || handle == 0) return nullptr;
-  auto find = [&]() -> std::ptrdiff_t {
-    for (size_t i = 0; i < reg->instances.size(); ++i)
-      if (reg->instances[i]->ModulePluginHandle == handle) return static_cast<std::ptrdiff_t>(i);
-    return -1;
-  };
-  std::shared_ptr<TkelPlugin> found;
-  ReadGuard r(reg->lock);
-  if (find() < 0) return nullptr;
+  {
+    // Most handles a host frees are there: the read side looks first, so
+    // that a stale handle never waits for the write side.
+    ReadGuard r(reg->lock);
+    if (FindInstance(*reg, handle) < 0) return nullptr;
+  }
   // Another remover may get the write side first, so the entry is looked
   // up again once the write side is held.
+  std::shared_ptr<TkelPlugin> found;
   WriteGuard w(reg->lock);
-  std::ptrdiff_t at = find();
+  std::ptrdiff_t at = FindInstance(*reg, handle);
   if (at >= 0) {
     found = std::move(reg->instances[static_cast<size_t>(at)]);
     reg->instances.erase(reg->instances.begin() + at);

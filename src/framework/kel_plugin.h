@@ -64,8 +64,8 @@ class TkelPlugin : public TComponent {
   virtual void Destroying() {}
 
   // Offered to the module: the read side of SettingsLock.
-  void BeginRead() { SettingsLock.BeginRead(); }
-  void EndRead() { SettingsLock.EndRead(); }
+  void BeginRead() ACQUIRE_SHARED(SettingsLock) { SettingsLock.BeginRead(); }
+  void EndRead() RELEASE_SHARED(SettingsLock) { SettingsLock.EndRead(); }
 
   // ---- Log (module_log.cc) ----------------------------------------------
   // Adds a line to the instance log (kLogError, kLogWarning, kLogInfo) and
@@ -73,20 +73,21 @@ class TkelPlugin : public TComponent {
   void AddLog(uint8_t level, const std::string& message, bool flag = false);
   // Posts message 1809 to MsgProcHandle (sent with a 1000 ms time-out when
   // posting fails).
-  void NotifyLogChanged();
+  void NotifyLogChanged() EXCLUDES(*Log);
 
   // Text form of the custom-command list (one "a|b|c|1|0" line each, CR LF).
-  std::string CustomCommandsText() const { return CustomCommands.GetText(); }
+  std::string CustomCommandsText() const REQUIRES_SHARED(SettingsLock) { return CustomCommands.GetText(); }
 
   // ---- Parser items (plugin_parser_items.cc) -------------------------------
-  void ClearParserItems();
-  void AddStandardParserItems(bool withClientId);
+  // The items are the commands' (CommandLock).
+  void ClearParserItems() REQUIRES(CommandLock);
+  void AddStandardParserItems(bool withClientId) REQUIRES(CommandLock);
   int32_t AddParserItem(const std::string& name, const std::string& description, const std::string& attribute,
-                        uint8_t dataType);
-  void SetParserItem(int32_t index, const TParserItem& item);
-  int32_t ParserItemsCount() const;
-  std::string GetParserItemsText() const;
-  void SetParserItemsText(const std::string& text, bool replace);
+                        uint8_t dataType) REQUIRES(CommandLock);
+  void SetParserItem(int32_t index, const TParserItem& item) REQUIRES(CommandLock);
+  int32_t ParserItemsCount() const REQUIRES(CommandLock);
+  std::string GetParserItemsText() const REQUIRES(CommandLock);
+  void SetParserItemsText(const std::string& text, bool replace) REQUIRES(CommandLock);
 
   // ---- Parsed data (delivery.cc) ----------------------------------------
   // Appends the standard items to list; the number appended (0 for null).
@@ -100,11 +101,11 @@ class TkelPlugin : public TComponent {
   void DeliverParsedData(TPluginCallRec* rec, TParsedDataList& list, const std::string& rawText, bool append,
                          bool takeItems = false);
   // Sends a list to the host outside a ProcessData call (kind 9).
-  void SendParsedData(int32_t dataSourceId, int32_t reserved, TParsedDataList& list);
+  void SendParsedData(int32_t dataSourceId, int32_t reserved, TParsedDataList& list) EXCLUDES(*Log);
   // Hands bytes to the host to send through a data source (kind 129); the
   // host's result, -1 when it has no such entry point.
   int32_t SendRawData(int32_t moduleIndex, int32_t dataSourceId, int32_t reserved, const void* data,
-                      int32_t length);
+                      int32_t length) EXCLUDES(*Log);
 
   // ---- ProcessData bookkeeping (process_data.cc) ---------------------------
   // True while at least one ProcessData call runs its processing.
@@ -124,7 +125,9 @@ class TkelPlugin : public TComponent {
   // which hold CommandLock (one at a time per instance).  "settings": written
   // under SettingsLock's write side (within a command, or during the first
   // translation), read under either side.  Atomics and the structures with
-  // a lock of their own need nothing.
+  // a lock of their own need nothing.  The fields of commands and of settings
+  // are GUARDED_BY CommandLock and SettingsLock; the few both write are
+  // GUARDED_BY SettingsLock, the lock their readers outside commands hold.
   std::unique_ptr<TWtransl> Translator;  // once (the translator has its own lock)
   TMREWSync SettingsLock;
   port::CriticalSection CommandLock;
@@ -133,38 +136,38 @@ class TkelPlugin : public TComponent {
   uint32_t ModuleDllHandle = 0;     // once
   std::atomic<int32_t> ModuleLoadCount{0};
   std::atomic<int32_t> ModuleIndex{0};
-  std::string ItemsText;    // commands
-  std::string Description;  // settings (GetModuleInfo reads it from any thread)
+  std::string ItemsText GUARDED_BY(CommandLock);    // commands
+  std::string Description GUARDED_BY(SettingsLock);  // settings (GetModuleInfo reads it from any thread)
   TSharedText LogTitle;     // its own lock: read by AddLog on any thread
   std::atomic<uint8_t> ModuleType{0};  // set of module types (bit n = type n); GetModuleInfo reads it
   uint8_t ModuleOptions = 0;           // bit 2 makes LOAD read CONFIG-ID; once
   uint8_t ModuleInfoFlag = 1;          // once
   std::string ModulePath;  // folder of the library, with trailing separator; once
   std::string ModuleName;  // file name of the library; once
-  int32_t ModuleLoadForConfig = 0;  // commands
-  std::string ApplicationFullName;  // commands
+  int32_t ModuleLoadForConfig GUARDED_BY(CommandLock) = 0;  // commands
+  std::string ApplicationFullName GUARDED_BY(CommandLock);  // commands
   std::string DisplayFullVersion;   // once
-  TParserItemList ParserItems;      // commands
-  TkelPluginCustomCmdList CustomCommands;               // settings (GetModuleInfo reads it from any thread)
+  TParserItemList ParserItems GUARDED_BY(CommandLock);      // commands
+  TkelPluginCustomCmdList CustomCommands GUARDED_BY(SettingsLock);               // settings (GetModuleInfo reads it from any thread)
   std::unique_ptr<TkelThreadParamsList> ModuleParams;  // made on first use by commands; the list has its own lock
   std::unique_ptr<TModuleConfigList> ModuleConfigs;    // once: a module may make it in Create; the list has its own lock
   std::unique_ptr<TLogDataList> Log;                   // once (the log has its own lock)
   std::atomic<bool> TerminateNow{false};
-  TConfigDataSourceList DataSources;  // commands and settings both (received frames read it)
-  std::string DataSourceLoadFor;      // commands and settings both
-  std::string MsgNoData;              // settings (translated; ProcessData reads it)
-  std::string MsgWriteComplete;       // settings
-  std::string MsgWriteCompleteError;  // settings
+  TConfigDataSourceList DataSources GUARDED_BY(SettingsLock);  // commands and settings both (received frames read it)
+  std::string DataSourceLoadFor GUARDED_BY(SettingsLock);      // commands and settings both
+  std::string MsgNoData GUARDED_BY(SettingsLock);              // settings (translated; ProcessData reads it)
+  std::string MsgWriteComplete GUARDED_BY(SettingsLock);       // settings
+  std::string MsgWriteCompleteError GUARDED_BY(SettingsLock);  // settings
   float ModuleVersion = 4.0f;         // once
-  std::string INIFile;                // commands
+  std::string INIFile GUARDED_BY(CommandLock);                // commands
   uint8_t ModuleRegistryRoot1 = 2;    // once
   uint8_t ModuleRegistryRoot2 = 1;    // once
   TSharedText ModuleRegistryPath;     // its own lock: compared by other instances' options dialogs
-  std::string INISectionPrefix;       // commands
+  std::string INISectionPrefix GUARDED_BY(CommandLock);       // commands
   std::array<std::atomic<bool>, kModuleTypeCount> TypeEnabled{};
-  std::string EventsSupported;              // commands
+  std::string EventsSupported GUARDED_BY(CommandLock);              // commands
   std::atomic<bool> IsTemporaryLoad{false};  // also written by every command call before its command runs
-  bool SettingsBusy = false;                 // commands (the loads and saves of settings run in them)
+  bool SettingsBusy GUARDED_BY(CommandLock) = false;                 // commands (the loads and saves of settings run in them)
 
   // The events: once (assigned in Create).
   TShowOptionsDialogEvent OnShowOptionsDialog;
@@ -181,16 +184,16 @@ class TkelPlugin : public TComponent {
   THostEventEvent OnEvent;
   TNotifyEvent OnLanguageChanged;
 
-  uintptr_t OwnerForm = 0;                  // commands
+  uintptr_t OwnerForm GUARDED_BY(CommandLock) = 0;                  // commands
   std::atomic<uintptr_t> MsgProcHandle{0};  // host notification window (descriptor on POSIX)
-  uintptr_t ParentApp = 0;      // host module whose exports are the callbacks; commands
-  bool SubscribeForData = false;  // commands
-  bool Translated = false;        // settings
-  bool OptionsDialogOpen = false;  // commands
-  uint8_t OptionsCallTypes = 0;    // commands
-  ParamsRef OptionsParams;  // the dialog's input list while OnShowOptionsDialog runs; commands
+  uintptr_t ParentApp GUARDED_BY(CommandLock) = 0;  // host module whose exports are the callbacks; commands
+  bool SubscribeForData GUARDED_BY(CommandLock) = false;  // commands
+  bool Translated GUARDED_BY(SettingsLock) = false;        // settings
+  bool OptionsDialogOpen GUARDED_BY(CommandLock) = false;  // commands
+  uint8_t OptionsCallTypes GUARDED_BY(CommandLock) = 0;    // commands
+  ParamsRef OptionsParams GUARDED_BY(CommandLock);  // the dialog's input list while OnShowOptionsDialog runs; commands
   std::atomic<uint32_t> LoadThreadId{0};
-  std::string Language;  // settings
+  std::string Language GUARDED_BY(SettingsLock);  // settings
   THostEntryPoints Host;  // atomic entries, resolved by LOAD
 
  private:

@@ -105,9 +105,15 @@ bool TestTranslation() {
 Variant GetModuleParameter(TkelPlugin& p, const std::string& name) {
   auto is = [&name](std::string_view n) { return SameTextAscii(name, n); };
   if (is("LogTitle")) return Variant(p.LogTitle);
-  if (is("Description")) return Variant(p.Description);
+  if (is("Description")) {
+    ReadGuard texts(p.SettingsLock);
+    return Variant(p.Description);
+  }
   if (is("EventsSupported")) return Variant(p.EventsSupported);
-  if (is("CustomCommands")) return Variant(p.CustomCommandsText());
+  if (is("CustomCommands")) {
+    ReadGuard texts(p.SettingsLock);
+    return Variant(p.CustomCommandsText());
+  }
   if (is("TranslatorComponentProperties"))
     return Variant(p.Translator ? p.Translator->ComponentProperties.Text() : std::string());
   if (is("ModuleType")) return Variant(static_cast<uint32_t>(p.ModuleType));
@@ -144,7 +150,10 @@ Variant GetModuleParameter(TkelPlugin& p, const std::string& name) {
     auto i = ParserItemIndex(name, "ParserItemType", count);
     return i ? Variant::FromI1(static_cast<int8_t>(p.ParserItems[static_cast<size_t>(*i)].DataType)) : Variant();
   }
-  if (is("DataSourceLoadFor")) return Variant(p.DataSourceLoadFor);
+  if (is("DataSourceLoadFor")) {
+    ReadGuard settings(p.SettingsLock);
+    return Variant(p.DataSourceLoadFor);
+  }
   if (is("TerminateNow")) return Variant(p.TerminateNow.load());
   if (is("IsTemporaryLoad")) return Variant(p.IsTemporaryLoad);
   if (is("ParentApp")) return HandleValue(p.ParentApp);

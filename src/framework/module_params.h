@@ -7,15 +7,15 @@
 
 #include <string>
 
+#include "framework/kel_plugin.h"
 #include "runtime/variant.h"
 
 namespace kel {
 
-class TkelPlugin;
-
 // The value of a parameter; empty when the name is not known.
-Variant GetModuleParameter(TkelPlugin& plugin, const std::string& name);
+Variant GetModuleParameter(TkelPlugin& plugin, const std::string& name) REQUIRES(plugin.CommandLock);
 // True when the name was recognised and the value set.
-bool SetModuleParameter(TkelPlugin& plugin, const std::string& name, const Variant& value);
+bool SetModuleParameter(TkelPlugin& plugin, const std::string& name, const Variant& value)
+    REQUIRES(plugin.CommandLock);
 
 }  // namespace kel

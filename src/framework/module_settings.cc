@@ -31,7 +31,7 @@ std::string_view After(std::string_view s, char c) {
 // The settings component of one load or save; SettingsBusy while it lives.
 class SettingsScope {
  public:
-  explicit SettingsScope(TkelPlugin& p) : p_(p) { p_.SettingsBusy = true; }
+  explicit SettingsScope(TkelPlugin& p) REQUIRES(p.CommandLock) : p_(p) { p_.SettingsBusy = true; }
   ~SettingsScope() { p_.SettingsBusy = false; }
   SettingsScope(const SettingsScope&) = delete;
   SettingsScope& operator=(const SettingsScope&) = delete;
@@ -40,7 +40,8 @@ class SettingsScope {
   TkelPlugin& p_;
 };
 
-void Configure(TWreg& w, const TkelPlugin& p, const TStrings& components, const std::string& iniFile) {
+void Configure(TWreg& w, const TkelPlugin& p, const TStrings& components, const std::string& iniFile)
+    REQUIRES(p.CommandLock) {
   auto root = [](uint8_t r) {
     return r <= static_cast<uint8_t>(TRegistryRoot::rrNone) ? static_cast<TRegistryRoot>(r) : TRegistryRoot::rrNone;
   };
@@ -103,6 +104,7 @@ std::string GetModuleDataPath(TkelPlugin& p, const std::string& subFolder, bool 
   if (p.ModuleConfigs && p.ModuleConfigs->Count() > 0)
     name = MakeValidFileName(p.ModuleConfigs->NameOf(p.ModuleLoadForConfig));
   if (name.empty()) {
+    ReadGuard texts(p.SettingsLock);
     std::string first = p.Description.substr(0, p.Description.find_first_of("\r\n"));
     name = MakeValidFileName(first);
   }
@@ -123,7 +125,7 @@ namespace {
 
 // One settings component for one load or save; SettingsBusy while it lives.
 bool RunSettings(TkelPlugin& p, const TStrings* components, const TWregRoot& target, const std::string& iniFile,
-                 bool save) {
+                 bool save) REQUIRES(p.CommandLock) {
   if (!components) return false;
   SettingsScope busy(p);
   TWreg w;
@@ -153,6 +155,8 @@ void SetUpLanguage(TkelPlugin& p) {
   std::string ownFile = p.ModulePath + own;
   t.LanguageFile = hostFolder + "plugins.lng|" + ownFile;
   t.SourceLanguage = "EN";
+  // At creation, before the instance is shared: the lock is free.
+  WriteGuard texts(p.SettingsLock);
   p.Language = "EN";
   if (port::FileExists(ownFile)) {
     std::string def = t.GetLanguages();
@@ -174,7 +178,11 @@ void TranslateAfterCreation(TkelPlugin& p) {
 }
 
 void SwitchLanguage(TkelPlugin& p, const std::string& language) {
-  if (language.empty() || language == p.Language) return;
+  if (language.empty()) return;
+  {
+    ReadGuard texts(p.SettingsLock);
+    if (language == p.Language) return;
+  }
   {
     // Processing threads read the texts under the read side.
     WriteGuard texts(p.SettingsLock);

@@ -28,22 +28,25 @@ class TRequestList : public kel::TThreadObjectList<TRequestItem> {
   void Reset();
   // The index of the first item of the group, -1 when there is none.
   // Caller holds a side of the lock.
-  int32_t GroupStart(uint32_t groupId) const;
+  int32_t GroupStart(uint32_t groupId) const REQUIRES_SHARED(this);
   // The highest group number in the list (0 when empty).  Caller holds a
   // side of the lock.
-  uint32_t MaxGroupId() const { return maxGroupId_; }
+  uint32_t MaxGroupId() const REQUIRES_SHARED(this) { return maxGroupId_; }
   // The positions of the pattern items, in list order.  Caller holds a side
   // of the lock.
-  const std::vector<int32_t>& PatternItems() const { return patterns_; }
+  const std::vector<int32_t>& PatternItems() const REQUIRES_SHARED(this) { return patterns_; }
   // How much the configured items want the device at conn.  Caller holds a
   // side of the lock.
-  bacnet::TDeviceWanted Wanted(const bacnet::TDeviceConnInfo& conn) const { return filter_.Wanted(conn); }
+  bacnet::TDeviceWanted Wanted(const bacnet::TDeviceConnInfo& conn) const REQUIRES_SHARED(this) {
+    return filter_.Wanted(conn);
+  }
 
  private:
-  std::vector<int32_t> groupStart_;  // by group number
-  uint32_t maxGroupId_ = 0;
-  std::vector<int32_t> patterns_;
-  TDeviceFilter filter_;
+  // The indexes are the list's, under its lock.
+  std::vector<int32_t> groupStart_ GUARDED_BY(this);  // by group number
+  uint32_t maxGroupId_ GUARDED_BY(this) = 0;
+  std::vector<int32_t> patterns_ GUARDED_BY(this);
+  TDeviceFilter filter_ GUARDED_BY(this);
 };
 
 // Hold one side of a request list's lock for a scope.

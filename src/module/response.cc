@@ -32,7 +32,9 @@ int32_t TSerialPortDM::ProcessResponse(kel::TParsedDataList& list) {
     Status.NoteArrival();
     if (fastActive_) {
       // Matched by source and invoke identifier among the requests out.
-      const bacnet::TReplyMatcher match = [this, &item](uint8_t invokeId, const bacnet::TReplySource& source) {
+      // The stack calls it within this scope, so under the write side held here.
+      const bacnet::TReplyMatcher match = [this, &item](uint8_t invokeId, const bacnet::TReplySource& source)
+                                              REQUIRES(RequestList) {
         item = MatchInFlight(invokeId, source);
         rpmFor_ = item;  // the request a ReadPropertyMultiple-ACK answers
         return item != nullptr;

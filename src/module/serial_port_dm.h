@@ -65,10 +65,10 @@ class TSerialPortDM : public kel::TComponent {
   void TimerTick();
   // Sends one frame for item; the invoke identifier or a negative code.
   // Caller holds the request list's write lock.
-  int32_t SendRequest(TRequestItem& item);
+  int32_t SendRequest(TRequestItem& item) REQUIRES(RequestList);
   // The stack's send handler: the frame to the host, after "<<TO:addr:port>>".
   int32_t SendFrame(bacnet::TBACnetStack& stack, bacnet::TBacBytes frame, const bacnet::TDeviceConnInfo& conn,
-                    int32_t length);
+                    int32_t length) EXCLUDES(Stack.Data.Devices, DiscoveryList);
   // Before the list is built again: timer off, discoveries and devices
   // forgotten, no request in flight.
   void PrepareRebuild();
@@ -78,7 +78,7 @@ class TSerialPortDM : public kel::TComponent {
   int32_t ProcessResponse(kel::TParsedDataList& list);
   // Adds the record of a group to list; with toHost, sends it to the host
   // and clears list.  The number of values added.
-  int32_t DeliverGroup(uint32_t groupId, kel::TParsedDataList& list, bool toHost);
+  int32_t DeliverGroup(uint32_t groupId, kel::TParsedDataList& list, bool toHost) EXCLUDES(Stack.Data.Devices);
 
   // ---- Discovery ---------------------------------------------------------
   // kDiscoveryNotNeeded, kDiscoverySent or kDiscoveryRecent.
@@ -95,15 +95,15 @@ class TSerialPortDM : public kel::TComponent {
   TRequestList RequestList;
   TaPlugin* Owner;
   kel::TkelTimerEx* Timer;  // owned component
-  TRequestItem* Current = nullptr;  // under the request list's lock
+  TRequestItem* Current GUARDED_BY(RequestList) = nullptr;
   int32_t DataSourceId = 0;
   std::string DataSourceName;
   std::string DataSourceFullName;
   bacnet::TBACnetStack Stack;
-  kel::TkelTimeout Pause;  // under the request list's lock
+  kel::TkelTimeout Pause GUARDED_BY(RequestList);
   TDiscoveryList DiscoveryList{true};
   std::atomic<bool> ResetRequested{false};
-  kel::TParsedDataList GroupResults;  // under the request list's lock
+  kel::TParsedDataList GroupResults GUARDED_BY(RequestList);
   std::atomic<bool> ReadDeviceProperties{false};
   // A record carries only the values answered since the group's last record.
   std::atomic<bool> FreshValuesOnly{false};
@@ -172,7 +172,7 @@ class TSerialPortDM : public kel::TComponent {
   // An Error, Reject or Abort to a basic property read of item: the slot is
   // given up, or, when the device has no Device object of the configured
   // instance, all of them with a warning; the item's own read follows.
-  void EndDeviceProperty(TRequestItem& item, const bacnet::TProperty& answer);
+  void EndDeviceProperty(TRequestItem& item, const bacnet::TProperty& answer) REQUIRES(RequestList);
   // The time-out warning for item, and the diagnosis line after it.
   void LogTimeout(const TRequestItem& item);
   // An I-Am of conn's device: remembered for the diagnosis, and the
@@ -201,51 +201,55 @@ class TSerialPortDM : public kel::TComponent {
   }
   void RunTick();
   // Whether inHand_ is one of the list's first count items.
-  bool HoldsRequest(int32_t count) const;
+  bool HoldsRequest(int32_t count) const REQUIRES_SHARED(RequestList);
   // The request the tick takes up: the one in hand while it is out or has
   // not been sent, else the next due item after it (the ones before it and
   // itself last), or -1.
-  int32_t ChooseInHand(const TRequestList::List& items);
+  int32_t ChooseInHand(const TRequestList::List& items) REQUIRES(RequestList);
   // Resends item after its time-out, gives it up after its last try, or
   // sends it when it is due.
-  TTickOutcome ServeInHand(TRequestItem& item);
+  TTickOutcome ServeInHand(TRequestItem& item) REQUIRES(RequestList);
   // What a send with code came to.
-  TTickOutcome AfterSend(TRequestItem& item, int32_t code);
+  TTickOutcome AfterSend(TRequestItem& item, int32_t code) REQUIRES(RequestList);
   // The first due item of from..to-1 (to < 0: to the end); -1 when none.
-  int32_t SearchDue(const TRequestList::List& items, int32_t from, int32_t to = -1);
+  int32_t SearchDue(const TRequestList::List& items, int32_t from, int32_t to = -1) REQUIRES_SHARED(RequestList);
   // The index of the request in hand at the designed pace, -1 for none.  It
   // outlives a rebuild of the list: HoldsRequest tells whether it is still
   // an item.
-  int32_t inHand_ = -1;
+  int32_t inHand_ GUARDED_BY(RequestList) = -1;
 
   // ---- The fast pace (everything under the request list's write lock) ----
+  // The fields below and those marked GUARDED_BY(RequestList) above are the
+  // request list's: the tick and the answers change them under its write side.
   enum class TServed { Sent, Discovering, GaveUp, Failed };
   // Takes up a change of the pace: the requests out under the other one are
   // forgotten and due again.
-  void SyncPace();
+  void SyncPace() REQUIRES(RequestList);
   // The window emptied: its requests idle and due at once.
-  void LeaveAllInFlight();
-  void LeaveInFlight(const TRequestItem* item);
+  void LeaveAllInFlight() REQUIRES(RequestList);
+  void LeaveInFlight(const TRequestItem* item) REQUIRES(RequestList);
   // The request out that a reply with this invoke identifier and source
   // answers (any of its tries), or null.
-  TRequestItem* MatchInFlight(uint8_t invokeId, const bacnet::TReplySource& source) const;
+  TRequestItem* MatchInFlight(uint8_t invokeId, const bacnet::TReplySource& source) const REQUIRES(RequestList);
   // Whether item must wait: its device has its most requests out, or it
   // closes a group whose other items of the round are out or still to send.
-  bool SlotBlocked(const TRequestList::List& items, const TRequestItem& item, bool wide, uint64_t now) const;
+  bool SlotBlocked(const TRequestList::List& items, const TRequestItem& item, bool wide, uint64_t now) const
+      REQUIRES(RequestList);
   // The next item to send, fairly (every due item once a round), or -1.
   // Begins the next round only when roundBegun is false, and sets it.
-  int32_t ChooseCandidate(const TRequestList::List& items, bool& roundBegun);
+  int32_t ChooseCandidate(const TRequestList::List& items, bool& roundBegun) REQUIRES(RequestList);
   // Sends item (a first send or a resend of a request out).
-  TServed Serve(TRequestItem& item);
+  TServed Serve(TRequestItem& item) REQUIRES(RequestList);
   // Whether the least spacing between two sends holds the next one back.
-  bool SpacingHolds();
+  bool SpacingHolds() REQUIRES(RequestList);
   // Sends due requests while the window has room.
-  void FillWindow(TRequestList::List& items);
+  void FillWindow(TRequestList::List& items) REQUIRES(RequestList);
   // The tick at the fast pace: resends and give-ups, then the window filled.
-  void RunFastTick(TRequestList::List& items);
+  void RunFastTick(TRequestList::List& items) REQUIRES(RequestList);
   // The answer in item stored (the designed and the fast pace alike); the
   // number of values of the record it closes, added to list.
-  int32_t TakeAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder, kel::TParsedDataList& list);
+  int32_t TakeAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder, kel::TParsedDataList& list)
+      REQUIRES(RequestList);
 
   // ---- ReadPropertyMultiple (read_multiple.cc; under the request list's
   // write lock) ----
@@ -312,19 +316,19 @@ class TSerialPortDM : public kel::TComponent {
   // The idle tick: the earliest time an idle item falls due (on the 64-bit
   // clock), worked out by the scan that found nothing to send; until then a
   // tick with no request out returns at once.  0: not known.
-  uint64_t nextDue_ = 0;
+  uint64_t nextDue_ GUARDED_BY(RequestList) = 0;
   // Whether nothing can be due before nextDue_ (and forgets it once the time
   // has come).
-  bool IdleUntilDue();
+  bool IdleUntilDue() REQUIRES(RequestList);
   // The earliest time an enabled idle item that is sent again falls due
   // (0: one is due now; UINT64_MAX: none).
   static uint64_t EarliestDue(const TRequestList::List& items);
 
-  bool fastActive_ = false;
-  std::vector<TRequestItem*> inFlight_;
-  uint32_t round_ = 1;
-  int32_t cursor_ = 0;
-  kel::TkelTimeout lastSend_;
+  bool fastActive_ GUARDED_BY(RequestList) = false;
+  std::vector<TRequestItem*> inFlight_ GUARDED_BY(RequestList);
+  uint32_t round_ GUARDED_BY(RequestList) = 1;
+  int32_t cursor_ GUARDED_BY(RequestList) = 0;
+  kel::TkelTimeout lastSend_ GUARDED_BY(RequestList);
 
   std::atomic<uint32_t> tickThread_{0};  // the thread inside TimerTick, 0 when none
   std::atomic<bool> freeAfterTick_{false};

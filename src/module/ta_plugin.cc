@@ -34,26 +34,33 @@ TaPlugin::~TaPlugin() {
 }
 
 void TaPlugin::Create() {
-  Description = "Bacnet/IP";
+  {
+    // Not shared yet, so both locks are free; taken as a command that
+    // changes these fields takes them.
+    port::Guard commands(CommandLock);
+    kel::WriteGuard settings(SettingsLock);
+    Description = "Bacnet/IP";
+    EventsSupported = "PORT-OPEN";
+  }
   LogTitle = "Bacnet/IP";
   ModuleType = kel::ModuleTypeBit(kTypePolling) | kel::ModuleTypeBit(kTypeReceiving);
   ModuleInfoFlag = 1;
   ModuleVersion = 5.0f;
-  EventsSupported = "PORT-OPEN";
 
   OnShowOptionsDialog = [](kel::TkelPlugin&, TPluginCallRec*, bool& changed) { changed = true; };
   OnEvent = [this](kel::TkelPlugin&, const std::string& event, TPluginCallRec* rec, int32_t& result) {
     result = kelPluginEvent(event, rec);
   };
-  OnLoad = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) { kelPluginLoad(); };
+  // The framework calls these within their commands, under CommandLock.
+  OnLoad = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) REQUIRES(CommandLock) { kelPluginLoad(); };
   OnUnload = [this](kel::TkelPlugin&, TPluginCallRec*, int32_t&) { kelPluginUnload(); };
-  OnSaveSettingsNow = [this](kel::TkelPlugin&) { kelPluginSaveSettingsNow(); };
+  OnSaveSettingsNow = [this](kel::TkelPlugin&) REQUIRES(CommandLock) { kelPluginSaveSettingsNow(); };
   OnLoadSettingsNow = [this](kel::TkelPlugin&) { kelPluginLoadSettingsNow(); };
   OnChangeState = [this](kel::TkelPlugin&, uint8_t) { kelPluginChangeState(); };
   OnProcessData = [this](kel::TkelPlugin&, TPluginCallRec* rec, int32_t& result) {
     result = kelPluginProcessData(rec);
   };
-  OnBeforeGetParserItems = [this](kel::TkelPlugin&) { kelPluginBeforeGetParserItems(); };
+  OnBeforeGetParserItems = [this](kel::TkelPlugin&) REQUIRES(CommandLock) { kelPluginBeforeGetParserItems(); };
   OnCustomCommand = [this](kel::TkelPlugin&, const std::string& command, TPluginCallRec* rec, int32_t& result) {
     if (command == "DEVICE-STATUS") result = DeviceStatusCommand(rec);
   };

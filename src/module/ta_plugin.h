@@ -51,7 +51,7 @@ class TaPlugin : public kel::TkelPlugin {
   // Rebuilds every request list from cfg (null empties them).
   void ReloadAllModules(TDataSourceCfg* cfg);
   // Writes Config through the Properties map.
-  bool SaveConfiguration();
+  bool SaveConfiguration() REQUIRES(CommandLock);
 
   // The texts of the message resources, copied under their lock (any thread).
   std::string Text(const std::string& field) const;
@@ -62,12 +62,13 @@ class TaPlugin : public kel::TkelPlugin {
   std::atomic<bool> Unloaded{true};
 
   // The handlers of the framework's events.
-  void kelPluginLoad();
+  // Load, save and the parser items run within their commands.
+  void kelPluginLoad() REQUIRES(CommandLock);
   void kelPluginUnload();
   void kelPluginChangeState();
   void kelPluginLoadSettingsNow();
-  void kelPluginSaveSettingsNow();
-  void kelPluginBeforeGetParserItems();
+  void kelPluginSaveSettingsNow() REQUIRES(CommandLock);
+  void kelPluginBeforeGetParserItems() REQUIRES(CommandLock);
   int32_t kelPluginProcessData(TPluginCallRec* rec);
   int32_t kelPluginEvent(const std::string& event, TPluginCallRec* rec);
   // "DEVICE-STATUS": RESULT := one line per device asked, of every data source.
@@ -85,7 +86,7 @@ class TaPlugin : public kel::TkelPlugin {
   void FreeConfig();
   void FreePortModules(std::vector<TSerialPortDM*> modules);
 
-  std::string reportedConfig_;  // the configuration last checked; under CommandLock
+  std::string reportedConfig_ GUARDED_BY(CommandLock);  // the configuration last checked
 };
 
 // Registers TaPlugin as the class CreatePluginInstance makes.

@@ -12,12 +12,12 @@ class TkelThreadParamsList : public TThreadObject {
   TkelThreadParamsList();
   ~TkelThreadParamsList() override;
 
-  TkelParamsList& LockRead() { return *static_cast<TkelParamsList*>(LockReadObject()); }
-  TkelParamsList& LockWrite() { return *static_cast<TkelParamsList*>(LockWriteObject()); }
+  TkelParamsList& LockRead() ACQUIRE_SHARED() { return *static_cast<TkelParamsList*>(LockReadObject()); }
+  TkelParamsList& LockWrite() ACQUIRE() { return *static_cast<TkelParamsList*>(LockWriteObject()); }
   // UnlockRead and UnlockWrite come from TThreadObject.
 
  private:
-  TkelParamsList list_;
+  TkelParamsList list_ GUARDED_BY(this);
 };
 
 }  // namespace kel

@@ -9,20 +9,25 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/thread_annotations.h"
+
 namespace port {
 
 // ---- Synchronisation ------------------------------------------------------
 
 // A re-entrant critical section (a thread that holds it may enter again).
-class CriticalSection {
+// The analysis of the lock annotations does not follow re-entry: a function
+// that enters again a section its caller holds is written as one that
+// requires it instead.
+class CAPABILITY("critical section") CriticalSection {
  public:
   CriticalSection();
   ~CriticalSection();
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
-  void Enter();
-  void Leave();
-  bool TryEnter();
+  void Enter() ACQUIRE();
+  void Leave() RELEASE();
+  bool TryEnter() TRY_ACQUIRE(true);
 
  private:
   friend class CondVar;
@@ -48,10 +53,11 @@ class CondVar {
   alignas(16) unsigned char storage_[64];
 };
 
-class Guard {
+// Holds a critical section for a scope.
+class SCOPED_CAPABILITY Guard {
  public:
-  explicit Guard(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
-  ~Guard() { cs_.Leave(); }
+  explicit Guard(CriticalSection& cs) ACQUIRE(cs) : cs_(cs) { cs_.Enter(); }
+  ~Guard() RELEASE() { cs_.Leave(); }
   Guard(const Guard&) = delete;
   Guard& operator=(const Guard&) = delete;
 
@@ -233,14 +239,15 @@ std::string ConfigDirectory();
 std::string GetEnv(const char* name);
 
 // A named lock shared between processes (exclusive).
-class NamedLock {
+class CAPABILITY("named lock") NamedLock {
  public:
   explicit NamedLock(const std::string& name);
   ~NamedLock();
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
-  bool Acquire(uint32_t timeoutMs);
-  void Release();
+  bool Acquire(uint32_t timeoutMs) TRY_ACQUIRE(true);
+  // Gives the lock back when it is held (nothing otherwise).
+  void Release() RELEASE();
 
  private:
   std::string name_;

@@ -6,6 +6,10 @@
 //  - a reader may ask for the write side: it waits until the other readers have
 //    left.  Two readers asking at once do not deadlock: one gets the write
 //    side first while the other keeps waiting.
+// The lock annotations see the two sides as one capability held shared or
+// exclusive; they do not follow the recursion or the reader that asks for
+// the write side (a function that would take a side its caller holds is
+// written as one that requires it instead).
 #pragma once
 
 #include <cstdint>
@@ -15,17 +19,17 @@
 
 namespace kel {
 
-class TMREWSync {
+class CAPABILITY("reader/writer lock") TMREWSync {
  public:
   TMREWSync();
   ~TMREWSync();
   TMREWSync(const TMREWSync&) = delete;
   TMREWSync& operator=(const TMREWSync&) = delete;
 
-  void BeginRead();
-  void EndRead();
-  void BeginWrite();
-  void EndWrite();
+  void BeginRead() ACQUIRE_SHARED();
+  void EndRead() RELEASE_SHARED();
+  void BeginWrite() ACQUIRE();
+  void EndWrite() RELEASE();
 
  private:
   struct Holder {
@@ -33,21 +37,22 @@ class TMREWSync {
     int32_t reads;
     bool waitingForWrite;
   };
-  Holder* Find(uint32_t thread);
-  int32_t BlockingReaders(uint32_t self) const;
+  Holder* Find(uint32_t thread) REQUIRES(cs_);
+  int32_t BlockingReaders(uint32_t self) const REQUIRES(cs_);
 
   port::CriticalSection cs_;
-  port::CondVar changed_;
-  std::vector<Holder> holders_;
-  uint32_t writer_ = 0;
-  int32_t writeDepth_ = 0;
-  int32_t writersWaiting_ = 0;
+  port::CondVar changed_;  // waits in cs_
+  std::vector<Holder> holders_ GUARDED_BY(cs_);
+  uint32_t writer_ GUARDED_BY(cs_) = 0;
+  int32_t writeDepth_ GUARDED_BY(cs_) = 0;
+  int32_t writersWaiting_ GUARDED_BY(cs_) = 0;
 };
 
-class ReadGuard {
+// Holds the read side for a scope.
+class SCOPED_CAPABILITY ReadGuard {
  public:
-  explicit ReadGuard(TMREWSync& l) : l_(l) { l_.BeginRead(); }
-  ~ReadGuard() { l_.EndRead(); }
+  explicit ReadGuard(TMREWSync& l) ACQUIRE_SHARED(l) : l_(l) { l_.BeginRead(); }
+  ~ReadGuard() RELEASE() { l_.EndRead(); }
   ReadGuard(const ReadGuard&) = delete;
   ReadGuard& operator=(const ReadGuard&) = delete;
 
@@ -55,10 +60,11 @@ class ReadGuard {
   TMREWSync& l_;
 };
 
-class WriteGuard {
+// Holds the write side for a scope.
+class SCOPED_CAPABILITY WriteGuard {
  public:
-  explicit WriteGuard(TMREWSync& l) : l_(l) { l_.BeginWrite(); }
-  ~WriteGuard() { l_.EndWrite(); }
+  explicit WriteGuard(TMREWSync& l) ACQUIRE(l) : l_(l) { l_.BeginWrite(); }
+  ~WriteGuard() RELEASE() { l_.EndWrite(); }
   WriteGuard(const WriteGuard&) = delete;
   WriteGuard& operator=(const WriteGuard&) = delete;
 

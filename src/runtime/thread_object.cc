@@ -37,23 +37,23 @@ void TThreadObject::UnlockWrite() { Sync().EndWrite(); }
 TThreadStringList::TThreadStringList() = default;
 
 TThreadStringList::~TThreadStringList() {
-  WriteGuard g(lock_);
+  WriteGuard g(Sync());
   list_.clear();
 }
 
 TThreadStringList::List& TThreadStringList::LockWrite() {
-  lock_.BeginWrite();
+  Sync().BeginWrite();
   return list_;
 }
-void TThreadStringList::UnlockWrite() { lock_.EndWrite(); }
+void TThreadStringList::UnlockWrite() { Sync().EndWrite(); }
 const TThreadStringList::List& TThreadStringList::LockRead() {
-  lock_.BeginRead();
+  Sync().BeginRead();
   return list_;
 }
-void TThreadStringList::UnlockRead() { lock_.EndRead(); }
+void TThreadStringList::UnlockRead() { Sync().EndRead(); }
 
 int32_t TThreadStringList::Count() {
-  ReadGuard g(lock_);
+  ReadGuard g(Sync());
   return static_cast<int32_t>(list_.size());
 }
 

@@ -16,21 +16,23 @@
 namespace kel {
 
 // A lock-holding object.  The lock is made on first use.  The protected object
-// is whatever the derived class guards; LockRead/LockWrite return it.
-class TThreadObject {
+// is whatever the derived class guards; LockRead/LockWrite return it.  To the
+// lock annotations the object is its own lock: a field a container guards is
+// GUARDED_BY the container, and Sync() names the container.
+class CAPABILITY("container lock") TThreadObject {
  public:
   explicit TThreadObject(void* protectedObject = nullptr);
   virtual ~TThreadObject();
   TThreadObject(const TThreadObject&) = delete;
   TThreadObject& operator=(const TThreadObject&) = delete;
 
-  void* LockReadObject();
-  void UnlockRead();
-  void* LockWriteObject();
-  void UnlockWrite();
-  void Unlock() { UnlockWrite(); }
+  void* LockReadObject() ACQUIRE_SHARED();
+  void UnlockRead() RELEASE_SHARED();
+  void* LockWriteObject() ACQUIRE();
+  void UnlockWrite() RELEASE();
+  void Unlock() RELEASE() { UnlockWrite(); }
 
-  TMREWSync& Sync();
+  TMREWSync& Sync() RETURN_CAPABILITY(this);
 
  protected:
   void SetProtected(void* p) { protected_ = p; }
@@ -53,10 +55,10 @@ class TThreadObjectList : public TThreadObject {
     FreeAll();
   }
 
-  List& LockList() { return *static_cast<List*>(LockWriteObject()); }
-  const List& LockRead() { return *static_cast<List*>(LockReadObject()); }
-  List& LockWrite() { return LockList(); }
-  void UnlockList() { UnlockWrite(); }
+  List& LockList() ACQUIRE() { return *static_cast<List*>(LockWriteObject()); }
+  const List& LockRead() ACQUIRE_SHARED() { return *static_cast<List*>(LockReadObject()); }
+  List& LockWrite() ACQUIRE() { return LockList(); }
+  void UnlockList() RELEASE() { UnlockWrite(); }
 
   void Add(T* item) {
     WriteGuard g(Sync());
@@ -72,7 +74,7 @@ class TThreadObjectList : public TThreadObject {
   }
 
  private:
-  void FreeAll() {
+  void FreeAll() REQUIRES(this) {
     List items;
     items.swap(list_);
     if (owns_)
@@ -80,7 +82,7 @@ class TThreadObjectList : public TThreadObject {
   }
 
   bool owns_;
-  List list_;
+  List list_ GUARDED_BY(this);
 };
 
 // One entry of a string list: a text and an optional object reference.
@@ -90,8 +92,9 @@ struct TStringEntry {
 };
 
 // A string list under its own reader/writer lock.  Entries are kept in order
-// (unsorted, duplicates allowed); removing the oldest entry is O(1).
-class TThreadStringList {
+// (unsorted, duplicates allowed); removing the oldest entry is O(1).  As the
+// object containers, the list is its own lock to the annotations.
+class CAPABILITY("container lock") TThreadStringList {
  public:
   using List = std::deque<TStringEntry>;
 
@@ -100,30 +103,32 @@ class TThreadStringList {
   TThreadStringList(const TThreadStringList&) = delete;
   TThreadStringList& operator=(const TThreadStringList&) = delete;
 
-  List& LockWrite();
-  void UnlockWrite();
-  const List& LockRead();
-  void UnlockRead();
+  List& LockWrite() ACQUIRE();
+  void UnlockWrite() RELEASE();
+  const List& LockRead() ACQUIRE_SHARED();
+  void UnlockRead() RELEASE_SHARED();
   int32_t Count();
-  TMREWSync& Sync() { return lock_; }
+  TMREWSync& Sync() RETURN_CAPABILITY(this) { return lock_; }
 
  private:
-  TMREWSync lock_;
-  List list_;
+  TMREWSync lock_;  // taken through Sync() only
+  List list_ GUARDED_BY(this);
 };
 
 // Holds one side of a lock-protected container's lock for a scope: the
 // object lists, the string lists and the shared parameter list (anything
 // with LockRead/UnlockRead and LockWrite/UnlockWrite).  Items() is what the
 // lock guards; the read side gives it read-only where the container does.
+// To the annotations the scope holds the container (shared on the read side).
 template <class Container, bool Write>
-class TLockedScope {
+class SCOPED_CAPABILITY TLockedScope {
  public:
   using ItemsRef = std::conditional_t<Write, decltype(std::declval<Container&>().LockWrite()),
                                      decltype(std::declval<Container&>().LockRead())>;
 
-  explicit TLockedScope(Container& c) : c_(c), items_(Lock(c)) {}
-  ~TLockedScope() {
+  explicit TLockedScope(Container& c) requires Write ACQUIRE(c) : c_(c), items_(c.LockWrite()) {}
+  explicit TLockedScope(Container& c) requires(!Write) ACQUIRE_SHARED(c) : c_(c), items_(c.LockRead()) {}
+  ~TLockedScope() RELEASE() {
     if constexpr (Write) c_.UnlockWrite();
     else c_.UnlockRead();
   }
@@ -133,11 +138,6 @@ class TLockedScope {
   ItemsRef Items() const { return items_; }
 
  private:
-  static ItemsRef Lock(Container& c) {
-    if constexpr (Write) return c.LockWrite();
-    else return c.LockRead();
-  }
-
   Container& c_;
   ItemsRef items_;
 };

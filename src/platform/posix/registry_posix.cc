@@ -278,12 +278,15 @@ struct Registry::Impl {
     NamedLock lock("registry-" + file);
     if (!lock.Acquire(10000)) return false;
     Load();
-    if (!readable || !change(store)) return false;
-    return WriteStore(file, Serialize(store));
+    const bool ok = readable && change(store) && WriteStore(file, Serialize(store));
+    lock.Release();
+    return ok;
   }
 };
 
-bool Registry::BeginUpdate() {
+// The batch's lock is held from BeginUpdate to EndUpdate, across calls: the
+// analysis of the lock annotations follows a lock within one function only.
+bool Registry::BeginUpdate() NO_THREAD_SAFETY_ANALYSIS {
   if (!impl_->usable || impl_->batch) return impl_->usable;
   auto lock = std::make_unique<NamedLock>("registry-" + impl_->file);
   if (!lock->Acquire(10000)) return false;
@@ -294,7 +297,7 @@ bool Registry::BeginUpdate() {
   return true;
 }
 
-bool Registry::EndUpdate() {
+bool Registry::EndUpdate() NO_THREAD_SAFETY_ANALYSIS {
   if (!impl_->batch) return true;
   bool ok = !impl_->dirty || WriteStore(impl_->file, Serialize(impl_->store));
   impl_->batch.reset();
