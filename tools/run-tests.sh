@@ -2,7 +2,9 @@
 # Builds and runs every test: the unit and integration tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, and a short run of every libFuzzer target.  First of all
-# the includes are checked against the layer order (tools/check-layers.sh).
+# the includes are checked against the layer order (tools/check-layers.sh),
+# and clang's thread-safety analysis checks the lock annotations (a build
+# that compiles everything and runs nothing).
 #   FUZZ_SECONDS  seconds per fuzz target (default 20; 0 skips fuzzing)
 #   JOBS          parallel build jobs (default: number of cores)
 set -euo pipefail
@@ -12,6 +14,10 @@ fuzz_seconds=${FUZZ_SECONDS:-20}
 
 echo "== layer order of the includes"
 bash tools/check-layers.sh
+
+echo "== clang thread-safety analysis (compile only)"
+CC=clang CXX=clang++ cmake -S . -B build/tsa -G Ninja -DBACNETIP_THREAD_SAFETY=ON >/dev/null
+ninja -C build/tsa -j "$jobs"
 
 echo "== ASan+UBSan build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBACNETIP_SANITIZE=address >/dev/null

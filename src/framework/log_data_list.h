@@ -32,11 +32,10 @@ class TLogDataList : public TThreadStringList {
   int32_t LastRepeatCount();
 
  private:
-  // Caller holds the write lock.
-  void FlushRepeatSuffix(List& list);
+  void FlushRepeatSuffix(List& list) REQUIRES(this);
 
   int32_t limit_;
-  int32_t lastRepeat_ = 0;  // guarded by the list's lock
+  int32_t lastRepeat_ GUARDED_BY(this) = 0;
 };
 
 }  // namespace kel

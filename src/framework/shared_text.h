@@ -38,7 +38,7 @@ class TSharedText {
 
  private:
   mutable port::CriticalSection lock_;
-  std::string text_;
+  std::string text_ GUARDED_BY(lock_);
 };
 
 }  // namespace kel

@@ -238,16 +238,17 @@ std::string AppDataDirectory(bool common);
 std::string ConfigDirectory();
 std::string GetEnv(const char* name);
 
-// A named lock shared between processes (exclusive).
-class CAPABILITY("named lock") NamedLock {
+// A named lock shared between processes (exclusive).  It guards files, not
+// memory, and passes between functions by design (a settings store holds it
+// from its Begin to its Finish): the lock annotations leave it out.
+class NamedLock {
  public:
   explicit NamedLock(const std::string& name);
   ~NamedLock();
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
-  bool Acquire(uint32_t timeoutMs) TRY_ACQUIRE(true);
-  // Gives the lock back when it is held (nothing otherwise).
-  void Release() RELEASE();
+  bool Acquire(uint32_t timeoutMs);
+  void Release();
 
  private:
   std::string name_;

@@ -85,11 +85,11 @@ class TThreadSafeQueue {
     return items_.size();
   }
 
-  void Lock() { guard_.Enter(); }
-  void Unlock() { guard_.Leave(); }
+  void Lock() ACQUIRE(guard_) { guard_.Enter(); }
+  void Unlock() RELEASE(guard_) { guard_.Leave(); }
 
  private:
-  void ClearLocked() {
+  void ClearLocked() REQUIRES(guard_) {
     for (size_t i = items_.size(); i-- > 0;) {
       try {
         delete items_[i];
@@ -101,8 +101,8 @@ class TThreadSafeQueue {
   }
 
   port::CriticalSection guard_;
-  std::vector<T*> items_;
-  size_t readPos_ = 0;
+  std::vector<T*> items_ GUARDED_BY(guard_);
+  size_t readPos_ GUARDED_BY(guard_) = 0;
 };
 
 }  // namespace kel

@@ -78,7 +78,10 @@ TEST_F(FastPace, TheWindowHoldsNRequestsAndMPerDeviceAndAnAnswerSendsTheNextAtOn
     std::map<std::string, std::set<uint8_t>> ids;
     for (const SentFrame& f : out) ids[f.address].insert(f.invokeId);
     for (const auto& [address, set] : ids) EXPECT_LE(set.size(), static_cast<size_t>(c.pace.perDevice)) << address;
-    for (const auto& [address, set] : ids) EXPECT_EQ(set.size(), static_cast<size_t>(std::count_if(out.begin(), out.end(), [&](const SentFrame& f) { return f.address == address; }))) << "an invoke identifier per request";
+    for (const auto& [address, set] : ids) {
+      const std::string& to = address;  // clang 14 captures no structured binding
+      EXPECT_EQ(set.size(), static_cast<size_t>(std::count_if(out.begin(), out.end(), [&](const SentFrame& f) { return f.address == to; }))) << "an invoke identifier per request";
+    }
     // Another tick sends nothing while the window is full or every item is out.
     h.Tick();
     EXPECT_TRUE(h.TakeSent().empty());

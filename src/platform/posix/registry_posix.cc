@@ -278,15 +278,12 @@ struct Registry::Impl {
     NamedLock lock("registry-" + file);
     if (!lock.Acquire(10000)) return false;
     Load();
-    const bool ok = readable && change(store) && WriteStore(file, Serialize(store));
-    lock.Release();
-    return ok;
+    if (!readable || !change(store)) return false;
+    return WriteStore(file, Serialize(store));
   }
 };
 
-// The batch's lock is held from BeginUpdate to EndUpdate, across calls: the
-// analysis of the lock annotations follows a lock within one function only.
-bool Registry::BeginUpdate() NO_THREAD_SAFETY_ANALYSIS {
+bool Registry::BeginUpdate() {
   if (!impl_->usable || impl_->batch) return impl_->usable;
   auto lock = std::make_unique<NamedLock>("registry-" + impl_->file);
   if (!lock->Acquire(10000)) return false;
@@ -297,7 +294,7 @@ bool Registry::BeginUpdate() NO_THREAD_SAFETY_ANALYSIS {
   return true;
 }
 
-bool Registry::EndUpdate() NO_THREAD_SAFETY_ANALYSIS {
+bool Registry::EndUpdate() {
   if (!impl_->batch) return true;
   bool ok = !impl_->dirty || WriteStore(impl_->file, Serialize(impl_->store));
   impl_->batch.reset();

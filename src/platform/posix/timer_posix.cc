@@ -3,10 +3,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <utility>
 
+#include "platform/mutex.h"
 #include "platform/port.h"
 
 namespace port {
@@ -40,7 +40,7 @@ class TimerService {
   ~TimerService() {
     std::thread last;
     {
-      std::lock_guard<std::mutex> g(m_);
+      MutexLock g(m_);
       quit_ = true;
       wake_.notify_all();
       last = std::move(worker_);
@@ -55,7 +55,7 @@ class TimerService {
   void Add() {
     std::thread ended;
     {
-      std::lock_guard<std::mutex> g(m_);
+      MutexLock g(m_);
       if (!running_) {
         ended = std::move(worker_);
         try {
@@ -73,7 +73,7 @@ class TimerService {
   }
 
   void Set(TimerCore* core, bool run, uint32_t intervalMs) {
-    std::lock_guard<std::mutex> g(m_);
+    MutexLock g(m_);
     if (core->run == run && core->interval == intervalMs) return;
     core->run = run;
     core->interval = intervalMs;
@@ -87,7 +87,7 @@ class TimerService {
   void Remove(TimerCore* core) {
     std::thread ended;
     {
-      std::unique_lock<std::mutex> l(m_);
+      MutexLock l(m_);
       Unqueue(core);
       core->tick = nullptr;
       core->run = false;
@@ -97,14 +97,14 @@ class TimerService {
         --count_;
         return;
       }
-      tickDone_.wait(l, [&] { return !core->inTick; });
+      while (core->inTick) tickDone_.wait(l.Waitable());
       delete core;
       if (--count_ > 0) return;
       // The last timer: its thread ends before this returns, so that the
       // library can be unloaded at once.
       wake_.notify_all();
       if (running_ && std::this_thread::get_id() == workerId_) return;  // from another timer's tick
-      ended_.wait(l, [&] { return !running_ || count_ > 0; });
+      while (running_ && count_ == 0) ended_.wait(l.Waitable());
       if (running_) return;  // a new timer came first and keeps the thread
       ended = std::move(worker_);
     }
@@ -114,28 +114,28 @@ class TimerService {
  private:
   static bool Runs(const TimerCore& c) { return c.run && c.interval > 0 && c.tick; }
 
-  void Enqueue(TimerCore* core) {
+  void Enqueue(TimerCore* core) REQUIRES(m_) {
     core->at = queue_.emplace(core->due, core);
     core->queued = true;
     wake_.notify_all();
   }
-  void Unqueue(TimerCore* core) {
+  void Unqueue(TimerCore* core) REQUIRES(m_) {
     if (!core->queued) return;
     queue_.erase(core->at);
     core->queued = false;
   }
 
-  void Loop() {
-    std::unique_lock<std::mutex> l(m_);
+  void Loop() EXCLUDES(m_) {
+    MutexLock l(m_);
     while (!quit_ && count_ > 0) {
       if (queue_.empty()) {
-        wake_.wait(l);
+        wake_.wait(l.Waitable());
         continue;
       }
       const auto first = queue_.begin();
       const Clock::time_point due = first->first;  // a copy: the entry may go while waiting
       if (Clock::now() < due) {
-        wake_.wait_until(l, due);
+        wake_.wait_until(l.Waitable(), due);
         continue;
       }
       TimerCore* c = first->second;
@@ -144,7 +144,7 @@ class TimerService {
       void (*tick)(void*) = c->tick;
       void* context = c->context;
       c->inTick = true;
-      l.unlock();
+      l.Unlock();
       ++t_tickDepth;
       try {
         tick(context);
@@ -152,7 +152,7 @@ class TimerService {
         // The owner's handler reports its own failures; nothing may end the loop.
       }
       --t_tickDepth;
-      l.lock();
+      l.Lock();
       c->inTick = false;
       tickDone_.notify_all();
       if (c->destroyed) {
@@ -172,16 +172,19 @@ class TimerService {
     ended_.notify_all();
   }
 
-  std::mutex m_;
+  // The queue, the count and the thread, and the fields of every timer core
+  // (which the analysis cannot tie to this lock: each core is used only
+  // under it, by the functions here).
+  Mutex m_;
   std::condition_variable wake_;      // the thread: the queue or the count changed
   std::condition_variable tickDone_;  // destroyers: a tick returned
   std::condition_variable ended_;     // the last destroyer: the thread left its loop
-  Queue queue_;
-  size_t count_ = 0;
-  bool running_ = false;  // a thread runs the loop (and will see the count)
-  bool quit_ = false;
-  std::thread worker_;
-  std::thread::id workerId_;
+  Queue queue_ GUARDED_BY(m_);
+  size_t count_ GUARDED_BY(m_) = 0;
+  bool running_ GUARDED_BY(m_) = false;  // a thread runs the loop (and will see the count)
+  bool quit_ GUARDED_BY(m_) = false;
+  std::thread worker_ GUARDED_BY(m_);
+  std::thread::id workerId_ GUARDED_BY(m_);
 };
 
 TimerService& Service() {

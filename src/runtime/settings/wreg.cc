@@ -360,9 +360,7 @@ const TClassInfo& TWreg::StaticClass() {
 
 TWreg::TWreg(TComponent* owner) : TComponent(owner) {}
 
-// An INI store leaves here holding the file's lock, which its Finish gives
-// back: the lock passes from this function to the store's owner by design.
-std::unique_ptr<TWregStore> TWreg::OpenStore(TWregOperation op) NO_THREAD_SAFETY_ANALYSIS {
+std::unique_ptr<TWregStore> TWreg::OpenStore(TWregOperation op) {
   if (INIFile == "$CUSTOM$") return std::make_unique<TCustomWregStore>();
   if (!INIFile.empty() && (port::FileExists(INIFile) || op != TWregOperation::Load)) {
     auto ini = std::make_unique<TIniWregStore>(INIFile, INIFileSectionPrefix);

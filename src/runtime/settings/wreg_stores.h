@@ -61,7 +61,7 @@ class TIniWregStore : public TWregStore {
   static constexpr size_t kMaxIniFileSize = 64u << 20;
   TIniWregStore(std::string path, std::string sectionPrefix);
   // Takes the lock and reads the file; false when the lock cannot be had.
-  bool Begin() TRY_ACQUIRE(true, lock_);
+  bool Begin();
   bool Locate(const TMapLine& line, TWregOperation op) override;
   bool Exists(const std::string& name) override;
   bool ReadInteger(const std::string& name, int32_t* value) override;
@@ -74,8 +74,7 @@ class TIniWregStore : public TWregStore {
   std::vector<std::string> KeyNames() override;
   std::vector<std::string> ValueNames() override;
   void DeleteLine(const TMapLine& line) override;
-  // Writes the file back when it changed and gives the lock back.
-  bool Finish() override RELEASE(lock_);
+  bool Finish() override;
 
  private:
   std::string path_;

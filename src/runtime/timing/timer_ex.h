@@ -51,15 +51,15 @@ class TkelTimerEx : public TComponent {
 
  private:
   static void TickThunk(void* self);
-  void Update();
+  void Update() EXCLUDES(lock_);
 
   port::CriticalSection lock_;  // the handler and the timer core's state
-  THandler onTimer_;
+  THandler onTimer_ GUARDED_BY(lock_);
   std::atomic<bool> hasHandler_{false};
   std::atomic<bool> enabled_{true};
   std::atomic<uint32_t> interval_{1000};
   uint32_t ownerThread_;
-  port::TimerCore* core_ = nullptr;
+  port::TimerCore* core_ GUARDED_BY(lock_) = nullptr;
   bool coreFailed_ = false;
 };
 
