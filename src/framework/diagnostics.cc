@@ -13,7 +13,7 @@ port::CriticalSection& HandlerLock() {
   static port::CriticalSection lock;
   return lock;
 }
-std::shared_ptr<const TDiagnosticsHandler>& Handler() {
+std::shared_ptr<const TDiagnosticsHandler>& Handler() REQUIRES(HandlerLock()) {
   static std::shared_ptr<const TDiagnosticsHandler> handler;
   return handler;
 }

@@ -57,7 +57,7 @@ void TaPlugin::Create() {
   OnSaveSettingsNow = [this](kel::TkelPlugin&) REQUIRES(CommandLock) { kelPluginSaveSettingsNow(); };
   OnLoadSettingsNow = [this](kel::TkelPlugin&) { kelPluginLoadSettingsNow(); };
   OnChangeState = [this](kel::TkelPlugin&, uint8_t) { kelPluginChangeState(); };
-  OnProcessData = [this](kel::TkelPlugin&, TPluginCallRec* rec, int32_t& result) {
+  OnProcessData = [this](kel::TkelPlugin&, TPluginCallRec* rec, int32_t& result) REQUIRES_SHARED(SettingsLock) {
     result = kelPluginProcessData(rec);
   };
   OnBeforeGetParserItems = [this](kel::TkelPlugin&) REQUIRES(CommandLock) { kelPluginBeforeGetParserItems(); };
@@ -179,8 +179,8 @@ void TaPlugin::ReloadAllModules(TDataSourceCfg* cfg) {
 }
 
 bool TaPlugin::SaveConfiguration() {
-  if (!Config) return false;
-  return kel::SaveSettings(*this, &Properties->Strings, kel::TWregRoot{Config, nullptr}, "");
+  if (!CommandConfig()) return false;
+  return kel::SaveSettings(*this, &Properties->Strings, kel::TWregRoot{CommandConfig(), nullptr}, "");
 }
 
 void TaPlugin::FreeConfig() {
@@ -205,7 +205,7 @@ void TaPlugin::kelPluginLoad() {
     Config = cfg;
   }
   Unloaded = false;
-  LoadConfiguration(Config, false);
+  LoadConfiguration(cfg, false);
 }
 
 void TaPlugin::kelPluginUnload() {
@@ -236,16 +236,16 @@ void TaPlugin::kelPluginChangeState() {
     }
   }
   FreePortModules(std::move(toFree));
-  if (Config) LoadConfiguration(Config, true);
+  if (CommandConfig()) LoadConfiguration(CommandConfig(), true);
 }
 
 void TaPlugin::kelPluginLoadSettingsNow() {
   port::Guard commands(CommandLock);
-  if (Config) LoadConfiguration(Config, true);
+  if (CommandConfig()) LoadConfiguration(CommandConfig(), true);
 }
 
 void TaPlugin::kelPluginSaveSettingsNow() {
-  if (Config) SaveConfiguration();
+  if (CommandConfig()) SaveConfiguration();
 }
 
 int32_t TaPlugin::DeviceStatusCommand(TPluginCallRec* rec) {
@@ -267,7 +267,7 @@ void TaPlugin::kelPluginBeforeGetParserItems() {
   AddParserItem("REQUEST_DESC", "Request description", "", kel::kParserString);
   TRequestList items;
   try {
-    BuildRequestList(*this, Config, items, nullptr);
+    BuildRequestList(*this, CommandConfig(), items, nullptr);
   } catch (const std::exception&) {
     // a configuration over the item limit declares the items made before it
   }

@@ -40,7 +40,7 @@ class TaPlugin : public kel::TkelPlugin {
   // the modules by data source, made again when the components changed (or
   // a module's data source did), so an answer costs the same with one data
   // source or five hundred.
-  TSerialPortDM* FindPortModule(int32_t dataSourceId) const;
+  TSerialPortDM* FindPortModule(int32_t dataSourceId) const REQUIRES_SHARED(SettingsLock);
   // Every communication module, in the order they were made.  Caller holds a
   // side of SettingsLock.
   std::vector<TSerialPortDM*> PortModules() const;
@@ -58,7 +58,12 @@ class TaPlugin : public kel::TkelPlugin {
 
   kel::TkelStrHolder* Properties = nullptr;       // owned component; the persistence map
   kel::TTextResources* TextResources = nullptr;   // owned component
-  TDataSourceCfg* Config = nullptr;               // owned component while loaded; under SettingsLock
+  TDataSourceCfg* Config GUARDED_BY(SettingsLock) = nullptr;  // owned component while loaded
+  // Config as a command sees it.  Config is written within commands under
+  // the write side of SettingsLock, so CommandLock alone keeps it as it is;
+  // the analysis knows one lock per field (SettingsLock, which the received
+  // frames hold), and this is the one place that reads it by CommandLock.
+  TDataSourceCfg* CommandConfig() const REQUIRES(CommandLock) NO_THREAD_SAFETY_ANALYSIS { return Config; }
   std::atomic<bool> Unloaded{true};
 
   // The handlers of the framework's events.
@@ -69,7 +74,8 @@ class TaPlugin : public kel::TkelPlugin {
   void kelPluginLoadSettingsNow();
   void kelPluginSaveSettingsNow() REQUIRES(CommandLock);
   void kelPluginBeforeGetParserItems() REQUIRES(CommandLock);
-  int32_t kelPluginProcessData(TPluginCallRec* rec);
+  // Within ProcessData, which holds the read side of SettingsLock.
+  int32_t kelPluginProcessData(TPluginCallRec* rec) REQUIRES_SHARED(SettingsLock);
   int32_t kelPluginEvent(const std::string& event, TPluginCallRec* rec);
   // "DEVICE-STATUS": RESULT := one line per device asked, of every data source.
   int32_t DeviceStatusCommand(TPluginCallRec* rec);
@@ -80,8 +86,8 @@ class TaPlugin : public kel::TkelPlugin {
   TSerialPortDM* ScanPortModules(int32_t dataSourceId) const;
 
   mutable port::CriticalSection portIndexLock_;  // innermost: the index alone
-  mutable std::unordered_map<int32_t, TSerialPortDM*> portIndex_;
-  mutable uint64_t portIndexVersion_ = ~uint64_t{0};
+  mutable std::unordered_map<int32_t, TSerialPortDM*> portIndex_ GUARDED_BY(portIndexLock_);
+  mutable uint64_t portIndexVersion_ GUARDED_BY(portIndexLock_) = ~uint64_t{0};
 
   void FreeConfig();
   void FreePortModules(std::vector<TSerialPortDM*> modules);

@@ -18,7 +18,7 @@ CriticalSection& TablesLock() {
   static CriticalSection lock;
   return lock;
 }
-std::vector<Table>& Tables() {
+std::vector<Table>& Tables() REQUIRES(TablesLock()) {
   static std::vector<Table> tables;
   return tables;
 }

@@ -18,7 +18,7 @@ struct THandlerEntry {
 
 struct THandlerRegistry {
   port::CriticalSection cs;
-  std::vector<THandlerEntry> entries;
+  std::vector<THandlerEntry> entries GUARDED_BY(cs);
   THandlerRegistry() {
     entries.push_back({&TCustomTextResources::StaticClass(), "*",
                        []() -> std::unique_ptr<TWtranslatorCustom> {
@@ -254,7 +254,7 @@ bool TWtransl::LookupText(std::u16string_view text, std::u16string* result) {
   std::u16string t = Trim16(text);
   if (t.empty() || table_.Count() == 0) return false;
   const std::string key = port::Utf16ToUtf8(t);
-  auto take = [&](const std::u16string* r, const std::string& k, bool encoded) {
+  auto take = [&](const std::u16string* r, const std::string& k, bool encoded) REQUIRES(lock_) {
     if (!r) return false;
     *result = encoded ? DecodeControls(*r) : *r;
     if (header_.saveMode == TLngSaveMode::Unused) usedKeys_.insert(k);

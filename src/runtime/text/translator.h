@@ -98,31 +98,33 @@ class TWtransl : public TComponent {
   uint32_t CodePage() const;
   TLngBiDiMode BiDiMode() const;
   TLngSaveMode SaveMode() const;
-  // The table itself: only while no other thread translates.
-  const TWtranslLanguagesList& Table() const { return table_; }
+  // The table itself: only while no other thread translates (a look the
+  // lock cannot cover: the reference outlives any scope here).
+  const TWtranslLanguagesList& Table() const NO_THREAD_SAFETY_ANALYSIS { return table_; }
 
   // Writes the collected texts now (also done on destruction); gives the file
   // written, empty when nothing was.
   std::string SaveCollected();
 
  private:
-  bool BeginTranslation(std::string_view target, std::string_view source);
-  void LoadTable(const std::string& source, const std::string& target);
-  void TranslateTree(TComponent& root);
-  void TranslateProperties(TComponent& c);
-  void CallCustomHandler(TComponent& c);
-  void Collect(const std::u16string& text, TComponent* component, std::string_view property);
+  // A translation runs under lock_ from its beginning to its end.
+  bool BeginTranslation(std::string_view target, std::string_view source) REQUIRES(lock_);
+  void LoadTable(const std::string& source, const std::string& target) REQUIRES(lock_);
+  void TranslateTree(TComponent& root) REQUIRES(lock_);
+  void TranslateProperties(TComponent& c) REQUIRES(lock_);
+  void CallCustomHandler(TComponent& c) REQUIRES(lock_);
+  void Collect(const std::u16string& text, TComponent* component, std::string_view property) REQUIRES(lock_);
 
   mutable port::CriticalSection lock_;
-  TWtranslLanguagesList table_;
-  TLanguageFileHeader header_;
-  std::string loadedPair_, sourceCode_, targetCode_;
-  std::string saveFile_;  // the file whose header asked for saving
-  size_t loadCount_ = 0;
-  bool everTranslated_ = false;
+  TWtranslLanguagesList table_ GUARDED_BY(lock_);
+  TLanguageFileHeader header_ GUARDED_BY(lock_);
+  std::string loadedPair_ GUARDED_BY(lock_), sourceCode_ GUARDED_BY(lock_), targetCode_ GUARDED_BY(lock_);
+  std::string saveFile_ GUARDED_BY(lock_);  // the file whose header asked for saving
+  size_t loadCount_ GUARDED_BY(lock_) = 0;
+  bool everTranslated_ GUARDED_BY(lock_) = false;
   // Collected texts (UTF-8, with an optional "component.property" note).
-  std::vector<std::pair<std::string, std::string>> collected_;
-  std::unordered_set<std::string> collectedKeys_, usedKeys_;
+  std::vector<std::pair<std::string, std::string>> collected_ GUARDED_BY(lock_);
+  std::unordered_set<std::string> collectedKeys_ GUARDED_BY(lock_), usedKeys_ GUARDED_BY(lock_);
 };
 
 }  // namespace kel
