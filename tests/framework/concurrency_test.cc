@@ -80,8 +80,13 @@ TEST_F(Registry, FreeWaitsForATickThatHoldsTheInstance) {
     ~Watch() { flag->store(true); }
   };
   UseClass([&](TestPlugin& p) {
-    p.Description = "watched";
-    p.ParserItems.clear();
+    {
+      // Free: the instance is not shared yet.
+      port::Guard commands(p.CommandLock);
+      WriteGuard settings(p.SettingsLock);
+      p.Description = "watched";
+      p.ParserItems.clear();
+    }
     auto watch = std::make_shared<Watch>(Watch{&destroyed});
     p.OnBeforeGetParserItems = [watch](TkelPlugin&) {};  // goes with the instance
   });

@@ -87,6 +87,7 @@ using ModuleInfo = FrameworkTest;
 
 TEST_F(ModuleInfo, TwoCallNegotiation) {
   UseClass([](TestPlugin& p) {
+    WriteGuard settings(p.SettingsLock);  // free: the instance is not shared yet
     p.Description = "Bacnet/IP";
     p.ModuleType = 3;
     p.ModuleOptions = 0x05;
@@ -176,7 +177,10 @@ TEST_F(Execute, BadRecordsGiveDocumentedCodes) {
 }
 
 TEST_F(Execute, RawListIsWrappedForTheCallAndPutBack) {
-  UseClass([](TestPlugin& p) { p.EventsSupported = "PORT-OPEN"; });
+  UseClass([](TestPlugin& p) {
+    port::Guard commands(p.CommandLock);  // free: the instance is not shared yet
+    p.EventsSupported = "PORT-OPEN";
+  });
   uint32_t h = NewInstance();
   TkelParamsList params;
   params.Add("COMMAND", Variant("EVENTS-SUPPORT"));
@@ -255,10 +259,10 @@ TEST_F(Execute, HandlerExceptionGivesMinusThreeAndLogsReport) {
   EXPECT_EQ(Command(h, params), -3);
   auto inst = ResolveHandle(h);
   ASSERT_TRUE(inst);
-  const auto& lines = inst->Log->LockRead();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_NE(lines.back().text.find("{FAIL} boom"), std::string::npos);
-  inst->Log->UnlockRead();
+  // Held for the scope: a failed assertion returns with the lock given back.
+  const TReadLocked<TThreadStringList> lines(*inst->Log);
+  ASSERT_FALSE(lines.Items().empty());
+  EXPECT_NE(lines.Items().back().text.find("{FAIL} boom"), std::string::npos);
 }
 
 using Process = FrameworkTest;

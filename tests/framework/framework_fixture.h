@@ -52,7 +52,10 @@ class FrameworkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitializeFramework();
-    UseClass([](TestPlugin& p) { p.Description = "Test module"; });
+    UseClass([](TestPlugin& p) {
+      WriteGuard settings(p.SettingsLock);  // free: the instance is not shared yet
+      p.Description = "Test module";
+    });
   }
   void TearDown() override {
     for (uint32_t h : created_) {

@@ -31,7 +31,7 @@ class FastPace : public ::testing::Test {
   void SetUp() override { UseFakeClock(); }
   void Start(const std::vector<RequestXml>& requests, const Pace& pace) {
     host.Start(ConfigXml(requests));
-    auto* cfg = host.Plugin()->Config;
+    auto* cfg = host.Options();
     cfg->chkFastPace_Checked = true;
     cfg->spInFlight_Value = pace.inFlight;
     cfg->spInFlightDev_Value = pace.perDevice;
@@ -67,9 +67,9 @@ TEST_F(FastPace, TheWindowHoldsNRequestsAndMPerDeviceAndAnAnswerSendsTheNextAtOn
     SCOPED_TRACE("in flight " + std::to_string(c.pace.inFlight) + ", per device " + std::to_string(c.pace.perDevice));
     PollHost h;
     h.Start(ConfigXml(Devices(3, 3)));
-    h.Plugin()->Config->chkFastPace_Checked = true;
-    h.Plugin()->Config->spInFlight_Value = c.pace.inFlight;
-    h.Plugin()->Config->spInFlightDev_Value = c.pace.perDevice;
+    h.Options()->chkFastPace_Checked = true;
+    h.Options()->spInFlight_Value = c.pace.inFlight;
+    h.Options()->spInFlightDev_Value = c.pace.perDevice;
     h.SaveOptions();
     ASSERT_EQ(h.SetState(kSource), 0);
     h.Tick();

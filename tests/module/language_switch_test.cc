@@ -46,9 +46,13 @@ TEST(LanguageSwitch, WhileFramesAreProcessed) {
       }
     });
   }
-  for (int i = 0; i < 40; ++i) kel::SwitchLanguage(*plugin, i % 2 ? "EN" : "DE");
+  for (int i = 0; i < 40; ++i) {
+    port::Guard command(plugin->CommandLock);  // as the LOAD that switches it
+    kel::SwitchLanguage(*plugin, i % 2 ? "EN" : "DE");
+  }
   stop = true;
   for (auto& t : processors) t.join();
+  kel::ReadGuard texts(plugin->SettingsLock);
   EXPECT_EQ(plugin->Language, "EN");
   EXPECT_EQ(plugin->MsgNoData, "No data for processing");
   plugin.reset();

@@ -343,9 +343,9 @@ void PollHost::Start(const std::string& xml, bool readDeviceProperties, bool fre
   ASSERT_EQ(Command("LOAD", {{"HANDLE", self}, {"INI-FILE", ini}}), 0);
   // The options as the host stores them: written once, read back by every
   // reload.
-  Plugin()->Config->lblParams_Caption = xml;
-  Plugin()->Config->chkReadDevProp_Checked = readDeviceProperties;
-  Plugin()->Config->chkFreshOnly_Checked = freshOnly;
+  Options()->lblParams_Caption = xml;
+  Options()->chkReadDevProp_Checked = readDeviceProperties;
+  Options()->chkFreshOnly_Checked = freshOnly;
   Command("SAVE-SETTINGS-NOW", {{"INI-FILE", ini}});
 }
 
@@ -391,9 +391,18 @@ bacnet_module::TaPlugin* PollHost::Plugin() {
   return static_cast<bacnet_module::TaPlugin*>(kel::ResolveHandle(handle_).get());
 }
 
+bacnet_module::TDataSourceCfg* PollHost::Options() {
+  bacnet_module::TaPlugin* p = Plugin();
+  if (!p) return nullptr;
+  kel::ReadGuard settings(p->SettingsLock);
+  return p->Config;
+}
+
 bacnet_module::TSerialPortDM* PollHost::Module(int32_t dataSourceId) {
   bacnet_module::TaPlugin* p = Plugin();
-  return p ? p->FindPortModule(dataSourceId) : nullptr;
+  if (!p) return nullptr;
+  kel::ReadGuard settings(p->SettingsLock);
+  return p->FindPortModule(dataSourceId);
 }
 
 void PollHost::Tick(int32_t dataSourceId) {

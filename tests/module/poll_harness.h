@@ -27,6 +27,7 @@ class TProxyCodeObject;
 
 namespace bacnet_module {
 class TaPlugin;
+class TDataSourceCfg;
 class TSerialPortDM;
 }  // namespace bacnet_module
 
@@ -135,6 +136,8 @@ class PollHost {
   void Free();
 
   bacnet_module::TaPlugin* Plugin();
+  // The options object of the loaded instance (null before LOAD).
+  bacnet_module::TDataSourceCfg* Options();
   bacnet_module::TSerialPortDM* Module(int32_t dataSourceId = 1);
   // One tick of a data source's module.
   void Tick(int32_t dataSourceId = 1);

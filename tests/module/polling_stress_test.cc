@@ -188,10 +188,10 @@ void FastPaceAnswersOnTwoThreads(bool readMultiple) {
     requests.push_back(r);
   }
   host.Start(ConfigXml(requests));
-  host.Plugin()->Config->chkFastPace_Checked = true;
-  host.Plugin()->Config->spInFlight_Value = 4;
-  host.Plugin()->Config->spInFlightDev_Value = 2;
-  host.Plugin()->Config->chkReadMultiple_Checked = readMultiple;
+  host.Options()->chkFastPace_Checked = true;
+  host.Options()->spInFlight_Value = 4;
+  host.Options()->spInFlightDev_Value = 2;
+  host.Options()->chkReadMultiple_Checked = readMultiple;
   host.SaveOptions();
   ASSERT_EQ(host.SetState("1;A;a\r\n"), 0);
   Receivers answers(host, net);

@@ -12,6 +12,8 @@ namespace {
 TEST(TaPlugin, IdentityAndStoredMap) {
   TaPlugin p(nullptr, 0);
   p.Create();
+  port::Guard commands(p.CommandLock);
+  kel::ReadGuard settings(p.SettingsLock);
   EXPECT_EQ(p.Description, "Bacnet/IP");
   EXPECT_EQ(p.LogTitle.Get(), "Bacnet/IP");
   EXPECT_EQ(p.ModuleType, 3);
@@ -32,13 +34,21 @@ TEST(TaPlugin, MessagesAndTextsFollowTheLanguage) {
   TaPlugin p(nullptr, 0);
   p.Create();
   p.Translator->LanguageFile = BACNETIP_LANG_DIR "/bacnetip.lng";
-  p.Language = "EN";
+  port::Guard commands(p.CommandLock);  // as the LOAD that switches the language
+  {
+    kel::WriteGuard settings(p.SettingsLock);
+    p.Language = "EN";
+  }
   kel::SwitchLanguage(p, "DE");
   EXPECT_EQ(p.TextResources->TextRequestTimeout, "Zeitüberschreitung der Anfrage");
-  EXPECT_EQ(p.MsgNoData, "Keine Daten zur Verarbeitung");
+  {
+    kel::ReadGuard settings(p.SettingsLock);
+    EXPECT_EQ(p.MsgNoData, "Keine Daten zur Verarbeitung");
+  }
   // Back to the texts as written.
   kel::SwitchLanguage(p, "EN");
   EXPECT_EQ(p.TextResources->TextRequestTimeout, "Request timeout");
+  kel::ReadGuard settings(p.SettingsLock);
   EXPECT_EQ(p.MsgNoData, "No data for processing");
 }
 
