@@ -136,7 +136,7 @@ class TkelPlugin : public TComponent {
   uint32_t ModuleDllHandle = 0;     // once
   std::atomic<int32_t> ModuleLoadCount{0};
   std::atomic<int32_t> ModuleIndex{0};
-  std::string ItemsText GUARDED_BY(CommandLock);    // commands
+  std::string ItemsText GUARDED_BY(CommandLock);  // commands
   std::string Description GUARDED_BY(SettingsLock);  // settings (GetModuleInfo reads it from any thread)
   TSharedText LogTitle;     // its own lock: read by AddLog on any thread
   std::atomic<uint8_t> ModuleType{0};  // set of module types (bit n = type n); GetModuleInfo reads it
@@ -147,27 +147,28 @@ class TkelPlugin : public TComponent {
   int32_t ModuleLoadForConfig GUARDED_BY(CommandLock) = 0;  // commands
   std::string ApplicationFullName GUARDED_BY(CommandLock);  // commands
   std::string DisplayFullVersion;   // once
-  TParserItemList ParserItems GUARDED_BY(CommandLock);      // commands
-  TkelPluginCustomCmdList CustomCommands GUARDED_BY(SettingsLock);               // settings (GetModuleInfo reads it from any thread)
-  std::unique_ptr<TkelThreadParamsList> ModuleParams;  // made on first use by commands; the list has its own lock
+  TParserItemList ParserItems GUARDED_BY(CommandLock);  // commands
+  TkelPluginCustomCmdList CustomCommands GUARDED_BY(SettingsLock);  // settings (GetModuleInfo reads it from any thread)
+  // Made on first use by commands; the list has its own lock.
+  std::unique_ptr<TkelThreadParamsList> ModuleParams GUARDED_BY(CommandLock);
   std::unique_ptr<TModuleConfigList> ModuleConfigs;    // once: a module may make it in Create; the list has its own lock
   std::unique_ptr<TLogDataList> Log;                   // once (the log has its own lock)
   std::atomic<bool> TerminateNow{false};
   TConfigDataSourceList DataSources GUARDED_BY(SettingsLock);  // commands and settings both (received frames read it)
-  std::string DataSourceLoadFor GUARDED_BY(SettingsLock);      // commands and settings both
-  std::string MsgNoData GUARDED_BY(SettingsLock);              // settings (translated; ProcessData reads it)
-  std::string MsgWriteComplete GUARDED_BY(SettingsLock);       // settings
+  std::string DataSourceLoadFor GUARDED_BY(SettingsLock);  // commands and settings both
+  std::string MsgNoData GUARDED_BY(SettingsLock);  // settings (translated; ProcessData reads it)
+  std::string MsgWriteComplete GUARDED_BY(SettingsLock);  // settings
   std::string MsgWriteCompleteError GUARDED_BY(SettingsLock);  // settings
   float ModuleVersion = 4.0f;         // once
-  std::string INIFile GUARDED_BY(CommandLock);                // commands
+  std::string INIFile GUARDED_BY(CommandLock);  // commands
   uint8_t ModuleRegistryRoot1 = 2;    // once
   uint8_t ModuleRegistryRoot2 = 1;    // once
   TSharedText ModuleRegistryPath;     // its own lock: compared by other instances' options dialogs
-  std::string INISectionPrefix GUARDED_BY(CommandLock);       // commands
+  std::string INISectionPrefix GUARDED_BY(CommandLock);  // commands
   std::array<std::atomic<bool>, kModuleTypeCount> TypeEnabled{};
-  std::string EventsSupported GUARDED_BY(CommandLock);              // commands
+  std::string EventsSupported GUARDED_BY(CommandLock);  // commands
   std::atomic<bool> IsTemporaryLoad{false};  // also written by every command call before its command runs
-  bool SettingsBusy GUARDED_BY(CommandLock) = false;                 // commands (the loads and saves of settings run in them)
+  bool SettingsBusy GUARDED_BY(CommandLock) = false;  // commands (the loads and saves of settings run in them)
 
   // The events: once (assigned in Create).
   TShowOptionsDialogEvent OnShowOptionsDialog;
@@ -184,13 +185,13 @@ class TkelPlugin : public TComponent {
   THostEventEvent OnEvent;
   TNotifyEvent OnLanguageChanged;
 
-  uintptr_t OwnerForm GUARDED_BY(CommandLock) = 0;                  // commands
+  uintptr_t OwnerForm GUARDED_BY(CommandLock) = 0;  // commands
   std::atomic<uintptr_t> MsgProcHandle{0};  // host notification window (descriptor on POSIX)
   uintptr_t ParentApp GUARDED_BY(CommandLock) = 0;  // host module whose exports are the callbacks; commands
   bool SubscribeForData GUARDED_BY(CommandLock) = false;  // commands
-  bool Translated GUARDED_BY(SettingsLock) = false;        // settings
+  bool Translated GUARDED_BY(SettingsLock) = false;  // settings
   bool OptionsDialogOpen GUARDED_BY(CommandLock) = false;  // commands
-  uint8_t OptionsCallTypes GUARDED_BY(CommandLock) = 0;    // commands
+  uint8_t OptionsCallTypes GUARDED_BY(CommandLock) = 0;  // commands
   ParamsRef OptionsParams GUARDED_BY(CommandLock);  // the dialog's input list while OnShowOptionsDialog runs; commands
   std::atomic<uint32_t> LoadThreadId{0};
   std::string Language GUARDED_BY(SettingsLock);  // settings

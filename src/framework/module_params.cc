@@ -54,12 +54,12 @@ std::optional<int32_t> ParserItemIndex(const std::string& name, std::string_view
   return n;
 }
 
-TkelThreadParamsList& Customs(TkelPlugin& p) {
+TkelThreadParamsList& Customs(TkelPlugin& p) REQUIRES(p.CommandLock) {
   if (!p.ModuleParams) p.ModuleParams = std::make_unique<TkelThreadParamsList>();
   return *p.ModuleParams;
 }
 
-Variant ReadCustom(TkelPlugin& p, const CustomName& c) {
+Variant ReadCustom(TkelPlugin& p, const CustomName& c) REQUIRES(p.CommandLock) {
   const TReadLocked<TkelThreadParamsList> locked(Customs(p));
   const TkelParamsList& list = locked.Items();
   Variant v;
@@ -75,7 +75,7 @@ Variant ReadCustom(TkelPlugin& p, const CustomName& c) {
   return v;
 }
 
-void WriteCustom(TkelPlugin& p, const CustomName& c, const Variant& value) {
+void WriteCustom(TkelPlugin& p, const CustomName& c, const Variant& value) REQUIRES(p.CommandLock) {
   const TWriteLocked<TkelThreadParamsList> locked(Customs(p));
   TkelParamsList& list = locked.Items();
   if (c.key == "COUNT") {

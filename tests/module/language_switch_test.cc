@@ -52,9 +52,11 @@ TEST(LanguageSwitch, WhileFramesAreProcessed) {
   }
   stop = true;
   for (auto& t : processors) t.join();
-  kel::ReadGuard texts(plugin->SettingsLock);
-  EXPECT_EQ(plugin->Language, "EN");
-  EXPECT_EQ(plugin->MsgNoData, "No data for processing");
+  {
+    kel::ReadGuard texts(plugin->SettingsLock);
+    EXPECT_EQ(plugin->Language, "EN");
+    EXPECT_EQ(plugin->MsgNoData, "No data for processing");
+  }
   plugin.reset();
   rec.Instance = handle;
   EXPECT_EQ(kel::DoFreePluginInstance(&rec), 0);
