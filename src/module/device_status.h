@@ -72,16 +72,16 @@ class TDeviceStatusTable {
       return bacnet::ConnectionHash(std::get<0>(k), std::get<1>(k), std::get<2>(k));
     }
   };
-  TDeviceStatus* Entry(const bacnet::TDeviceConnInfo& conn);  // under lock_; null when full
+  TDeviceStatus* Entry(const bacnet::TDeviceConnInfo& conn) REQUIRES(lock_);  // null when full
 
   mutable port::CriticalSection lock_;  // innermost: the table alone
-  kel::TkelTimeout clock_;
+  kel::TkelTimeout clock_ GUARDED_BY(lock_);
   // One look-up per answer, whatever the number of devices.
-  std::unordered_map<Key, size_t, KeyHash> index_;
-  std::vector<TDeviceStatus> devices_;
-  std::unordered_map<std::string, uint32_t> iAmAt_;
-  uint64_t lastArrival_ = 0;
-  uint64_t since_ = 0;
+  std::unordered_map<Key, size_t, KeyHash> index_ GUARDED_BY(lock_);
+  std::vector<TDeviceStatus> devices_ GUARDED_BY(lock_);
+  std::unordered_map<std::string, uint32_t> iAmAt_ GUARDED_BY(lock_);
+  uint64_t lastArrival_ GUARDED_BY(lock_) = 0;
+  uint64_t since_ GUARDED_BY(lock_) = 0;
 };
 
 // "2 min 10 s", "45 s", "800 ms", "3 h 5 min".

@@ -61,21 +61,21 @@ class TForeignRegistration {
   bacnet::TDeviceConnInfo Manager() const;
 
  private:
-  void SendRegistration();   // under lock_
-  void Failed(int32_t kind);  // under lock_
-  void CloseLocked();
+  void SendRegistration() REQUIRES(lock_);
+  void Failed(int32_t kind) REQUIRES(lock_);
+  void CloseLocked() REQUIRES(lock_);
 
   TEvents events_;
   mutable port::CriticalSection lock_;  // innermost but the log's
-  bacnet::TDeviceConnInfo manager_;
-  std::string self_;
-  uint16_t ttl_ = 0;
-  bool registered_ = false;
-  bool failing_ = false;   // the last try failed
-  bool waiting_ = false;   // a registration is out
-  uint32_t backoffMs_ = kRegistrationRetryMs;
-  kel::TkelTimeout next_;   // when the next registration is due (clear: now)
-  kel::TkelTimeout answer_;  // since the registration went out
+  bacnet::TDeviceConnInfo manager_ GUARDED_BY(lock_);
+  std::string self_ GUARDED_BY(lock_);
+  uint16_t ttl_ GUARDED_BY(lock_) = 0;
+  bool registered_ GUARDED_BY(lock_) = false;
+  bool failing_ GUARDED_BY(lock_) = false;  // the last try failed
+  bool waiting_ GUARDED_BY(lock_) = false;  // a registration is out
+  uint32_t backoffMs_ GUARDED_BY(lock_) = kRegistrationRetryMs;
+  kel::TkelTimeout next_ GUARDED_BY(lock_);    // when the next registration is due (clear: now)
+  kel::TkelTimeout answer_ GUARDED_BY(lock_);  // since the registration went out
 };
 
 }  // namespace bacnet_module

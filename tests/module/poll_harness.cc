@@ -357,7 +357,7 @@ void PollHost::SaveOptions() {
 }
 
 void PollHost::SetOptions(const std::function<void(kel::TProxyCodeObject&)>& change) {
-  change(*Plugin()->Config);
+  change(*Options());
   SaveOptions();
 }
 
