@@ -126,9 +126,14 @@ void TSerialPortDM::KeepMultipleAck(const bacnet::TRpmAck& ack) {
   rpmAckSound_ = false;
   rpmResults_.clear();
   if (!rpmFor_ || rpmFor_->RpmCount == 0) return;  // no ReadPropertyMultiple of ours
-  auto keep = [this](const bacnet::TRpmResult& result) { rpmResults_.push_back(result); };
+  // Filled through a local (its storage taken over and handed back): the
+  // reader calls keep where the analysis cannot see the lock held here.
+  std::vector<bacnet::TRpmResult> results;
+  results.swap(rpmResults_);
+  auto keep = [&results](const bacnet::TRpmResult& result) { results.push_back(result); };
   rpmAckSound_ = ack.Read(rpmFor_->RpmCount, keep) == bacnet::TRpmStatus::Ok;
-  if (!rpmAckSound_) rpmResults_.clear();
+  if (!rpmAckSound_) results.clear();
+  rpmResults_.swap(results);
 }
 
 int32_t TSerialPortDM::TakeMultipleAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder,
@@ -147,8 +152,7 @@ int32_t TSerialPortDM::TakeMultipleAnswer(TRequestItem& item, int32_t code, cons
     item.SentRound = 0;
     return 0;
   }
-  TRequestListWrite w(RequestList);
-  const TRequestList::List& items = w.Items();
+  const TRequestList::List& items = RequestList.Held();
   const int32_t at = PositionOf(items, item);
   const size_t carried = at < 0 ? 1 : item.RpmCount;
   if (code == bacnet::kPduComplexAck) {

@@ -47,7 +47,8 @@ TSerialPortDM::TSerialPortDM(TaPlugin* owner)
     return RequestList.Wanted(conn);
   };
   Stack.OnTableFull = [this](bacnet::TBACnetStack&) { LogTableFull(); };
-  Stack.OnReadPropertyMultipleAck = [this](bacnet::TBACnetStack&, const bacnet::TRpmAck& ack) {
+  // Called by ProcessReceived, which ProcessResponse runs under the write side.
+  Stack.OnReadPropertyMultipleAck = [this](bacnet::TBACnetStack&, const bacnet::TRpmAck& ack) REQUIRES(RequestList) {
     KeepMultipleAck(ack);
   };
   // Called inside ProcessReceived, which ProcessResponse calls under the

@@ -269,21 +269,21 @@ class TSerialPortDM : public kel::TComponent {
   void DropCarried(TRequestItem& item);
   // The stack's hand-over of a ReadPropertyMultiple-ACK: its results kept
   // for the request rpmFor_ (set by the caller of ProcessReceived).
-  void KeepMultipleAck(const bacnet::TRpmAck& ack);
+  void KeepMultipleAck(const bacnet::TRpmAck& ack) REQUIRES(RequestList);
   // The answer to a ReadPropertyMultiple of item (TakeAnswer's part).
   int32_t TakeMultipleAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder,
-                             kel::TParsedDataList& list);
+                             kel::TParsedDataList& list) REQUIRES(RequestList);
   // The device of item refused ReadPropertyMultiple: said once, and every
   // item of the device is read with ReadProperty from now on.
   void FallBackToSingle(const TRequestItem& item, const bacnet::TProperty& answer);
   // The list position of item (its group's start and its index), -1 when
   // it is not where its group says.
-  int32_t PositionOf(const TRequestList::List& items, const TRequestItem& item) const;
-  const TRequestItem* rpmFor_ = nullptr;
-  bool rpmAckSound_ = false;
-  std::vector<bacnet::TRpmResult> rpmResults_;
-  std::vector<bacnet::TRpmItem> rpmObjects_;
-  std::vector<uint8_t> rpmUsed_;
+  int32_t PositionOf(const TRequestList::List& items, const TRequestItem& item) const REQUIRES_SHARED(RequestList);
+  const TRequestItem* rpmFor_ GUARDED_BY(RequestList) = nullptr;
+  bool rpmAckSound_ GUARDED_BY(RequestList) = false;
+  std::vector<bacnet::TRpmResult> rpmResults_ GUARDED_BY(RequestList);
+  std::vector<bacnet::TRpmItem> rpmObjects_ GUARDED_BY(RequestList);
+  std::vector<uint8_t> rpmUsed_ GUARDED_BY(RequestList);
   // ---- Log on change (cov.cc) --------------------------------------------
   struct TCovGroup {
     bool FellBack = false;  // polled instead: a subscription was refused or not answered
@@ -293,25 +293,26 @@ class TSerialPortDM : public kel::TComponent {
   // The SubscribeCOV (or its cancel) item needs now, if any: the stack's
   // invoke identifier or negative code in code, and true; false when the
   // item's own read is to be sent.
-  bool SendSubscription(TRequestItem& item, const bacnet::TDeviceConnInfo& conn, int32_t& code);
+  bool SendSubscription(TRequestItem& item, const bacnet::TDeviceConnInfo& conn, int32_t& code)
+      REQUIRES(RequestList);
   // The answer to a subscription; the values added to a record (none).
-  int32_t TakeCovAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder);
+  int32_t TakeCovAnswer(TRequestItem& item, int32_t code, const bacnet::TProperty& holder) REQUIRES(RequestList);
   // The subscription of item was not answered after its last try.
-  void CovGaveUp(TRequestItem& item);
+  void CovGaveUp(TRequestItem& item) REQUIRES(RequestList);
   // The group of failed is polled instead, with one log line per device.
-  void CovFallBack(TRequestItem& failed, const std::string& reason);
+  void CovFallBack(TRequestItem& failed, const std::string& reason) REQUIRES(RequestList);
   // The next safety-net read or renewal of a subscribed item, whichever
   // comes first.
   static void ArmSafetyNet(TRequestItem& item);
   // The group's record to the host now, or owed when the last one is too
   // recent.
-  void CovRecord(uint32_t groupId);
+  void CovRecord(uint32_t groupId) REQUIRES(RequestList);
   // After the list was made or the data source opened: subscriptions held
   // are renewed with their next send, the others wanted again.
-  void ResetCov(TRequestList::List& items);
-  std::unordered_map<uint32_t, TCovGroup> covGroups_;
-  std::unordered_set<std::string> covLogged_;  // the devices whose fallback is logged
-  bool covOwed_ = false;
+  void ResetCov(TRequestList::List& items) REQUIRES(RequestList);
+  std::unordered_map<uint32_t, TCovGroup> covGroups_ GUARDED_BY(RequestList);
+  std::unordered_set<std::string> covLogged_ GUARDED_BY(RequestList);  // the devices whose fallback is logged
+  bool covOwed_ GUARDED_BY(RequestList) = false;
 
   // The idle tick: the earliest time an idle item falls due (on the 64-bit
   // clock), worked out by the scan that found nothing to send; until then a

@@ -59,6 +59,8 @@ class TThreadObjectList : public TThreadObject {
   const List& LockRead() ACQUIRE_SHARED() { return *static_cast<List*>(LockReadObject()); }
   List& LockWrite() ACQUIRE() { return LockList(); }
   void UnlockList() RELEASE() { UnlockWrite(); }
+  // The items, for a caller that holds a side of the lock already.
+  const List& Held() const REQUIRES_SHARED(this) { return list_; }
 
   void Add(T* item) {
     WriteGuard g(Sync());

@@ -45,7 +45,7 @@ class ReadMultiple : public ::testing::TestWithParam<bool> {
   }
   void Start(PollHost& h, const std::vector<RequestXml>& requests, int perDevice = 4) {
     h.Start(ConfigXml(requests));
-    auto* cfg = h.Plugin()->Config;
+    auto* cfg = h.Options();
     cfg->chkReadMultiple_Checked = true;
     cfg->chkFastPace_Checked = Fast();
     cfg->spInFlightDev_Value = perDevice;
@@ -226,7 +226,7 @@ TEST(ReadMultipleFastPace, OneRequestTakesOneSlotOfTheWindow) {
   std::vector<RequestXml> requests = {r, r, r, r};
   for (size_t k = 0; k < 4; ++k) requests[k].endpoint = "192.168.1." + std::to_string(30 + k / 2) + ":47808";
   host.Start(ConfigXml(requests));
-  auto* cfg = host.Plugin()->Config;
+  auto* cfg = host.Options();
   cfg->chkReadMultiple_Checked = true;
   cfg->chkFastPace_Checked = true;
   cfg->spInFlight_Value = 3;
