@@ -106,8 +106,8 @@ void TSerialPortDM::CovGaveUp(TRequestItem& item) {
 void TSerialPortDM::CovFallBack(TRequestItem& failed, const std::string& reason) {
   covGroups_[failed.GroupId].FellBack = true;
   {
-    TRequestListWrite w(RequestList);
-    const TRequestList::List& items = w.Items();
+    // The caller holds the write side.
+    const TRequestList::List& items = RequestList.Held();
     const int32_t start = RequestList.GroupStart(failed.GroupId);
     for (size_t i = static_cast<size_t>(start < 0 ? 0 : start); start >= 0 && i < items.size(); ++i) {
       TRequestItem& item = *items[i];

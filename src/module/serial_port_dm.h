@@ -144,7 +144,7 @@ class TSerialPortDM : public kel::TComponent {
   // records has passed); anything else is dropped.
   void TakeNotification(const bacnet::TCovNotification& notification);
   // Sends the records owed whose interval has passed.
-  void FlushOwedRecords();
+  void FlushOwedRecords() REQUIRES(RequestList);
   // Cancels every subscription held or asked for (the answers are not
   // awaited); the items want a subscription again.
   void CancelSubscriptions();

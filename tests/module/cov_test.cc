@@ -36,7 +36,7 @@ class Cov : public ::testing::TestWithParam<bool> {
   void SetUp() override { UseFakeClock(); }
   void Start(const std::vector<RequestXml>& requests) {
     Host().Start(ConfigXml(requests));
-    Host().Plugin()->Config->chkFastPace_Checked = GetParam();
+    Host().Options()->chkFastPace_Checked = GetParam();
     Host().SaveOptions();
     ASSERT_EQ(Host().SetState(kSource), 0);
   }

@@ -235,7 +235,7 @@ TEST(PollingStress, LogOnChangeWithNotificationsOnAThirdThreadWhileSourcesComeAn
   other.endpoint = "192.168.1.31";
   other.instances = "8";
   host.Start(ConfigXml({r, other}));
-  host.Plugin()->Config->spMinInt_Value = 5;  // merged records, flushed by the tick
+  host.Options()->spMinInt_Value = 5;  // merged records, flushed by the tick
   host.SaveOptions();
   ASSERT_EQ(host.SetState("1;A;a\r\n2;B;b\r\n"), 0);
   std::atomic<bool> stop{false};
